@@ -1,0 +1,32 @@
+# Every compiler and linker option of the project, in one place.
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+
+option(ORVANE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+
+# Product code: no exceptions. The Windows executable must stay a few tens of KiB and depend on nothing
+# but the system's DLLs, so nothing there may pull in the C++ library's heavier parts, RTTI included
+# (natively it stays, for the sanitizer's checks of virtual calls).
+add_library(orvane_product_flags INTERFACE)
+target_compile_options(orvane_product_flags INTERFACE -Wall -Wextra -fno-exceptions
+                       $<$<BOOL:${WIN32}>:-fno-rtti>)
+
+if(WIN32)
+  enable_language(RC)
+  # Runtime support linked statically: the executable needs only the system's own DLLs.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501)
+  # Stripped release build.
+  add_link_options($<$<CONFIG:Release>:-s>)
+endif()
+
+if(ORVANE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# doctest comes from the distribution's doctest-dev; the cross compiler does not search /usr/include,
+# so point it at doctest's own folder only.
+find_path(DOCTEST_INCLUDE_DIR doctest.h PATHS /usr/include/doctest NO_CMAKE_FIND_ROOT_PATH REQUIRED)

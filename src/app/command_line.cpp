@@ -1,0 +1,72 @@
+#include "command_line.h"
+
+#include <climits>
+#include <cstdlib>
+
+#include "swap.h"
+
+const char* g_inputPath = "";
+const char* g_outputPath = "";
+int32_t g_dataSizeBits = 0;
+
+const char kUsageCaption[] = "Command Line Usage";
+const char kUsageText[] =
+    "Orvane Command Line Usage\n"
+    "\n"
+    "-in <file path>               : Path to file to be byte swapped\n"
+    "-out <file path>             : Output file path to contain swapped results\n"
+    "-datasize <size in bits>  : Size in bits of each data block (16, 32, or 64)\n"
+    "\n"
+    "example:\n"
+    "Orvdane -in \"c:\\foo\\filein.bin\" -out \"c:\\foo\\fileout.bin\" -datasize 16";
+
+namespace {
+
+bool IsEither(const char* argument, const char* dashForm, const char* slashForm) {
+  return IsSameOption(argument, dashForm) || IsSameOption(argument, slashForm);
+}
+
+bool IsOfferedDataSize(int32_t bits) { return bits == 16 || bits == 32 || bits == 64; }
+
+}  // namespace
+
+int32_t ParseDecimal(const char* text) {
+  // strtol saturates at its own range; narrowing that to 32 bits keeps the saturation on every
+  // platform, where a plain atoi may wrap.
+  const long value = strtol(text, nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+bool ParseCommandLine(int argc, const char* const* argv, const char** inputPath,
+                      const char** outputPath, int32_t* dataSizeBits) {
+  for (int k = 1; k < argc; k += 2) {
+    const char* option = argv[k];
+    const bool hasValue = k + 1 < argc;
+    if (IsEither(option, "-datasize", "/datasize")) {
+      if (!hasValue) return false;
+      *dataSizeBits = ParseDecimal(argv[k + 1]);
+      if (!IsOfferedDataSize(*dataSizeBits)) return false;
+    } else if (IsEither(option, "-in", "/in")) {
+      if (!hasValue) return false;
+      *inputPath = argv[k + 1];
+    } else if (IsEither(option, "-out", "/out")) {
+      if (!hasValue) return false;
+      *outputPath = argv[k + 1];
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+int RunCommandLine(int argc, const char* const* argv) {
+  if (!ParseCommandLine(argc, argv, &g_inputPath, &g_outputPath, &g_dataSizeBits)) {
+    ShowUsage();
+    return kExitFailure;
+  }
+  const bool swapped =
+      SwapFileByteOrder(g_inputPath, g_outputPath, static_cast<unsigned>(g_dataSizeBits));
+  return swapped ? kExitSuccess : kExitFailure;
+}

@@ -1,0 +1,41 @@
+// The command-line front end: option/value pairs, one swap, an exit code.
+#pragma once
+
+#include <cstdint>
+
+/// The process exit codes.
+enum ExitCode : int {
+  kExitSuccess = 0,  ///< the swap succeeded, or the dialog ended
+  kExitFailure = 1,  ///< the swap failed, or the arguments were malformed
+};
+
+/// The values the command line gives; an option never given leaves its start value.
+extern const char* g_inputPath;
+extern const char* g_outputPath;
+extern int32_t g_dataSizeBits;
+
+/// The usage message: its caption, and its text of eight lines joined by bare line feeds.
+extern const char kUsageCaption[];
+extern const char kUsageText[];
+
+/// Reads `argv[1..argc)` as option/value pairs into the three values given. Stops at the first bad
+/// pair (an unknown option, a missing value, a data size other than 16, 32 or 64) and returns false;
+/// values stored before it remain stored.
+bool ParseCommandLine(int argc, const char* const* argv, const char** inputPath,
+                      const char** outputPath, int32_t* dataSizeBits);
+
+/// Parses into the process-wide values and swaps once. A malformed command line shows the usage
+/// message and touches no file.
+int RunCommandLine(int argc, const char* const* argv);
+
+/// The `atoi` reading of a number: leading white space, an optional sign, the leading decimal
+/// digits; no digits gives 0, and a number beyond the signed 32-bit range gives that range's limit
+/// (whatever the runtime library's own `atoi` does on overflow).
+int32_t ParseDecimal(const char* text);
+
+// Provided per platform.
+
+/// True when `argument` is `option`, compared whole and without regard to case.
+bool IsSameOption(const char* argument, const char* option);
+/// Shows the usage message and returns once the user has dismissed it.
+void ShowUsage();

@@ -1,0 +1,17 @@
+// The Windows entry: any argument selects the command line, none the dialog.
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "command_line.h"
+
+// Arguments reach the parser as typed: the runtime's start-up must not expand `*.bin` into the
+// names of matching files.
+extern "C" {
+int _dowildcard = 0;
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  if (__argc > 1) return RunCommandLine(__argc, __argv);
+  return kExitSuccess;
+}
