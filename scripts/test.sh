@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds both configurations and runs every test: natively under the sanitizers, then the Windows
+# build under Wine in a virtual X server. Exits non-zero on any failure.
+set -u
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh || exit 1
+
+failed=0
+run() {
+  echo "== $*"
+  "$@" || failed=1
+}
+
+run cmake --preset linux-asan
+run cmake --build --preset linux-asan -j "$(nproc)"
+run ctest --preset linux-asan
+
+run cmake --preset windows
+run cmake --build --preset windows -j "$(nproc)"
+run xvfb-run -a -s '-screen 0 1024x768x24' scripts/with-wine.sh ctest --preset windows
+
+if [ $failed -ne 0 ]; then
+  echo "FAILED: see the output above"
+  exit 1
+fi
+echo "All tests passed."

@@ -1,0 +1,142 @@
+// The option/value parser, table-driven: what each command line yields, and where it stops.
+#include <doctest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+
+namespace {
+
+struct Parsed {
+  bool ok;
+  std::string input;
+  std::string output;
+  int32_t dataSizeBits;
+};
+
+Parsed Parse(std::vector<const char*> arguments) {
+  arguments.insert(arguments.begin(), "Orvane.exe");
+  const char* input = "";
+  const char* output = "";
+  int32_t bits = 0;
+  const bool ok = ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), &input,
+                                   &output, &bits);
+  return {ok, input, output, bits};
+}
+
+}  // namespace
+
+TEST_CASE("command lines that parse, and the values they give") {
+  struct Case {
+    std::vector<const char*> arguments;
+    Parsed expected;
+  };
+  const Case cases[] = {
+      {{"-in", "a.bin", "-out", "b.bin", "-datasize", "32"}, {true, "a.bin", "b.bin", 32}},
+      {{"-datasize", "64", "-out", "b.bin", "-in", "a.bin"}, {true, "a.bin", "b.bin", 64}},
+      {{"/IN", "a", "-Out", "b", "/DataSize", "16"}, {true, "a", "b", 16}},
+      {{"/in", "a", "/out", "b", "/datasize", "64"}, {true, "a", "b", 64}},
+      {{"-IN", "a", "-OUT", "b", "-DATASIZE", "32"}, {true, "a", "b", 32}},
+      {{"-datasize", "16bit"}, {true, "", "", 16}},
+      {{"-datasize", "  +32"}, {true, "", "", 32}},
+      {{"-datasize", "064"}, {true, "", "", 64}},
+      {{"-in", "a.bin", "-in", "c.bin", "-out", "b.bin", "-datasize", "16"},
+       {true, "c.bin", "b.bin", 16}},
+      {{"-datasize", "16", "-datasize", "64"}, {true, "", "", 64}},
+      {{"-in", "a.bin", "-out", "b.bin"}, {true, "a.bin", "b.bin", 0}},
+      {{"-in", "*.bin"}, {true, "*.bin", "", 0}},
+      {{"-in", "-out"}, {true, "-out", "", 0}},  // a value is never read as an option
+      {{"-in", ""}, {true, "", "", 0}},
+      {{}, {true, "", "", 0}},
+  };
+  for (const Case& c : cases) {
+    CAPTURE(c.arguments.size());
+    CAPTURE(c.arguments.empty() ? "" : c.arguments[0]);
+    const Parsed parsed = Parse(c.arguments);
+    CHECK(parsed.ok == c.expected.ok);
+    CHECK(parsed.input == c.expected.input);
+    CHECK(parsed.output == c.expected.output);
+    CHECK(parsed.dataSizeBits == c.expected.dataSizeBits);
+  }
+}
+
+TEST_CASE("command lines that are usage errors stop at the first bad pair") {
+  struct Case {
+    std::vector<const char*> arguments;
+    Parsed storedBeforeStop;
+  };
+  const Case cases[] = {
+      {{"-datasize", "0x10"}, {false, "", "", 0}},
+      {{"-datasize", "8"}, {false, "", "", 8}},
+      {{"-datasize", "128"}, {false, "", "", 128}},
+      {{"-datasize", "4294967312"}, {false, "", "", INT32_MAX}},  // 2^32 + 16 saturates
+      {{"-datasize", "-4294967312"}, {false, "", "", INT32_MIN}},
+      {{"-datasize", "-16"}, {false, "", "", -16}},
+      {{"-datasize", ""}, {false, "", "", 0}},
+      {{"-datasize", "8", "-datasize", "16"}, {false, "", "", 8}},
+      {{"-in"}, {false, "", "", 0}},
+      {{"-out"}, {false, "", "", 0}},
+      {{"-datasize"}, {false, "", "", 0}},
+      {{"-in", "a.bin", "-datasize"}, {false, "a.bin", "", 0}},
+      {{"-in", "a.bin", "-out", "b.bin", "x"}, {false, "a.bin", "b.bin", 0}},
+      {{"a.bin"}, {false, "", "", 0}},
+      {{"--in", "a.bin"}, {false, "", "", 0}},
+      {{"-in:", "a.bin"}, {false, "", "", 0}},
+      {{"in", "a.bin"}, {false, "", "", 0}},
+      {{"-datasize", "16", "-size", "32", "-in", "a.bin"}, {false, "", "", 16}},
+  };
+  for (const Case& c : cases) {
+    CAPTURE(c.arguments[0]);
+    CAPTURE(c.arguments.size() > 1 ? c.arguments[1] : "");
+    const Parsed parsed = Parse(c.arguments);
+    CHECK_FALSE(parsed.ok);
+    CHECK(parsed.input == c.storedBeforeStop.input);
+    CHECK(parsed.output == c.storedBeforeStop.output);
+    CHECK(parsed.dataSizeBits == c.storedBeforeStop.dataSizeBits);
+  }
+}
+
+TEST_CASE("ParseDecimal reads a number the way atoi does, saturating beyond 32 bits") {
+  struct Case {
+    const char* text;
+    int32_t value;
+  };
+  const Case cases[] = {
+      {"16", 16},           {"  \t32", 32},          {"-7", -7},
+      {"+64", 64},          {"16bit", 16},           {"0x10", 0},
+      {"", 0},              {"bit", 0},              {"2147483647", INT32_MAX},
+      {"2147483648", INT32_MAX}, {"4294967312", INT32_MAX}, {"99999999999999999999999", INT32_MAX},
+      {"-2147483648", INT32_MIN}, {"-2147483649", INT32_MIN},
+  };
+  for (const Case& c : cases) {
+    CAPTURE(c.text);
+    CHECK(ParseDecimal(c.text) == c.value);
+  }
+}
+
+TEST_CASE("the usage text is exact: eight lines, bare line feeds, no final line feed") {
+  const std::string text = kUsageText;
+  std::vector<std::string> lines;
+  for (size_t start = 0;;) {
+    const size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  REQUIRE(lines.size() == 8);
+  CHECK(text.find('\r') == std::string::npos);
+  CHECK(lines[0] == "Orvane Command Line Usage");
+  CHECK(lines[1].empty());
+  CHECK(lines[2] == "-in <file path>" + std::string(15, ' ') + ": Path to file to be byte swapped");
+  CHECK(lines[3] == "-out <file path>" + std::string(13, ' ') +
+                        ": Output file path to contain swapped results");
+  CHECK(lines[4] == "-datasize <size in bits>" + std::string(2, ' ') +
+                        ": Size in bits of each data block (16, 32, or 64)");
+  CHECK(lines[5].empty());
+  CHECK(lines[6] == "example:");
+  CHECK(lines[7] ==
+        R"(Orvdane -in "c:\foo\filein.bin" -out "c:\foo\fileout.bin" -datasize 16)");
+  CHECK(std::string(kUsageCaption) == "Command Line Usage");
+}

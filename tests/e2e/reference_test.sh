@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The built program against an independent reference, objcopy's --reverse-bytes, on random files of
+# many sizes, for each data size.
+#   reference_test.sh PROGRAM...   (the command that runs orvane, e.g. `wine Orvane.exe`)
+set -u
+program=("$@")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+passed=0
+failed=0
+check() {  # check NAME CONDITION...
+  local name=$1
+  shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
+}
+
+for size in 8 16 64 120 1000 4096 65528 65536 100000 1048576 1048584; do
+  head -c "$size" /dev/urandom >in.bin
+  for bits in 16 32 64; do
+    bytes=$((bits / 8))
+    [ $((size % bytes)) -eq 0 ] || continue
+    objcopy -I binary -O binary --reverse-bytes=$bytes in.bin expected.bin
+    rm -f out.bin
+    "${program[@]}" -in in.bin -out out.bin -datasize $bits
+    check "size $size, $bits bits: exit code $?" test $? -eq 0
+    check "size $size, $bits bits: output" cmp -s out.bin expected.bin
+  done
+done
+
+# In place, against the same reference.
+head -c 4104 /dev/urandom >inplace.bin
+objcopy -I binary -O binary --reverse-bytes=8 inplace.bin expected.bin
+"${program[@]}" -in inplace.bin -out inplace.bin -datasize 64
+check "in place: exit code" test $? -eq 0
+check "in place: output" cmp -s inplace.bin expected.bin
+
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
