@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "command_line.h"
+#include "main_dialog.h"
 
 // Arguments reach the parser as typed: the runtime's start-up must not expand `*.bin` into the
 // names of matching files.
@@ -11,7 +12,7 @@ extern "C" {
 int _dowildcard = 0;
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   if (__argc > 1) return RunCommandLine(__argc, __argv);
-  return kExitSuccess;
+  return RunMainDialog(instance, showCommand);
 }

@@ -1,0 +1,175 @@
+#include "browse_button.h"
+
+namespace {
+
+constexpr INT32 kButtonWidth = 55;
+constexpr char kLabel[] = "Browse...";
+
+BrowseButton* RecordOf(HWND window) {
+  return reinterpret_cast<BrowseButton*>(GetWindowLongA(window, GWL_USERDATA));
+}
+
+POINT PointFromLParam(LPARAM lParam) {
+  POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+  return point;
+}
+
+// The button's rectangle relative to the window's top-left corner, as painting uses it.
+RECT WindowButtonRect(HWND window, const BrowseButton* record) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  OffsetRect(&rect, -rect.left, -rect.top);
+  GetBrowseButtonRect(&rect, record);
+  return rect;
+}
+
+// A point relative to the window's top-left corner, from screen coordinates.
+POINT ScreenToWindow(HWND window, POINT point) {
+  RECT windowRect;
+  GetWindowRect(window, &windowRect);
+  point.x -= windowRect.left;
+  point.y -= windowRect.top;
+  return point;
+}
+
+// Whether a mouse message's client-area point lies on the button.
+bool ClientPointOnButton(HWND window, const BrowseButton* record, LPARAM lParam) {
+  POINT point = PointFromLParam(lParam);
+  ClientToScreen(window, &point);
+  point = ScreenToWindow(window, point);
+  RECT button = WindowButtonRect(window, record);
+  return PtInRect(&button, point) != FALSE;
+}
+
+void Redraw(HWND window, const BrowseButton* record) {
+  RECT button = WindowButtonRect(window, record);
+  DrawBrowseButton(record, &button, window);
+}
+
+LRESULT OnNcCalcSize(HWND window, BrowseButton* record, WPARAM wParam, LPARAM lParam) {
+  RECT* client = reinterpret_cast<RECT*>(lParam);
+  const RECT outer = *client;
+  CallWindowProcA(record->previousProc, window, WM_NCCALCSIZE, wParam, lParam);
+  record->frameLeft = client->left - outer.left;
+  record->frameRight = outer.right - client->right;
+  record->frameTop = client->top - outer.top;
+  record->frameBottom = outer.bottom - client->bottom;
+  client->right -= record->buttonWidth;
+  return 0;
+}
+
+LRESULT OnNcHitTest(HWND window, BrowseButton* record, WPARAM wParam, LPARAM lParam) {
+  RECT button;
+  GetWindowRect(window, &button);
+  GetBrowseButtonRect(&button, record);
+  const POINT point = PointFromLParam(lParam);
+  if (PtInRect(&button, point)) return HTBORDER;
+  return CallWindowProcA(record->previousProc, window, WM_NCHITTEST, wParam, lParam);
+}
+
+LRESULT OnNcPaint(HWND window, BrowseButton* record, WPARAM wParam, LPARAM lParam) {
+  CallWindowProcA(record->previousProc, window, WM_NCPAINT, wParam, lParam);
+  Redraw(window, record);
+  return 0;
+}
+
+void OnNcButtonDown(HWND window, BrowseButton* record, LPARAM lParam) {
+  const POINT point = ScreenToWindow(window, PointFromLParam(lParam));
+  RECT button = WindowButtonRect(window, record);
+  if (!PtInRect(&button, point)) return;
+  SetCapture(window);
+  record->tracking = 1;
+  record->pressed = 1;
+  DrawBrowseButton(record, &button, window);
+}
+
+void OnMouseMove(HWND window, BrowseButton* record, LPARAM lParam) {
+  if (!record->tracking) return;
+  const INT32 pressed = ClientPointOnButton(window, record, lParam) ? 1 : 0;
+  if (pressed == record->pressed) return;
+  record->pressed = pressed;
+  Redraw(window, record);
+}
+
+void OnLButtonUp(HWND window, BrowseButton* record, LPARAM lParam) {
+  if (!record->tracking) return;
+  if (ClientPointOnButton(window, record, lParam)) {
+    PostMessageA(GetParent(window), WM_COMMAND, MAKEWPARAM(LOWORD(record->commandId), 0), 0);
+  }
+  ReleaseCapture();
+  record->tracking = 0;
+  record->pressed = 0;
+  Redraw(window, record);
+}
+
+}  // namespace
+
+bool AttachBrowseButton(HWND edit, int commandId) {
+  auto* record = static_cast<BrowseButton*>(HeapAlloc(GetProcessHeap(), 0, sizeof(BrowseButton)));
+  if (!record) return false;
+  record->commandId = commandId;
+  record->pressed = 0;
+  record->tracking = 0;
+  record->buttonWidth = kButtonWidth;
+  record->font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  lstrcpynA(record->label, kLabel, sizeof record->label);
+  record->previousProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongA(edit, GWL_WNDPROC, reinterpret_cast<LONG>(BrowseEditProc)));
+  SetWindowLongA(edit, GWL_USERDATA, reinterpret_cast<LONG>(record));
+  SetWindowPos(edit, nullptr, 0, 0, 0, 0,
+               SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  return true;
+}
+
+void GetBrowseButtonRect(RECT* rect, const BrowseButton* record) {
+  rect->right -= record->frameRight;
+  rect->top += record->frameTop;
+  rect->bottom -= record->frameBottom;
+  rect->left = rect->right - record->buttonWidth;
+  if (record->frameRight > record->frameLeft) {
+    OffsetRect(rect, record->frameRight - record->frameLeft, 0);
+  }
+}
+
+void DrawBrowseButton(const BrowseButton* record, RECT* rect, HWND window) {
+  HDC dc = GetWindowDC(window);
+  SelectObject(dc, record->font);
+  if (record->pressed == 1) {
+    DrawEdge(dc, rect, EDGE_RAISED, BF_RECT | BF_FLAT | BF_ADJUST);
+    FillRect(dc, rect, GetSysColorBrush(COLOR_BTNFACE));
+    OffsetRect(rect, 1, 1);
+  } else {
+    DrawEdge(dc, rect, EDGE_RAISED, BF_RECT | BF_ADJUST);
+    FillRect(dc, rect, GetSysColorBrush(COLOR_BTNFACE));
+  }
+  SetBkMode(dc, TRANSPARENT);
+  DrawTextA(dc, record->label, -1, rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  ReleaseDC(window, dc);
+}
+
+LRESULT CALLBACK BrowseEditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  BrowseButton* record = RecordOf(window);
+  const WNDPROC previousProc = record->previousProc;
+  switch (message) {
+    case WM_NCDESTROY:
+      HeapFree(GetProcessHeap(), 0, record);
+      return CallWindowProcA(previousProc, window, message, wParam, lParam);
+    case WM_NCCALCSIZE:
+      return OnNcCalcSize(window, record, wParam, lParam);
+    case WM_NCHITTEST:
+      return OnNcHitTest(window, record, wParam, lParam);
+    case WM_NCPAINT:
+      return OnNcPaint(window, record, wParam, lParam);
+    case WM_NCLBUTTONDOWN:
+    case WM_NCLBUTTONDBLCLK:
+      OnNcButtonDown(window, record, lParam);
+      break;
+    case WM_MOUSEMOVE:
+      OnMouseMove(window, record, lParam);
+      break;
+    case WM_LBUTTONUP:
+      OnLButtonUp(window, record, lParam);
+      break;
+  }
+  return CallWindowProcA(previousProc, window, message, wParam, lParam);
+}
