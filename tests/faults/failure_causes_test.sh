@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# Every cause of a failed swap that real files can produce, made to happen for real against the built
+# program, with what the input and the output hold afterwards.
+#   failure_causes_test.sh native  PROGRAM...   (PROGRAM: the native orvane)
+#   failure_causes_test.sh windows PROGRAM...   (PROGRAM: the command running Orvane.exe under Wine)
+#
+# Permissions: root passes over file modes, so when run as root the script starts itself again as a
+# root without the capabilities that override them (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER),
+# which file modes then bind like any user's. Under Wine the files are opened by the Wine server, so
+# the Windows run also gets a server of its own, started without those capabilities.
+set -u
+platform=$1
+shift
+program=("$@")
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [ "$(id -u)" -eq 0 ] && [ -z "${ORVANE_UNPRIVILEGED:-}" ]; then
+  drop=(setpriv --bounding-set=-dac_override,-dac_read_search,-fowner)
+  if "${drop[@]}" true 2>/dev/null; then
+    export ORVANE_UNPRIVILEGED=1
+    if [ "$platform" = windows ]; then
+      exec "${drop[@]}" bash "$here/../../scripts/with-wine.sh" bash "$0" "$platform" "${program[@]}"
+    fi
+    exec "${drop[@]}" bash "$0" "$platform" "${program[@]}"
+  fi
+  echo "NOTE: root cannot drop its permission override here (setpriv failed); permission cases are skipped"
+fi
+
+work=$(mktemp -d)
+cleanup() {
+  chmod -R u+rwx "$work" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+passed=0
+failed=0
+skipped=0
+check() {  # check NAME CONDITION...
+  local name=$1
+  shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
+}
+skip() {
+  skipped=$((skipped + 1))
+  echo "SKIPPED: $*"
+}
+
+# Whether file modes bind this process: a file without read permission cannot be read.
+printf x >probe.bin
+chmod 000 probe.bin
+modes_bind=yes
+cat probe.bin >/dev/null 2>&1 && modes_bind=no
+rm -f probe.bin
+
+printf '\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10' >original.bin
+printf 'previous output, longer than the input' >previous.bin
+swapped16=$(printf '\x02\x01\x04\x03\x06\x05\x08\x07\x0a\x09\x0c\x0b\x0e\x0d\x10\x0f' | xxd -p)
+
+# Fresh files for a case: in.bin holds the original; out.bin holds the previous output, or is absent.
+setup() {  # setup with-output|no-output
+  chmod -R u+rwx "$work/case" 2>/dev/null
+  rm -rf "$work/case"
+  mkdir "$work/case" "$work/case/sub"
+  cp original.bin case/in.bin
+  [ "$1" = with-output ] && cp previous.bin case/out.bin
+  cd "$work/case"
+}
+
+same() { cmp -s "$1" "$2"; }
+absent() { [ ! -e "$1" ]; }
+
+# expect_failure NAME OUTPUT-STATE ARGS...: the program exits with 1; the input holds the original;
+# the output is absent (OUTPUT-STATE "absent") or holds the previous output ("previous").
+expect_failure() {
+  local name=$1 state=$2
+  shift 2
+  "${program[@]}" "$@" 2>"$work/stderr.txt"
+  local status=$?
+  check "$name: exit code $status" test $status -eq 1
+  check "$name: nothing said" test ! -s "$work/stderr.txt"
+  check "$name: input untouched" same in.bin ../original.bin
+  if [ "$state" = absent ]; then
+    check "$name: no output created" absent out.bin
+  else
+    check "$name: output as it was" same out.bin ../previous.bin
+  fi
+  check "$name: nothing else created" test "$(ls | sort | tr '\n' ' ')" = "$(expected_listing "$state")"
+  cd "$work"
+}
+expected_listing() {
+  if [ "$1" = absent ]; then echo "in.bin sub "; else echo "in.bin out.bin sub "; fi
+}
+
+# The input cannot be opened, or is refused for its size.
+for state in absent previous; do
+  [ $state = previous ] && files=with-output || files=no-output
+  setup $files
+  expect_failure "missing input ($state output)" $state -in missing.bin -out out.bin -datasize 16
+  setup $files
+  expect_failure "empty input path ($state output)" $state -in "" -out out.bin -datasize 16
+  setup $files
+  expect_failure "folder as input ($state output)" $state -in sub -out out.bin -datasize 16
+  setup $files
+  : >empty.bin
+  "${program[@]}" -in empty.bin -out out.bin -datasize 16
+  check "empty input ($state output): exit code" test $? -eq 1
+  check "empty input ($state output): still empty" test ! -s empty.bin
+  [ $state = absent ] && check "empty input: no output" absent out.bin
+  [ $state = previous ] && check "empty input: output as it was" same out.bin ../previous.bin
+  cd "$work"
+  setup $files
+  head -c 6 ../original.bin >in.bin
+  cp in.bin ../six.bin
+  "${program[@]}" -in in.bin -out out.bin -datasize 32
+  check "6 bytes in 32-bit blocks ($state output): exit code" test $? -eq 1
+  check "6 bytes in 32-bit blocks: input untouched" same in.bin ../six.bin
+  [ $state = absent ] && check "6 bytes in 32-bit blocks: no output" absent out.bin
+  [ $state = previous ] && check "6 bytes in 32-bit blocks: output as it was" same out.bin ../previous.bin
+  cd "$work"
+  setup $files
+  expect_failure "no data size ($state output)" $state -in in.bin -out out.bin
+done
+
+if [ $modes_bind = yes ]; then
+  setup with-output
+  chmod 000 in.bin
+  "${program[@]}" -in in.bin -out out.bin -datasize 16
+  check "input without read permission: exit code" test $? -eq 1
+  chmod 644 in.bin
+  check "input without read permission: input untouched" same in.bin ../original.bin
+  check "input without read permission: output as it was" same out.bin ../previous.bin
+  cd "$work"
+else
+  skip "input without read permission: file modes do not bind this process"
+fi
+
+# The output cannot be created.
+setup no-output
+expect_failure "empty output path" absent -in in.bin -out "" -datasize 16
+setup no-output
+expect_failure "output in a missing folder" absent -in in.bin -out nowhere/out.bin -datasize 16
+setup no-output
+expect_failure "folder as output" absent -in in.bin -out sub -datasize 16
+check "folder as output: still an empty folder" test -d case/sub -a -z "$(ls -A case/sub)"
+
+if [ $modes_bind = yes ]; then
+  setup with-output
+  chmod 444 out.bin
+  expect_failure "output without write permission" previous -in in.bin -out out.bin -datasize 16
+  setup no-output
+  chmod 555 .
+  expect_failure "output in a folder without write permission" absent -in in.bin -out out.bin -datasize 16
+  chmod 755 case
+  setup no-output
+  chmod 444 in.bin
+  "${program[@]}" -in in.bin -out in.bin -datasize 16
+  check "in place on a file without write permission: exit code" test $? -eq 1
+  check "in place on a file without write permission: untouched" same in.bin ../original.bin
+  cd "$work"
+  if [ "$platform" = windows ]; then
+    # The read-only attribute as Windows sets it.
+    setup with-output
+    wine cmd /c attrib +r out.bin >/dev/null 2>&1
+    check "read-only attribute: set" test ! -w out.bin
+    expect_failure "output with the read-only attribute" previous -in in.bin -out out.bin -datasize 16
+  fi
+else
+  skip "outputs without write permission: file modes do not bind this process"
+fi
+
+# The write fails: a device that is always full. The device is not truncated and holds nothing, so
+# only the input can be checked.
+if [ "$platform" = windows ]; then full='Z:\dev\full'; else full=/dev/full; fi
+setup no-output
+"${program[@]}" -in in.bin -out "$full" -datasize 16
+check "output on a full device: exit code" test $? -eq 1
+check "output on a full device: input untouched" same in.bin ../original.bin
+cd "$work"
+
+# Another process holds the output open, sharing it (on Linux every open shares): the swap succeeds,
+# and the holder reads the new contents through its own open file.
+setup with-output
+exec 7<out.bin
+"${program[@]}" -in in.bin -out out.bin -datasize 16
+check "output held open by another process: exit code" test $? -eq 0
+check "output held open by another process: swapped" test "$(xxd -p out.bin)" = "$swapped16"
+check "output held open by another process: the holder reads the swap" \
+  test "$(head -c 16 <&7 | xxd -p)" = "$swapped16"
+exec 7<&-
+cd "$work"
+
+# On Linux, locks are advisory: a lock that another process holds on the input does not stop the
+# swap, which takes none. (Under Windows a file open without sharing does; see shared_access_test.)
+if [ "$platform" = native ]; then
+  setup no-output
+  flock -x in.bin sleep 30 &
+  holder=$!
+  sleep 0.2
+  "${program[@]}" -in in.bin -out out.bin -datasize 16
+  check "input locked by another process: exit code" test $? -eq 0
+  check "input locked by another process: swapped" test "$(xxd -p out.bin)" = "$swapped16"
+  kill $holder 2>/dev/null
+  wait $holder 2>/dev/null
+  cd "$work"
+fi
+
+echo "$passed passed, $failed failed, $skipped skipped"
+[ $failed -eq 0 ]
