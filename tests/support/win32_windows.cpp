@@ -197,3 +197,39 @@ std::string QuoteArgument(const std::string& argument) {
   quoted.append(backslashes * 2, '\\');
   return quoted + "\"";
 }
+
+namespace {
+
+void SendMouse(DWORD flags, POINT point) {
+  // Absolute coordinates run from 0 to 65535 over the primary screen.
+  const int width = GetSystemMetrics(SM_CXSCREEN);
+  const int height = GetSystemMetrics(SM_CYSCREEN);
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = (point.x * 65536 + width / 2) / width;
+  input.mi.dy = (point.y * 65536 + height / 2) / height;
+  input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+  SendInput(1, &input, sizeof input);
+}
+
+}  // namespace
+
+void MoveMouse(POINT point) { SendMouse(MOUSEEVENTF_MOVE, point); }
+void PressLeftButton(POINT point) { SendMouse(MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_MOVE, point); }
+void ReleaseLeftButton(POINT point) { SendMouse(MOUSEEVENTF_LEFTUP | MOUSEEVENTF_MOVE, point); }
+
+void ClickAt(POINT point) {
+  MoveMouse(point);
+  PressLeftButton(point);
+  ReleaseLeftButton(point);
+}
+
+void PumpFor(DWORD milliseconds) {
+  PumpUntil([] { return false; }, milliseconds);
+}
+
+POINT WindowCentre(HWND window) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}

@@ -61,3 +61,34 @@ void PressOk(HWND box);
 std::string HostPathToWindows(const std::string& path);
 /// A command-line argument quoted for the runtime's splitting.
 std::string QuoteArgument(const std::string& argument);
+
+// Real mouse input, as the user's hand gives it: absolute positions in screen pixels.
+
+/// Moves the pointer to `point` on the screen.
+void MoveMouse(POINT point);
+/// Presses or releases the left button with the pointer at `point`.
+void PressLeftButton(POINT point);
+void ReleaseLeftButton(POINT point);
+/// Moves to `point`, presses and releases the left button there.
+void ClickAt(POINT point);
+
+/// Dispatches this thread's messages until `done()` holds or `milliseconds` pass; returns `done()`.
+template <typename Condition>
+bool PumpUntil(Condition done, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    if (done()) return true;
+    if (GetTickCount() - start >= milliseconds) return done();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+/// Dispatches this thread's messages for `milliseconds`.
+void PumpFor(DWORD milliseconds);
+
+/// The centre of a window's rectangle on the screen.
+POINT WindowCentre(HWND window);
