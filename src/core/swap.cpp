@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "file_layer.h"
+#include "swap_kernels.h"
 
 namespace {
 
@@ -21,24 +22,105 @@ void Store(void* p, T value) {
 
 bool IsValidDataSize(unsigned dataSizeBits) { return dataSizeBits != 0 && dataSizeBits % 16 == 0; }
 
-// Reads the whole input into a fresh buffer; null on any failure. The input is closed either way.
-unsigned char* ReadWholeInput(FileLayer& files, const char* path, unsigned blockBytes,
-                              uint32_t* size) {
-  const FileLayer::Handle input = files.OpenInput(path);
-  if (input == FileLayer::kNoFile) return nullptr;
-  uint64_t fileSize = 0;
-  if (!files.GetSize(input, &fileSize) || !IsSwappableSize(fileSize, blockBytes)) {
-    files.Close(input);
-    return nullptr;
-  }
-  *size = static_cast<uint32_t>(fileSize);
-  auto* buffer = static_cast<unsigned char*>(files.AllocateBuffer(*size));
-  if (buffer && !files.ReadAll(input, buffer, *size)) {
-    files.ReleaseBuffer(buffer, *size);
-    buffer = nullptr;
+// `bytes` rounded down to whole blocks, and at least one block: a piece never splits a block.
+uint32_t WholeBlocks(uint32_t bytes, unsigned blockBytes) {
+  const uint32_t rounded = bytes - bytes % blockBytes;
+  return rounded != 0 ? rounded : blockBytes;
+}
+
+uint32_t PieceOf(uint64_t left, uint32_t piece) {
+  return left < piece ? static_cast<uint32_t>(left) : piece;
+}
+
+// The whole input in `buffer`, swapped piece by piece as each is read (still in cache), then the
+// output created and written with one call. Closes the input and releases the buffer.
+bool SwapWhole(FileLayer& files, FileLayer::Handle input, unsigned char* buffer, uint32_t size,
+               const char* outputPath, unsigned blockBytes) {
+  const uint32_t piece = WholeBlocks(files.WholeReadPieceBytes(), blockBytes);
+  for (uint32_t done = 0; done < size;) {
+    const uint32_t bytes = PieceOf(size - done, piece);
+    if (!files.ReadAll(input, buffer + done, bytes)) {
+      files.Close(input);
+      files.ReleaseBuffer(buffer, size);
+      return false;
+    }
+    SwapBlocks(buffer + done, bytes, blockBytes);
+    done += bytes;
   }
   files.Close(input);
-  return buffer;
+
+  // The input is closed and held whole in memory, so the output may name the same file.
+  const FileLayer::Handle output = files.CreateOutput(outputPath);
+  if (output == FileLayer::kNoFile) {
+    files.ReleaseBuffer(buffer, size);
+    return false;
+  }
+  const bool written = files.WriteAll(output, buffer, size);
+  files.Close(output);
+  files.ReleaseBuffer(buffer, size);
+  return written;
+}
+
+// Swaps the open file of `size` bytes in place, one piece at a time: read, swap, write back over it.
+bool SwapInPlace(FileLayer& files, FileLayer::Handle file, uint64_t size, unsigned char* buffer,
+                 uint32_t piece, unsigned blockBytes) {
+  for (uint64_t done = 0; done < size;) {
+    const uint32_t bytes = PieceOf(size - done, piece);
+    if (!files.ReadAll(file, buffer, bytes)) return false;
+    SwapBlocks(buffer, bytes, blockBytes);
+    if (!files.Seek(file, done) || !files.WriteAll(file, buffer, bytes)) return false;
+    done += bytes;
+  }
+  return true;
+}
+
+// Reads `size` bytes of `input` piece by piece and writes each, swapped, to `output`.
+bool SwapStreamed(FileLayer& files, FileLayer::Handle input, FileLayer::Handle output,
+                  uint64_t size, unsigned char* buffer, uint32_t piece, unsigned blockBytes) {
+  for (uint64_t done = 0; done < size;) {
+    const uint32_t bytes = PieceOf(size - done, piece);
+    if (!files.ReadAll(input, buffer, bytes)) return false;
+    SwapBlocks(buffer, bytes, blockBytes);
+    if (!files.WriteAll(output, buffer, bytes)) return false;
+    done += bytes;
+  }
+  return true;
+}
+
+// A file too large to hold whole: swapped through one buffer of a few MiB, so memory use stays flat
+// whatever the size. The output is the input itself (by file identity, not path text) or another
+// file; truncating the input before it has been read would destroy it, so the former is swapped in
+// place. Closes the input.
+bool SwapInPieces(FileLayer& files, FileLayer::Handle input, uint64_t size, const char* inputPath,
+                  const char* outputPath, unsigned blockBytes) {
+  const uint32_t piece = PieceOf(size, WholeBlocks(files.StreamPieceBytes(), blockBytes));
+  auto* buffer = static_cast<unsigned char*>(files.AllocateBuffer(piece));
+  if (!buffer) {
+    files.Close(input);
+    return false;
+  }
+
+  bool swapped = false;
+  if (files.IsSameFile(input, outputPath)) {
+    files.Close(input);
+    const FileLayer::Handle file = files.OpenInPlace(inputPath);
+    if (file != FileLayer::kNoFile) {
+      // Checked again through the handle that writes: the file may have changed since.
+      uint64_t sizeNow = 0;
+      swapped = files.GetSize(file, &sizeNow) && sizeNow == size &&
+                SwapInPlace(files, file, size, buffer, piece, blockBytes);
+      files.Close(file);
+    }
+  } else {
+    const FileLayer::Handle output = files.CreateOutput(outputPath);
+    if (output != FileLayer::kNoFile) {
+      swapped = SwapStreamed(files, input, output, size, buffer, piece, blockBytes);
+      files.Close(output);
+    }
+    files.Close(input);
+  }
+  files.ReleaseBuffer(buffer, piece);
+  return swapped;
 }
 
 }  // namespace
@@ -61,13 +143,23 @@ void SwapBlock(void* block, unsigned blockBytes) {
 }
 
 void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes) {
-  if (blockBytes == 0) return;
-  const size_t blocks = size / blockBytes;
-  for (size_t i = 0; i < blocks; ++i) SwapBlock(buffer + i * blockBytes, blockBytes);
+  switch (blockBytes) {
+    case 2:
+      SwapBlocks2(buffer, size / 2);
+      break;
+    case 4:
+      SwapBlocks4(buffer, size / 4);
+      break;
+    case 8:
+      SwapBlocks8(buffer, size / 8);
+      break;
+    default:
+      break;  // SwapBlock leaves blocks of any other length as they are
+  }
 }
 
 bool IsSwappableSize(uint64_t size, unsigned blockBytes) {
-  return size != 0 && blockBytes != 0 && size % blockBytes == 0 && size <= UINT32_MAX;
+  return size != 0 && blockBytes != 0 && size % blockBytes == 0;
 }
 
 bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outputPath,
@@ -75,21 +167,21 @@ bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outp
   if (!inputPath || !outputPath || !IsValidDataSize(dataSizeBits)) return false;
   const unsigned blockBytes = dataSizeBits / 8;
 
-  uint32_t size = 0;
-  unsigned char* buffer = ReadWholeInput(files, inputPath, blockBytes, &size);
-  if (!buffer) return false;
-
-  // The input is closed and held whole in memory, so the output may name the same file.
-  const FileLayer::Handle output = files.CreateOutput(outputPath);
-  if (output == FileLayer::kNoFile) {
-    files.ReleaseBuffer(buffer, size);
+  const FileLayer::Handle input = files.OpenInput(inputPath);
+  if (input == FileLayer::kNoFile) return false;
+  uint64_t size = 0;
+  if (!files.GetSize(input, &size) || !IsSwappableSize(size, blockBytes)) {
+    files.Close(input);
     return false;
   }
-  SwapBlocks(buffer, size, blockBytes);
-  const bool written = files.WriteAll(output, buffer, size);
-  files.Close(output);
-  files.ReleaseBuffer(buffer, size);
-  return written;
+  if (size <= files.LargestWholeFile()) {
+    void* buffer = files.AllocateBuffer(static_cast<size_t>(size));
+    if (buffer) {
+      return SwapWhole(files, input, static_cast<unsigned char*>(buffer),
+                       static_cast<uint32_t>(size), outputPath, blockBytes);
+    }
+  }
+  return SwapInPieces(files, input, size, inputPath, outputPath, blockBytes);
 }
 
 bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned dataSizeBits) {

@@ -1,0 +1,240 @@
+// Files too large to hold whole are swapped in pieces. Real files of a few hundred bytes stand in for
+// them here: the seam makes them count as too large, with pieces of a few bytes, so every boundary
+// case of the piece loop is reached quickly. The real thing, just over 4 GiB, is an end-to-end test.
+#include <doctest.h>
+
+#include <filesystem>
+
+#include "faulty_file_layer.h"
+#include "swap.h"
+#include "test_files.h"
+
+namespace {
+
+// Anything over 1 byte counts as too large; pieces of `pieceBytes`.
+Faults InPieces(uint32_t pieceBytes) {
+  Faults faults;
+  faults.largestWholeFile = 1;
+  faults.pieceBytes = pieceBytes;
+  return faults;
+}
+
+// The first `bytes` bytes of `swapped` followed by the rest of `original`.
+Bytes SwappedUpTo(const Bytes& original, const Bytes& swapped, size_t bytes) {
+  Bytes result(swapped.begin(), swapped.begin() + bytes);
+  result.insert(result.end(), original.begin() + bytes, original.end());
+  return result;
+}
+
+}  // namespace
+
+TEST_CASE("in pieces: every size and piece size matches the reference, in place and to a file") {
+  // Piece sizes that are and are not multiples of the block length: a piece never splits a block.
+  for (uint32_t pieceBytes : {1u, 2u, 8u, 20u, 24u, 64u, 1000u}) {
+    for (size_t size : {8u, 16u, 24u, 40u, 1000u, 1008u}) {
+      for (unsigned bits : {16u, 32u, 64u}) {
+        if (size % (bits / 8) != 0) continue;
+        CAPTURE(pieceBytes);
+        CAPTURE(size);
+        CAPTURE(bits);
+        TempFolder folder;
+        const Bytes input = RandomBytes(size, pieceBytes * 7 + static_cast<uint32_t>(size) + bits);
+        const Bytes expected = ReferenceSwap(input, bits / 8);
+        WriteBytes(folder.Path("in.bin"), input);
+        WriteBytes(folder.Path("longer.bin"), RandomBytes(size * 3, 1));
+
+        FaultyFileLayer toFile{InPieces(pieceBytes)};
+        REQUIRE(SwapFileByteOrder(toFile, folder.Path("in.bin").c_str(),
+                                  folder.Path("out.bin").c_str(), bits));
+        CHECK(ReadBytes(folder.Path("out.bin")) == expected);
+        CHECK(ReadBytes(folder.Path("in.bin")) == input);
+        // Memory stays at one piece, whatever the size of the file.
+        CHECK(toFile.largestAllocated <= std::max<size_t>(pieceBytes, bits / 8));
+
+        FaultyFileLayer toLonger{InPieces(pieceBytes)};
+        REQUIRE(SwapFileByteOrder(toLonger, folder.Path("in.bin").c_str(),
+                                  folder.Path("longer.bin").c_str(), bits));
+        CHECK(ReadBytes(folder.Path("longer.bin")) == expected);
+
+        FaultyFileLayer inPlace{InPieces(pieceBytes)};
+        REQUIRE(SwapFileByteOrder(inPlace, folder.Path("in.bin").c_str(),
+                                  folder.Path("in.bin").c_str(), bits));
+        CHECK(ReadBytes(folder.Path("in.bin")) == expected);
+        CHECK(inPlace.largestAllocated <= std::max<size_t>(pieceBytes, bits / 8));
+      }
+    }
+  }
+}
+
+TEST_CASE("in pieces: the output is the input by identity, not by the spelling of its path") {
+  TempFolder folder;
+  std::filesystem::create_directory(folder.Path("sub"));
+  const Bytes original = RandomBytes(1000, 21);
+  const std::string path = folder.Path("data.bin");
+  const std::string link = folder.Path("link.bin");
+  WriteBytes(path, original);
+  std::filesystem::create_hard_link(path, link);
+  struct Case {
+    const char* name;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"another spelling", (std::filesystem::path(folder.Path("sub")) / ".." / "data.bin").string()},
+      {"a hard link", link},
+  };
+  Bytes expected = original;
+  for (const Case& c : cases) {
+    CAPTURE(c.name);
+    FaultyFileLayer files{InPieces(64)};
+    // Streaming into a truncated "other" file would have destroyed the input before reading it.
+    REQUIRE(SwapFileByteOrder(files, path.c_str(), c.output.c_str(), 32));
+    expected = ReferenceSwap(expected, 4);
+    CHECK(ReadBytes(path) == expected);
+    CHECK(ReadBytes(link) == expected);
+  }
+}
+
+TEST_CASE("in pieces: a whole buffer that cannot be had, or a file too large for one, streams") {
+  TempFolder folder;
+  const Bytes input = RandomBytes(5000, 31);
+  WriteBytes(folder.Path("in.bin"), input);
+  Faults noWholeBuffer;
+  noWholeBuffer.largestAllocation = 4096;
+  noWholeBuffer.pieceBytes = 1024;
+  FaultyFileLayer files{noWholeBuffer};
+  REQUIRE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(),
+                            64));
+  CHECK(ReadBytes(folder.Path("out.bin")) == ReferenceSwap(input, 8));
+  CHECK(files.allocations == 2);  // the whole file refused, then one piece
+  CHECK(files.largestAllocated == 1024);
+}
+
+TEST_CASE("in pieces: the checks before any file is touched are those of small files") {
+  struct Case {
+    size_t size;
+    unsigned bits;
+  };
+  const Case cases[] = {{0, 16}, {0, 64}, {6, 32}, {2, 32}, {12, 64}, {4, 0}, {4, 8}, {24, 24}};
+  for (const Case& c : cases) {
+    CAPTURE(c.size);
+    CAPTURE(c.bits);
+    TempFolder folder;
+    const Bytes input = RandomBytes(c.size, 3);
+    WriteBytes(folder.Path("in.bin"), input);
+    WriteBytes(folder.Path("old.bin"), RandomBytes(8, 4));
+    const Bytes old = ReadBytes(folder.Path("old.bin"));
+    FaultyFileLayer files{InPieces(4)};
+    CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(),
+                                  folder.Path("out.bin").c_str(), c.bits));
+    CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(),
+                                  folder.Path("old.bin").c_str(), c.bits));
+    CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(),
+                                  folder.Path("in.bin").c_str(), c.bits));
+    CHECK_FALSE(Exists(folder.Path("out.bin")));
+    CHECK(ReadBytes(folder.Path("old.bin")) == old);
+    CHECK(ReadBytes(folder.Path("in.bin")) == input);
+    CHECK(files.allocations == 0);
+  }
+}
+
+TEST_CASE("in pieces: an output that cannot be created leaves the input untouched") {
+  TempFolder folder;
+  const Bytes input = RandomBytes(96, 5);
+  WriteBytes(folder.Path("in.bin"), input);
+  std::filesystem::create_directory(folder.Path("sub"));
+  for (const std::string& output : {folder.Path("nowhere/out.bin"), folder.Path("sub"),
+                                    std::string()}) {
+    CAPTURE(output);
+    FaultyFileLayer files{InPieces(16)};
+    CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), output.c_str(), 16));
+    CHECK(ReadBytes(folder.Path("in.bin")) == input);
+    CHECK(files.writes == 0);
+  }
+}
+
+// What a failure part-way leaves behind: in place, the pieces before it swapped and the rest as it
+// was; to another file, the pieces before it.
+TEST_CASE("in pieces: a failure part-way leaves a partly swapped file or a partial output") {
+  const Bytes original = RandomBytes(96, 41);
+  const Bytes swapped = ReferenceSwap(original, 8);
+  struct Case {
+    const char* name;
+    bool failRead;
+    int readsBeforeFailure;
+    int writesBeforeFailure;
+    bool shortWrite;
+    size_t inPlaceSwapped;  ///< leading bytes swapped in place
+    size_t outputBytes;     ///< bytes in the other file
+  };
+  // Pieces of 16 bytes.
+  const Case cases[] = {
+      {"first read fails", true, 0, 0, false, 0, 0},
+      {"third read fails", false, 2, 0, false, 32, 32},
+      {"third write fails", false, 0, 2, false, 32, 32},
+      {"first write short", false, 0, 0, true, 8, 8},
+  };
+  for (const Case& c : cases) {
+    CAPTURE(c.name);
+    Faults faults = InPieces(16);
+    faults.failRead = c.failRead;
+    faults.readsBeforeFailure = c.readsBeforeFailure;
+    faults.writesBeforeFailure = c.writesBeforeFailure;
+    faults.shortWrite = c.shortWrite;
+    TempFolder folder;
+    WriteBytes(folder.Path("in.bin"), original);
+    FaultyFileLayer toFile{faults};
+    CHECK_FALSE(SwapFileByteOrder(toFile, folder.Path("in.bin").c_str(),
+                                  folder.Path("out.bin").c_str(), 64));
+    CHECK(ReadBytes(folder.Path("in.bin")) == original);
+    CHECK(ReadBytes(folder.Path("out.bin")) ==
+          Bytes(swapped.begin(), swapped.begin() + c.outputBytes));
+
+    FaultyFileLayer inPlace{faults};
+    CHECK_FALSE(SwapFileByteOrder(inPlace, folder.Path("in.bin").c_str(),
+                                  folder.Path("in.bin").c_str(), 64));
+    CHECK(ReadBytes(folder.Path("in.bin")) == SwappedUpTo(original, swapped, c.inPlaceSwapped));
+  }
+}
+
+TEST_CASE("in pieces: an input shorter than its reported size fails without touching it in place") {
+  TempFolder folder;
+  const Bytes original = RandomBytes(64, 51);
+  WriteBytes(folder.Path("in.bin"), original);
+  Faults faults = InPieces(1 << 20);
+  faults.reportedSize = (uint64_t{1} << 32) + 16;  // claims just over 4 GiB
+  FaultyFileLayer files{faults};
+  CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(),
+                                folder.Path("in.bin").c_str(), 16));
+  CHECK(ReadBytes(folder.Path("in.bin")) == original);
+  CHECK(files.writes == 0);
+  CHECK(files.largestAllocated == (size_t{1} << 20));
+}
+
+TEST_CASE("whole reads in pieces: each piece is read and swapped, the output written once") {
+  TempFolder folder;
+  const Bytes input = RandomBytes(1000, 61);
+  WriteBytes(folder.Path("in.bin"), input);
+  for (unsigned bits : {16u, 32u, 64u}) {
+    CAPTURE(bits);
+    Faults faults;
+    faults.pieceBytes = 100;  // for 64 bits rounded down to whole blocks: 96
+    FaultyFileLayer files{faults};
+    REQUIRE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(),
+                              bits));
+    CHECK(ReadBytes(folder.Path("out.bin")) == ReferenceSwap(input, bits / 8));
+    CHECK(files.reads == (bits == 64 ? 11 : 10));
+    CHECK(files.writes == 1);
+    CHECK(files.largestAllocated == 1000);
+  }
+}
+
+TEST_CASE("in pieces: a 48-bit data size leaves 6-byte blocks as they are") {
+  TempFolder folder;
+  const Bytes input = RandomBytes(60, 48);
+  WriteBytes(folder.Path("in.bin"), input);
+  FaultyFileLayer files{InPieces(16)};  // rounded down to 12
+  REQUIRE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(),
+                            48));
+  CHECK(ReadBytes(folder.Path("out.bin")) == input);
+  CHECK(files.reads == 5);
+}

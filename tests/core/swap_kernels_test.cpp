@@ -1,0 +1,111 @@
+// Each block-reversal kernel this processor can run, against the reference: every start alignment,
+// lengths around the vector widths and unrolled steps, and a tail that is not a whole block, with
+// guard bytes on both sides that must not change.
+#include <doctest.h>
+
+#include "swap.h"
+#include "swap_kernels.h"
+#include "test_files.h"
+
+namespace {
+
+struct KernelName {
+  SwapKernel kernel;
+  const char* name;
+};
+
+const KernelName kKernels[] = {
+    {SwapKernel::kPlain, "plain"},
+    {SwapKernel::kSse2, "SSE2"},
+    {SwapKernel::kSsse3, "SSSE3"},
+    {SwapKernel::kAvx2, "AVX2"},
+};
+
+// Puts the kernel chosen at start back when a test has forced another one.
+class KernelRestorer {
+ public:
+  KernelRestorer() : chosen_(CurrentSwapKernel()) {}
+  ~KernelRestorer() { UseSwapKernel(chosen_); }
+
+ private:
+  SwapKernel chosen_;
+};
+
+// What SwapBlocks must leave: the whole blocks reversed, a partial block at the end untouched.
+Bytes Expected(const Bytes& input, unsigned blockBytes) {
+  const size_t whole = input.size() - input.size() % blockBytes;
+  Bytes expected = ReferenceSwap(Bytes(input.begin(), input.begin() + whole), blockBytes);
+  expected.insert(expected.end(), input.begin() + whole, input.end());
+  return expected;
+}
+
+}  // namespace
+
+TEST_CASE("the kernel chosen at start is the fastest one this processor supports") {
+  SwapKernel best = SwapKernel::kPlain;
+  for (const KernelName& k : kKernels) {
+    if (IsSwapKernelSupported(k.kernel)) best = k.kernel;
+  }
+  KernelRestorer restorer;
+  CHECK(CurrentSwapKernel() == best);
+  CHECK(IsSwapKernelSupported(SwapKernel::kPlain));
+#if defined(__x86_64__)
+  CHECK(IsSwapKernelSupported(SwapKernel::kSse2));  // part of every 64-bit x86 processor
+#endif
+}
+
+TEST_CASE("every supported kernel matches the reference at every alignment and length") {
+  KernelRestorer restorer;
+  constexpr size_t kGuard = 40;
+  const unsigned char kGuardByte = 0xA5;
+  for (const KernelName& k : kKernels) {
+    CAPTURE(k.name);
+    if (!UseSwapKernel(k.kernel)) {
+      MESSAGE("kernel not supported here, not tested: " << k.name);
+      continue;
+    }
+    REQUIRE(CurrentSwapKernel() == k.kernel);
+    uint32_t seed = 100;
+    for (unsigned blockBytes : {2u, 4u, 8u, 6u, 3u}) {
+      CAPTURE(blockBytes);
+      for (size_t offset = 0; offset < 33; ++offset) {
+        for (size_t size : {0u, 1u, 2u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 127u,
+                            128u, 129u, 130u, 255u, 256u, 257u, 1000u, 4099u}) {
+          CAPTURE(offset);
+          CAPTURE(size);
+          const Bytes input = RandomBytes(size, ++seed);
+          Bytes buffer(kGuard + offset + size + kGuard, kGuardByte);
+          std::copy(input.begin(), input.end(), buffer.begin() + kGuard + offset);
+          SwapBlocks(buffer.data() + kGuard + offset, size, blockBytes);
+
+          Bytes expected(kGuard + offset, kGuardByte);
+          const Bytes body = blockBytes == 2 || blockBytes == 4 || blockBytes == 8
+                                 ? Expected(input, blockBytes)
+                                 : input;  // other lengths stay as they are
+          expected.insert(expected.end(), body.begin(), body.end());
+          expected.insert(expected.end(), kGuard, kGuardByte);
+          REQUIRE(buffer == expected);
+        }
+      }
+    }
+  }
+}
+
+TEST_CASE("every supported kernel agrees with SwapBlock on a large buffer") {
+  KernelRestorer restorer;
+  const Bytes input = RandomBytes((size_t{1} << 20) + 24, 77);
+  for (const KernelName& k : kKernels) {
+    CAPTURE(k.name);
+    if (!UseSwapKernel(k.kernel)) continue;
+    for (unsigned blockBytes : {2u, 4u, 8u}) {
+      CAPTURE(blockBytes);
+      Bytes viaKernel = input;
+      SwapBlocks(viaKernel.data() + 8, viaKernel.size() - 8, blockBytes);
+      Bytes viaBlock = input;
+      for (size_t at = 8; at + blockBytes <= viaBlock.size(); at += blockBytes) {
+        SwapBlock(viaBlock.data() + at, blockBytes);
+      }
+      CHECK(viaKernel == viaBlock);
+    }
+  }
+}
