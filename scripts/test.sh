@@ -15,6 +15,14 @@ run cmake --preset linux-asan
 run cmake --build --preset linux-asan -j "$(nproc)"
 run ctest --preset linux-asan
 
+# The native command line under valgrind's memcheck, in an optimised build without the sanitizers.
+run cmake --preset linux
+run cmake --build --preset linux -j "$(nproc)" --target orvane
+run bash scripts/memcheck.sh build/linux/src/app/orvane
+
+# Each libFuzzer target for a minute from the seed corpus.
+run bash scripts/fuzz.sh 60
+
 run cmake --preset windows
 run cmake --build --preset windows -j "$(nproc)"
 run xvfb-run -a -s '-screen 0 1024x768x24' scripts/with-wine.sh ctest --preset windows

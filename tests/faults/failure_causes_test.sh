@@ -195,9 +195,15 @@ cd "$work"
 # swap, which takes none. (Under Windows a file open without sharing does; see shared_access_test.)
 if [ "$platform" = native ]; then
   setup no-output
-  flock -x in.bin sleep 30 &
+  (
+    exec 8<in.bin >/dev/null 2>&1
+    flock -x 8
+    exec sleep 30
+  ) &
   holder=$!
-  sleep 0.2
+  # Wait until the lock is held: a second exclusive lock cannot be had.
+  for _ in $(seq 50); do flock -x -n in.bin true || break; sleep 0.1; done
+  check "input locked by another process: lock held" test "$(flock -x -n in.bin echo free)" = ""
   "${program[@]}" -in in.bin -out out.bin -datasize 16
   check "input locked by another process: exit code" test $? -eq 0
   check "input locked by another process: swapped" test "$(xxd -p out.bin)" = "$swapped16"
