@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Command lines as users type them, hostile ones included, against the native program: each either
+# gives the usage text and exit code 1 touching no file, or runs the swap and gives its result.
+#   hostile_command_line_test.sh PROGRAM
+set -u
+program=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+passed=0
+failed=0
+check() {  # check NAME CONDITION...
+  local name=$1
+  shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
+}
+
+printf '\x01\x02\x03\x04\x05\x06\x07\x08' >original.bin
+swapped16=0201040306050807
+usage=$(printf '%s\n' "Orvane Command Line Usage" "" \
+  "-in <file path>               : Path to file to be byte swapped" \
+  "-out <file path>             : Output file path to contain swapped results" \
+  "-datasize <size in bits>  : Size in bits of each data block (16, 32, or 64)" "" \
+  "example:" \
+  'Orvdane -in "c:\foo\filein.bin" -out "c:\foo\fileout.bin" -datasize 16')
+
+# A fresh case folder holding a.bin, the original.
+fresh() {
+  cd "$work"
+  rm -rf case
+  mkdir case
+  cp original.bin case/a.bin
+  cd case
+}
+listing() { find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' '; }
+
+# usage_error NAME ARGS...: the usage text on standard error, exit code 1, a.bin alone and untouched.
+usage_error() {
+  local name=$1
+  shift
+  fresh
+  "$program" "$@" >../stdout.txt 2>../stderr.txt
+  local status=$?
+  check "$name: exit code $status" test $status -eq 1
+  check "$name: usage text" test "$(cat ../stderr.txt)" = "$usage"
+  check "$name: nothing on standard output" test ! -s ../stdout.txt
+  check "$name: a.bin untouched" cmp -s a.bin ../original.bin
+  check "$name: no file created" test "$(listing)" = "./a.bin "
+}
+
+# swap_result NAME EXIT-CODE OUTPUT ARGS...: the swap ran and gave EXIT-CODE; on success OUTPUT holds
+# the swapped original, on failure nothing but a.bin exists.
+swap_result() {
+  local name=$1 expected=$2 output=$3
+  shift 3
+  fresh
+  "$program" "$@" >../stdout.txt 2>../stderr.txt
+  local status=$?
+  check "$name: exit code $status" test $status -eq "$expected"
+  check "$name: silent" test ! -s ../stderr.txt -a ! -s ../stdout.txt
+  if [ "$expected" -eq 0 ]; then
+    check "$name: swapped" test "$(xxd -p "$output")" = "$swapped16"
+  else
+    check "$name: no file created" test "$(listing)" = "./a.bin "
+  fi
+  [ "$output" = a.bin ] || check "$name: a.bin untouched" cmp -s a.bin ../original.bin
+}
+
+# An option given as the only argument, or with its value missing; empty arguments.
+for option in -in -out -datasize /IN /Out /DATASIZE; do
+  usage_error "$option alone" "$option"
+done
+usage_error "an empty string alone" ""
+usage_error "two empty strings" "" ""
+usage_error "option and value in one argument" "-in a.bin" -out b.bin -datasize 16
+usage_error "empty data size" -in a.bin -out b.bin -datasize ""
+usage_error "data size of spaces" -in a.bin -out b.bin -datasize "   "
+usage_error "trailing empty argument" -in a.bin -out b.bin -datasize 16 ""
+usage_error "an option spelled with a space" "-in " a.bin -out b.bin -datasize 16
+usage_error "an option with a quote" '-in"' a.bin -out b.bin -datasize 16
+usage_error "an option in non-ASCII letters" $'-\xc3\xaen' a.bin -out b.bin -datasize 16
+
+# Values the parser accepts, whatever the swap makes of them.
+swap_result "empty input path" 1 - -in "" -out b.bin -datasize 16
+swap_result "empty output path" 1 - -in a.bin -out "" -datasize 16
+swap_result "data size with leading spaces" 0 b.bin -in a.bin -out b.bin -datasize "  16"
+swap_result "a path of spaces" 1 - -in "   " -out b.bin -datasize 16
+
+# Spaces, quotes and non-ASCII bytes in file names: Linux names are bytes, taken as they come.
+for name in "my file.bin" 'quote".bin' "it's.bin" $'caf\xc3\xa9.bin' $'caf\xe9.bin' $'tab\there.bin' \
+    '-in' '-DataSize' '*.bin' $'line\nfeed.bin'; do
+  fresh
+  cp a.bin "./$name"
+  "$program" -in "$name" -out "$name.out" -datasize 16
+  check "name [$name]: exit code" test $? -eq 0
+  check "name [$name]: swapped" test "$(xxd -p "./$name.out")" = "$swapped16"
+  check "name [$name]: input untouched" cmp -s "./$name" ../original.bin
+done
+
+# Long paths: at and beyond 259 bytes, up to beyond the system's limit. A name of at most 255 bytes
+# in each folder works at any total length below PATH_MAX (4096); a longer name, or a longer path,
+# fails without creating anything.
+long_path() {  # long_path TOTAL-LENGTH: a path of that many bytes under the case folder, folders made
+  local total=$1 path=""
+  local base
+  base=$(pwd)
+  while [ $(( ${#base} + ${#path} + 1 + 200 )) -lt "$total" ]; do
+    path="$path/$(printf 'd%.0s' $(seq 199))"
+  done
+  local left=$(( total - ${#base} - ${#path} - 1 ))
+  mkdir -p "$base$path"
+  echo "$base$path/$(printf 'f%.0s' $(seq "$left"))"
+}
+for total in 259 260 261 300 1000 4000; do
+  fresh
+  out=$(long_path $total)
+  check "path of $total bytes: length" test ${#out} -eq $total
+  "$program" -in a.bin -out "$out" -datasize 16
+  check "path of $total bytes as output: exit code" test $? -eq 0
+  check "path of $total bytes as output: swapped" test "$(xxd -p "$out")" = "$swapped16"
+  "$program" -in "$out" -out "$out" -datasize 16
+  check "path of $total bytes in place: exit code" test $? -eq 0
+  check "path of $total bytes in place: restored" cmp -s "$out" ../original.bin
+done
+swap_result "a name of 256 bytes" 1 - -in a.bin -out "$(printf 'n%.0s' $(seq 256))" -datasize 16
+fresh
+swap_result "a path beyond PATH_MAX" 1 - -in a.bin \
+  -out "$(pwd)/$(for _ in $(seq 25); do printf 'x%.0s' $(seq 200); printf /; done)out.bin" -datasize 16
+
+# Thousands of arguments: every pair read, the last value wins, the first bad pair stops it all.
+many=()
+for _ in $(seq 10000); do many+=(-in missing.bin); done
+swap_result "10000 repeated -in, the last one valid" 0 b.bin "${many[@]}" -in a.bin -out b.bin -datasize 16
+swap_result "10000 repeated -in, the last one missing" 1 - -in a.bin "${many[@]}" -out b.bin -datasize 16
+usage_error "10000 pairs, then a stray argument" "${many[@]}" -in a.bin -out b.bin -datasize 16 x
+usage_error "a bad pair before 10000 good ones" -datasize 8 "${many[@]}" -in a.bin -out b.bin -datasize 16
+
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
