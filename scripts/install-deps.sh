@@ -10,6 +10,7 @@ packages=(
   xvfb xauth                               # a virtual X server for the windows it shows
   doctest-dev                              # the test framework, for both builds
   binutils xxd                             # objcopy as an independent reference; hex dumps
+  libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
   clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
   python3                                  # draws the icon; reads Orvane.exe's PE file in the tests
 )

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Times the whole-file swap against the floor of merely copying the file and against the tools a
+# user would otherwise reach for, then runs the in-memory micro-benchmark. Prints Markdown tables.
+#   bench/run.sh [SIZE_MIB...]        (default: 1 64 256)
+# Environment: RUNS (runs of each command per case; default 11), BENCH_DIR (where the inputs go;
+# default a fresh folder under TMPDIR, on the disk under test, removed at the end).
+#
+# Each case runs every command once per round, the rounds in alternation, so that a disturbance
+# spreads over all commands alike; each figure is the median of the rounds, the file cache warm
+# (one round unrecorded first). Columns:
+#   cat           cat in > out: the native floor
+#   orvane        the native program                         (x cat)
+#   objcopy       objcopy -I binary -O binary --reverse-bytes (x cat, and orvane / objcopy)
+#   dd            dd conv=swab bs=4M, 16 bits only            (x cat)
+#   floor (Wine)  one ReadFile and one WriteFile of the whole file, built as Orvane.exe, under Wine
+#   Orvane.exe    the Windows build under Wine                (x the Wine floor)
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(1 64 256)
+runs=${RUNS:-11}
+
+if [ -z "${ORVANE_BENCH_INSIDE:-}" ]; then
+  cd "$root"
+  bash scripts/install-deps.sh
+  echo "Building..." >&2
+  cmake -S . -B build/bench-linux -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build/bench-linux -j "$(nproc)" --target orvane swap_benchmark >/dev/null
+  cmake -S . -B build/bench-windows --toolchain cmake/toolchain-mingw-i686.cmake \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build/bench-windows -j "$(nproc)" --target Orvane copy_floor_win32 >/dev/null
+  # Inside a private Wine prefix with a resident process, so that no run pays for starting Wine.
+  ORVANE_BENCH_INSIDE=1 exec xvfb-run -a -s '-screen 0 1024x768x24' \
+    scripts/with-wine.sh bash "$0" "$@"
+fi
+
+native=$root/build/bench-linux/src/app/orvane
+micro=$root/build/bench-linux/bench/swap_benchmark
+exe=$root/build/bench-windows/src/app/Orvane.exe
+floor=$root/build/bench-windows/bench/copy_floor_win32.exe
+
+work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
+mkdir -p "$work"
+trap 'rm -f "$work"/in.bin "$work"/out.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
+cd "$work"
+
+now() { date +%s%N; }
+# Seconds, three decimals, of a nanosecond count.
+seconds() { printf '%d.%03d' $(($1 / 1000000000)) $(($1 / 1000000 % 1000)); }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# The command of each column for the current case; "" where the column does not apply.
+command_of() {
+  case $1 in
+    cat) echo "cat in.bin >out.bin" ;;
+    orvane) echo "$native -in in.bin -out out.bin -datasize $bits" ;;
+    objcopy) echo "objcopy -I binary -O binary --reverse-bytes=$((bits / 8)) in.bin out.bin" ;;
+    dd) if [ "$bits" -eq 16 ]; then echo "dd if=in.bin of=out.bin conv=swab bs=4M status=none"; fi ;;
+    wfloor) echo "wine $floor in.bin out.bin" ;;
+    wine) echo "wine $exe -in in.bin -out out.bin -datasize $bits" ;;
+  esac
+}
+columns=(cat orvane objcopy dd wfloor wine)
+
+echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
+echo "Command: bench/run.sh ${sizes[*]} (RUNS=$runs), medians in seconds, warm file cache"
+echo
+echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | floor, Wine | Orvane.exe, Wine (x floor) |"
+echo "|---|---|---|---|---|---|---|---|---|"
+for mib in "${sizes[@]}"; do
+  head -c $((mib * 1024 * 1024)) /dev/urandom >in.bin
+  for bits in 16 32 64; do
+    declare -A samples=()
+    for round in $(seq 0 "$runs"); do
+      for column in "${columns[@]}"; do
+        cmd=$(command_of "$column")
+        [ -n "$cmd" ] || continue
+        start=$(now)
+        bash -c "$cmd" >/dev/null 2>&1 || { echo "failed: $cmd" >&2; exit 1; }
+        elapsed=$(($(now) - start))
+        # Round 0 warms the cache and is not recorded.
+        [ "$round" -eq 0 ] || samples[$column]+="$elapsed "
+      done
+    done
+    declare -A m=()
+    for column in "${columns[@]}"; do
+      [ -n "${samples[$column]:-}" ] && m[$column]=$(echo "${samples[$column]}" | tr ' ' '\n' | grep . | median)
+    done
+    dd_cell="-"
+    [ -n "${m[dd]:-}" ] && dd_cell="$(seconds "${m[dd]}") ($(ratio "${m[dd]}" "${m[cat]}"))"
+    echo "| $mib MiB | $bits | $(seconds "${m[cat]}") | $(seconds "${m[orvane]}") ($(ratio "${m[orvane]}" "${m[cat]}")) | $(seconds "${m[objcopy]}") ($(ratio "${m[objcopy]}" "${m[cat]}")) | $(ratio "${m[orvane]}" "${m[objcopy]}") | $dd_cell | $(seconds "${m[wfloor]}") | $(seconds "${m[wine]}") ($(ratio "${m[wine]}" "${m[wfloor]}")) |"
+    unset samples m
+  done
+done
+rm -f in.bin out.bin
+
+if [ -x "$micro" ]; then
+  echo
+  echo "In-memory swap (Google Benchmark; bytes per second of the buffer swapped or copied):"
+  "$micro" --benchmark_min_time=0.5 2>/dev/null | grep -E '^(BM_|Benchmark|-)'
+fi
