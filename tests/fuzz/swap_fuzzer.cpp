@@ -22,11 +22,20 @@ using Bytes = std::vector<unsigned char>;
 // reversal knows only 2, 4 and 8 bytes).
 constexpr unsigned kDataSizes[] = {16, 32, 64, 0, 8, 24, 48, 128};
 
+// A private folder for the two files, removed when the fuzzer ends.
+char g_folder[] = "/tmp/orvane-fuzz.XXXXXX";
+
+void RemoveFolder() {
+  unlink((std::string(g_folder) + "/in.bin").c_str());
+  unlink((std::string(g_folder) + "/out.bin").c_str());
+  rmdir(g_folder);
+}
+
 const std::string& Folder() {
   static const std::string folder = [] {
-    char name[] = "/tmp/orvane-fuzz.XXXXXX";
-    if (!mkdtemp(name)) abort();
-    return std::string(name);
+    if (!mkdtemp(g_folder)) abort();
+    atexit(RemoveFolder);
+    return std::string(g_folder);
   }();
   return folder;
 }
