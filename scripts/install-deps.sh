@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686  # Windows build
   wine wine32                              # runs the Windows build
   xvfb xauth                               # a virtual X server for the windows it shows
+  imagemagick xdotool                      # scripts/screenshot.sh: find the dialog, save a PNG
   doctest-dev                              # the test framework, for both builds
   binutils xxd                             # objcopy as an independent reference; hex dumps
   libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
