@@ -179,6 +179,33 @@ check "output on a full device: exit code" test $? -eq 1
 check "output on a full device: input untouched" same in.bin ../original.bin
 cd "$work"
 
+# A write cut short for real: a file size limit (RLIMIT_FSIZE, with its signal ignored) makes the
+# system store the first 16 KiB and refuse the rest, as a disk that fills up part-way would. The
+# output is left truncated to what was stored; in place, the rest of the input is lost.
+head -c 65536 /dev/urandom >large.bin
+objcopy -I binary -O binary --reverse-bytes=2 large.bin large-swapped.bin
+head -c 16384 large-swapped.bin >large-stored.bin
+limited() {
+  (
+    trap '' XFSZ
+    ulimit -f 16
+    exec "${program[@]}" "$@"
+  )
+}
+setup with-output
+cp ../large.bin in.bin
+limited -in in.bin -out out.bin -datasize 16
+check "write cut short: exit code" test $? -eq 1
+check "write cut short: input untouched" same in.bin ../large.bin
+check "write cut short: output holds what was stored" same out.bin ../large-stored.bin
+cd "$work"
+setup no-output
+cp ../large.bin in.bin
+limited -in in.bin -out in.bin -datasize 16
+check "write cut short in place: exit code" test $? -eq 1
+check "write cut short in place: the file holds only what was stored" same in.bin ../large-stored.bin
+cd "$work"
+
 # Another process holds the output open, sharing it (on Linux every open shares): the swap succeeds,
 # and the holder reads the new contents through its own open file.
 setup with-output
