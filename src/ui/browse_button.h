@@ -8,14 +8,14 @@
 
 /// The state of one edit's button, owned by the edit from AttachBrowseButton to WM_NCDESTROY.
 struct BrowseButton {
-  INT32 commandId;      ///< posted to the parent on a release inside; its low 16 bits are sent
-  char label[100];      ///< NUL-terminated
-  INT32 pressed;        ///< 1 while drawn pushed in
-  INT32 tracking;       ///< 1 from a press on the button until the next left button-up (captured)
-  HFONT font;           ///< selected for the label
-  WNDPROC previousProc; ///< the edit's own procedure, to which messages are passed on
-  INT32 buttonWidth;    ///< pixels taken from the client area
-  INT32 frameLeft;      ///< the edit's own frame, as measured in each WM_NCCALCSIZE
+  INT32 commandId;       ///< posted to the parent on a release inside; its low 16 bits are sent
+  char label[100];       ///< NUL-terminated
+  INT32 pressed;         ///< 1 while drawn pushed in
+  INT32 tracking;        ///< 1 from a press on the button until the next left button-up (captured)
+  HFONT font;            ///< selected for the label
+  WNDPROC previousProc;  ///< the edit's own procedure, to which messages are passed on
+  INT32 buttonWidth;     ///< pixels taken from the client area
+  INT32 frameLeft;       ///< the edit's own frame, as measured in each WM_NCCALCSIZE
   INT32 frameRight;
   INT32 frameTop;
   INT32 frameBottom;

@@ -91,7 +91,8 @@ void OnCommand(HWND dialog, WORD command) {
 }  // namespace
 
 int RunMainDialog(HINSTANCE instance, int showCommand) {
-  HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
+  HWND dialog =
+      CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
   if (!dialog) return 0;
   ShowWindow(dialog, showCommand);
   UpdateWindow(dialog);

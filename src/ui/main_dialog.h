@@ -1,5 +1,6 @@
-// The dialog front end: one modeless dialog (template IDD_MAIN) in which the user names an input and
-// an output file, picks the data size and presses OK to swap; it stays open until Cancel or close.
+// The dialog front end: one modeless dialog (template IDD_MAIN) in which the user names an input
+// and an output file, picks the data size and presses OK to swap; it stays open until Cancel or
+// close.
 #pragma once
 
 #include <windows.h>

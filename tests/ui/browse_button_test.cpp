@@ -1,13 +1,14 @@
 // The Browse button inside an edit's frame as a user meets it: a real edit in a real window, driven
 // by real mouse input and by posted messages, judged by what reaches the parent and by the pixels
 // on screen.
+#include "browse_button.h"
+
 #include <doctest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "browse_button.h"
 #include "win32_windows.h"
 
 namespace {
@@ -33,7 +34,8 @@ LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     // A posted command arrives after the release has been handled; a sent one would arrive in it.
     const auto* record =
         reinterpret_cast<const BrowseButton*>(GetWindowLongA(g_edit, GWL_USERDATA));
-    g_commands.push_back({wParam, lParam, InSendMessage() != FALSE, record->tracking != 0});
+    g_commands.push_back(
+        {wParam, lParam, InSendMessage() != FALSE, record != nullptr && record->tracking != 0});
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -57,11 +59,12 @@ const char* ParentClass() {
 // visible window of its own.
 class Field {
  public:
-  explicit Field(bool attach = true) {
-    parent_ = CreateWindowExA(0, ParentClass(), "Browse test", WS_POPUP | WS_VISIBLE, 100, 100,
+  explicit Field(bool attach = true, DWORD extraStyle = 0, POINT at = {100, 100}) {
+    parent_ = CreateWindowExA(0, ParentClass(), "Browse test", WS_POPUP | WS_VISIBLE, at.x, at.y,
                               480, 80, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    edit_ = CreateWindowExA(0, "Edit", "", WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, 20,
-                            20, 438, 20, parent_, nullptr, GetModuleHandleA(nullptr), nullptr);
+    edit_ = CreateWindowExA(0, "Edit", "",
+                            WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL | extraStyle, 20, 20,
+                            438, 20, parent_, nullptr, GetModuleHandleA(nullptr), nullptr);
     g_edit = edit_;
     if (attach) Attach();
     SetForegroundWindow(parent_);
@@ -118,7 +121,8 @@ struct Look {
 Look ReadLook(const Field& field) {
   const RECT button = field.ButtonInWindow();
   HDC dc = GetWindowDC(field.edit());
-  Look look{GetPixel(dc, button.left, button.top), GetPixel(dc, button.right - 1, button.bottom - 1),
+  Look look{GetPixel(dc, button.left, button.top),
+            GetPixel(dc, button.right - 1, button.bottom - 1),
             RECT{button.right, button.bottom, button.left, button.top}};
   const COLORREF text = GetSysColor(COLOR_BTNTEXT);
   for (int y = button.top + 2; y < button.bottom - 2; ++y) {
@@ -164,7 +168,7 @@ enum class Action { kPress, kMove, kRelease };
 struct Step {
   Action action;
   Where where;
-  bool pressed;  ///< drawn pushed in afterwards
+  bool pressed;     ///< drawn pushed in afterwards
   size_t commands;  ///< commands posted to the parent so far
 };
 
@@ -255,8 +259,9 @@ void PostedInput(Field& field, const Step& step) {
   PumpFor(30);
 }
 
-void RunScenario(const Scenario& scenario, void (*drive)(Field&, const Step&)) {
-  Field field;
+void RunScenario(const Scenario& scenario, void (*drive)(Field&, const Step&),
+                 DWORD extraStyle = 0) {
+  Field field(true, extraStyle);
   const Look raised = ReadLook(field);
   REQUIRE(raised.label.right > raised.label.left);  // the label is there to be seen
   Look pressed = raised;
@@ -419,6 +424,43 @@ TEST_CASE("press, drag and release by posted messages") {
     CAPTURE(scenario.name);
     RunScenario(scenario, PostedInput);
   }
+}
+
+TEST_CASE("a read-only or disabled field operates its button like any other") {
+  // A disabled window gets no real mouse input, so it is driven by posted messages alone.
+  RunScenario(kScenarios[0], RealInput, ES_READONLY);
+  RunScenario(kScenarios[2], PostedInput, ES_READONLY);
+  RunScenario(kScenarios[2], PostedInput, WS_DISABLED);
+}
+
+TEST_CASE("on a monitor left of and above the primary one the button is found and pressed") {
+  // Off the only screen here nothing is painted, so the state is read from the record.
+  Field field(true, 0, POINT{-600, -200});
+  const POINT screen = field.WindowToScreen(PointInWindow(field, Where::kButton));
+  REQUIRE(screen.x < 0);
+  REQUIRE(screen.y < 0);
+  CHECK(SendMessageA(field.edit(), WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y)) == HTBORDER);
+  for (const Step& step : kScenarios[2].steps) {
+    PostedInput(field, step);
+    CHECK((field.record().pressed != 0) == step.pressed);
+    CHECK(g_commands.size() == step.commands);
+  }
+}
+
+TEST_CASE("a press that loses the capture is still followed until the next button-up") {
+  Field field;
+  const BrowseButton& record = field.record();
+  PostedInput(field, {Action::kPress, Where::kButton, true, 0});
+  REQUIRE(GetCapture() == field.edit());
+  ReleaseCapture();  // as when another window is activated
+  CHECK(record.tracking == 1);
+  PostedInput(field, {Action::kMove, Where::kOff, false, 0});
+  CHECK(record.pressed == 0);
+  PostedInput(field, {Action::kMove, Where::kButton, true, 0});
+  CHECK(record.pressed == 1);
+  PostedInput(field, {Action::kRelease, Where::kButton, false, 1});
+  CHECK(record.tracking == 0);
+  CHECK(g_commands.size() == 1);
 }
 
 TEST_CASE("a double click on the button acts as a second press and release") {

@@ -58,8 +58,7 @@ class RunningDialog {
     ClickAt(BrowseButtonCentre(field));
     HWND chooser = WaitForOwnedWindow(dialog_, "#32770", kPatience);
     REQUIRE(chooser != nullptr);
-    SendMessageA(GetDlgItem(chooser, 0x47c), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(path.c_str()));
+    SendMessageA(GetDlgItem(chooser, 0x47c), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageA(chooser, WM_COMMAND, IDOK, 0);
     CHECK(WaitFor([&] { return WindowText(item(field)) == path; }));
   }
@@ -150,8 +149,7 @@ TEST_CASE("OK with empty fields shows the failure box; the close box ends it wit
   bool warning = false;
   const MessageBoxView box = running.PressOkButton(&information, &warning);
   CHECK(box.caption == "Failure!");
-  CHECK(box.text ==
-        "Swap failed. Ensure input exists and size is aligned to specified data size.");
+  CHECK(box.text == "Swap failed. Ensure input exists and size is aligned to specified data size.");
   CHECK(warning);
   CHECK_FALSE(information);
   CHECK(IsWindowVisible(running.dialog()));
@@ -162,8 +160,7 @@ TEST_CASE("OK with empty fields shows the failure box; the close box ends it wit
   const int frame = GetSystemMetrics(SM_CXFIXEDFRAME);
   const POINT close = {window.right - frame - GetSystemMetrics(SM_CXSIZE) / 2,
                        window.top + frame + GetSystemMetrics(SM_CYCAPTION) / 2};
-  REQUIRE(SendMessageA(running.dialog(), WM_NCHITTEST, 0, MAKELPARAM(close.x, close.y)) ==
-          HTCLOSE);
+  REQUIRE(SendMessageA(running.dialog(), WM_NCHITTEST, 0, MAKELPARAM(close.x, close.y)) == HTCLOSE);
   ClickAt(close);
   CHECK(running.process().WaitForExit(kPatience) == 0);
 }
@@ -188,8 +185,8 @@ TEST_CASE("a Browse button held down looks pushed; released off it, it opens not
   CHECK(WaitFor([&] { return ScreenPixel(topLeft) == raised; }));
   ReleaseLeftButton(away);
   // Nothing opens: the dialog answers a further click at once, with no chooser in between.
-  CHECK_FALSE(WaitFor([&] { return WaitForOwnedWindow(running.dialog(), "#32770", 0) != nullptr; },
-                      500));
+  CHECK_FALSE(
+      WaitFor([&] { return WaitForOwnedWindow(running.dialog(), "#32770", 0) != nullptr; }, 500));
   ClickAt(WindowCentre(running.item(IDCANCEL)));
   CHECK(running.process().WaitForExit(kPatience) == 0);
 }

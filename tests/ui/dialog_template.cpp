@@ -38,12 +38,18 @@ class Reader {
  private:
   static std::string Ordinal(WORD ordinal) {
     switch (ordinal) {
-      case 0x80: return "Button";
-      case 0x81: return "Edit";
-      case 0x82: return "Static";
-      case 0x83: return "ListBox";
-      case 0x84: return "ScrollBar";
-      case 0x85: return "ComboBox";
+      case 0x80:
+        return "Button";
+      case 0x81:
+        return "Edit";
+      case 0x82:
+        return "Static";
+      case 0x83:
+        return "ListBox";
+      case 0x84:
+        return "ScrollBar";
+      case 0x85:
+        return "ComboBox";
     }
     return "#" + std::to_string(ordinal);
   }

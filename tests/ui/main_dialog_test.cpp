@@ -1,5 +1,7 @@
 // The main dialog in process, built from the product's own template: its layout, its list, its
 // centring, its choosers and its message boxes, and real files swapped through OK.
+#include "main_dialog.h"
+
 #include <doctest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "dialog_template.h"
-#include "main_dialog.h"
 #include "resource.h"
 #include "test_files.h"
 #include "win32_windows.h"
@@ -476,8 +477,8 @@ TEST_CASE("the choosers: titles, filter, an empty starting name; cancel keeps, c
   const Case cases[] = {
       {"open, cancelled", IDC_BROWSE_INPUT, IDC_INPUT_FILE, "Select Input File...", "", false,
        "kept"},
-      {"open, an existing file", IDC_BROWSE_INPUT, IDC_INPUT_FILE, "Select Input File...",
-       existing, false, existing},
+      {"open, an existing file", IDC_BROWSE_INPUT, IDC_INPUT_FILE, "Select Input File...", existing,
+       false, existing},
       {"open, a missing file after the create prompt", IDC_BROWSE_INPUT, IDC_INPUT_FILE,
        "Select Input File...", fresh, true, fresh},
       {"save, cancelled", IDC_BROWSE_OUTPUT, IDC_OUTPUT_FILE, "Select Output File...", "", false,
