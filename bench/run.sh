@@ -14,6 +14,8 @@
 #   dd            dd conv=swab bs=4M, 16 bits only            (x cat)
 #   floor (Wine)  one ReadFile and one WriteFile of the whole file, built as Orvane.exe, under Wine
 #   Orvane.exe    the Windows build under Wine                (x the Wine floor)
+#   start-up      Orvane.exe under Wine on a missing input: loading the program and the system DLLs
+#                 of its dialog front end, which the bare floor does not load
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 sizes=("$@")
@@ -59,15 +61,16 @@ command_of() {
     dd) if [ "$bits" -eq 16 ]; then echo "dd if=in.bin of=out.bin conv=swab bs=4M status=none"; fi ;;
     wfloor) echo "wine $floor in.bin out.bin" ;;
     wine) echo "wine $exe -in in.bin -out out.bin -datasize $bits" ;;
+    wstart) echo "wine $exe -in missing.bin -out none.bin -datasize $bits || true" ;;
   esac
 }
-columns=(cat orvane objcopy dd wfloor wine)
+columns=(cat orvane objcopy dd wfloor wine wstart)
 
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 echo "Command: bench/run.sh ${sizes[*]} (RUNS=$runs), medians in seconds, warm file cache"
 echo
-echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | floor, Wine | Orvane.exe, Wine (x floor) |"
-echo "|---|---|---|---|---|---|---|---|---|"
+echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
 for mib in "${sizes[@]}"; do
   head -c $((mib * 1024 * 1024)) /dev/urandom >in.bin
   for bits in 16 32 64; do
@@ -89,7 +92,7 @@ for mib in "${sizes[@]}"; do
     done
     dd_cell="-"
     [ -n "${m[dd]:-}" ] && dd_cell="$(seconds "${m[dd]}") ($(ratio "${m[dd]}" "${m[cat]}"))"
-    echo "| $mib MiB | $bits | $(seconds "${m[cat]}") | $(seconds "${m[orvane]}") ($(ratio "${m[orvane]}" "${m[cat]}")) | $(seconds "${m[objcopy]}") ($(ratio "${m[objcopy]}" "${m[cat]}")) | $(ratio "${m[orvane]}" "${m[objcopy]}") | $dd_cell | $(seconds "${m[wfloor]}") | $(seconds "${m[wine]}") ($(ratio "${m[wine]}" "${m[wfloor]}")) |"
+    echo "| $mib MiB | $bits | $(seconds "${m[cat]}") | $(seconds "${m[orvane]}") ($(ratio "${m[orvane]}" "${m[cat]}")) | $(seconds "${m[objcopy]}") ($(ratio "${m[objcopy]}" "${m[cat]}")) | $(ratio "${m[orvane]}" "${m[objcopy]}") | $dd_cell | $(seconds "${m[wfloor]}") | $(seconds "${m[wine]}") ($(ratio "${m[wine]}" "${m[wfloor]}")) | $(seconds "${m[wstart]}") |"
     unset samples m
   done
 done
