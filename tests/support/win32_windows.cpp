@@ -142,32 +142,54 @@ MessageBoxView ReadMessageBox(HWND box) {
   return view;
 }
 
-bool ShowsSystemIcon(HWND iconControl, LPCSTR iconName) {
-  if (!iconControl) return false;
-  RECT shown;
-  GetWindowRect(iconControl, &shown);
-  const int width = GetSystemMetrics(SM_CXICON);
-  const int height = GetSystemMetrics(SM_CYICON);
+namespace {
 
+// Counts the pixels of `shown` (screen coordinates) that differ from `expected` in `memory`.
+int DifferingPixels(HDC memory, const RECT& shown, int width, int height) {
   HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  RECT all = {0, 0, width, height};
-  FillRect(memory, &all, GetSysColorBrush(COLOR_BTNFACE));
-  DrawIconEx(memory, 0, 0, LoadIconA(nullptr, iconName), width, height, 0, nullptr, DI_NORMAL);
-
   int differing = 0;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       if (GetPixel(memory, x, y) != GetPixel(screen, shown.left + x, shown.top + y)) ++differing;
     }
   }
+  ReleaseDC(nullptr, screen);
+  return differing;
+}
+
+}  // namespace
+
+bool ShowsSystemIcon(HWND iconControl, LPCSTR iconName) {
+  if (!iconControl) return false;
+  const int width = GetSystemMetrics(SM_CXICON);
+  const int height = GetSystemMetrics(SM_CYICON);
+
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  ReleaseDC(nullptr, screen);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  RECT all = {0, 0, width, height};
+  FillRect(memory, &all, GetSysColorBrush(COLOR_BTNFACE));
+  DrawIconEx(memory, 0, 0, LoadIconA(nullptr, iconName), width, height, 0, nullptr, DI_NORMAL);
+
+  // A box that has just appeared may not have painted yet, least of all on a loaded machine: have it
+  // paint now, and look again for a moment before calling the icon different.
+  bool same = false;
+  const DWORD start = GetTickCount();
+  do {
+    RedrawWindow(GetParent(iconControl), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT shown;
+    GetWindowRect(iconControl, &shown);
+    same = DifferingPixels(memory, shown, width, height) == 0;
+    if (!same) Sleep(50);
+  } while (!same && GetTickCount() - start < 1000);
+
   SelectObject(memory, previous);
   DeleteObject(bitmap);
   DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return differing == 0;
+  return same;
 }
 
 void PressOk(HWND box) { PostMessageA(box, WM_COMMAND, IDOK, 0); }
