@@ -1,6 +1,7 @@
 // The floor for a whole-file swap on Windows: the same work without the swap. It opens the input as
-// the swap does, reads it whole with one ReadFile into one buffer of its size, creates the output and
-// writes the buffer with one WriteFile. Built with the same toolchain and options as Orvane.exe.
+// the swap does, reads it whole with one ReadFile into one buffer of its size, creates the output
+// and writes the buffer with one WriteFile. Built with the same toolchain and options as
+// Orvane.exe.
 //   copy_floor_win32.exe INPUT OUTPUT   (exit code 0 on success)
 #include <windows.h>
 

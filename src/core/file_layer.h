@@ -1,6 +1,7 @@
-// The file operations the swap needs, behind one small interface: a Win32 and a POSIX implementation
-// serve the program, and tests can wrap either to make a fault happen that nothing real can produce
-// (a short read, a short write, a failed allocation) or to make a file count as large.
+// The file operations the swap needs, behind one small interface: a Win32 and a POSIX
+// implementation serve the program, and tests can wrap either to make a fault happen that nothing
+// real can produce (a short read, a short write, a failed allocation) or to make a file count as
+// large.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // The file layer on POSIX: the same steps and outcomes as on Win32. A single read or write may move
-// fewer bytes than asked, so both loop until done. Each call moves at most a few MiB, so a whole file
-// is read in pieces that the swap reverses while they are still in cache.
+// fewer bytes than asked, so both loop until done. Each call moves at most a few MiB, so a whole
+// file is read in pieces that the swap reverses while they are still in cache.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -29,14 +29,15 @@ size_t RoundUpToHugePage(size_t size) { return (size + kHugePage - 1) & ~(kHugeP
 void* MapHugePageBuffer(size_t size) {
   const size_t length = RoundUpToHugePage(size);
   // Mapped with one huge page to spare, then trimmed so that the buffer starts on a boundary.
-  void* mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* mapped =
+      mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<uintptr_t>(mapped);
   const uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
   if (aligned > start) munmap(mapped, aligned - start);
   const uintptr_t end = start + length + kHugePage;
-  if (end > aligned + length) munmap(reinterpret_cast<void*>(aligned + length), end - aligned - length);
+  if (end > aligned + length)
+    munmap(reinterpret_cast<void*>(aligned + length), end - aligned - length);
   void* buffer = reinterpret_cast<void*>(aligned);
   madvise(buffer, length, MADV_HUGEPAGE);  // a hint: without huge pages it merely costs more faults
   return buffer;

@@ -61,7 +61,8 @@ bool SwapWhole(FileLayer& files, FileLayer::Handle input, unsigned char* buffer,
   return written;
 }
 
-// Swaps the open file of `size` bytes in place, one piece at a time: read, swap, write back over it.
+// Swaps the open file of `size` bytes in place, one piece at a time: read, swap, write back over
+// it.
 bool SwapInPlace(FileLayer& files, FileLayer::Handle file, uint64_t size, unsigned char* buffer,
                  uint32_t piece, unsigned blockBytes) {
   for (uint64_t done = 0; done < size;) {

@@ -15,17 +15,17 @@ void SwapBlock(void* block, unsigned blockBytes);
 /// any alignment.
 void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes);
 
-/// True when a file of `size` bytes can be swapped in blocks of `blockBytes`: not empty and an exact
-/// multiple of the block length.
+/// True when a file of `size` bytes can be swapped in blocks of `blockBytes`: not empty and an
+/// exact multiple of the block length.
 bool IsSwappableSize(uint64_t size, unsigned blockBytes);
 
 /// Reverses every block of `dataSizeBits / 8` bytes of `inputPath` and writes the result to
 /// `outputPath`, which may name the same file. `dataSizeBits` must be a non-zero multiple of 16.
 /// A file below 4 GiB whose buffer can be had is read whole before the output is created. A larger
-/// one, or one whose buffer cannot be had, is swapped in pieces of a few MiB: in place when the output
-/// is the input file itself, else streamed into the created or truncated output.
-/// Returns false on any failure. A failed check (paths, data size, an empty input or one that is not
-/// a multiple of the block length) never creates or changes any file; a failure part-way through a
+/// one, or one whose buffer cannot be had, is swapped in pieces of a few MiB: in place when the
+/// output is the input file itself, else streamed into the created or truncated output. Returns
+/// false on any failure. A failed check (paths, data size, an empty input or one that is not a
+/// multiple of the block length) never creates or changes any file; a failure part-way through a
 /// file swapped in pieces leaves it partly swapped in place, or a partial output.
 bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned dataSizeBits);
 

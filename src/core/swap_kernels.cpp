@@ -1,10 +1,11 @@
 // Block reversal over a whole buffer, one kernel per instruction set. The Windows build targets any
 // i686 processor, so nothing here may assume more than plain i686 outside a function that is only
-// called after the processor has been asked: each vector kernel carries its own target attribute and
-// the pointer to the kernel set is chosen once, at first use (the Windows toolchain has no ifunc).
+// called after the processor has been asked: each vector kernel carries its own target attribute
+// and the pointer to the kernel set is chosen once, at first use (the Windows toolchain has no
+// ifunc).
 //
-// Every vector kernel works on 16 or 32 bytes at a time through unaligned loads and stores. As 16 and
-// 32 are multiples of every block length, a vector never splits a block, whatever the buffer's
+// Every vector kernel works on 16 or 32 bytes at a time through unaligned loads and stores. As 16
+// and 32 are multiples of every block length, a vector never splits a block, whatever the buffer's
 // alignment; the tail shorter than a vector goes through the plain code.
 #include "swap_kernels.h"
 
@@ -64,7 +65,8 @@ void PlainBlocks<8>(unsigned char* p, size_t blocks) {
 
 // SSE2 has no byte shuffle: exchange 16-bit words within each block, then the bytes of each word.
 template <unsigned kBlockBytes>
-ORVANE_INLINE_TARGET("sse2") __m128i ReverseSse2(__m128i v) {
+ORVANE_INLINE_TARGET("sse2")
+__m128i ReverseSse2(__m128i v) {
   if (kBlockBytes == 4) {
     v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xB1), 0xB1);  // words 1 0 3 2
   } else if (kBlockBytes == 8) {
@@ -74,7 +76,8 @@ ORVANE_INLINE_TARGET("sse2") __m128i ReverseSse2(__m128i v) {
 }
 
 template <unsigned kBlockBytes>
-ORVANE_TARGET("sse2") void Sse2Blocks(unsigned char* p, size_t blocks) {
+ORVANE_TARGET("sse2")
+void Sse2Blocks(unsigned char* p, size_t blocks) {
   size_t bytes = blocks * kBlockBytes;
   for (; bytes >= 64; bytes -= 64, p += 64) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -95,14 +98,16 @@ ORVANE_TARGET("sse2") void Sse2Blocks(unsigned char* p, size_t blocks) {
 
 // Byte i of a reversed vector is byte i ^ (kBlockBytes - 1) of the original.
 template <unsigned kBlockBytes>
-ORVANE_INLINE_TARGET("ssse3") __m128i ByteOrder128() {
+ORVANE_INLINE_TARGET("ssse3")
+__m128i ByteOrder128() {
   constexpr char m = kBlockBytes - 1;
   return _mm_setr_epi8(0 ^ m, 1 ^ m, 2 ^ m, 3 ^ m, 4 ^ m, 5 ^ m, 6 ^ m, 7 ^ m, 8 ^ m, 9 ^ m, 10 ^ m,
                        11 ^ m, 12 ^ m, 13 ^ m, 14 ^ m, 15 ^ m);
 }
 
 template <unsigned kBlockBytes>
-ORVANE_TARGET("ssse3") void Ssse3Blocks(unsigned char* p, size_t blocks) {
+ORVANE_TARGET("ssse3")
+void Ssse3Blocks(unsigned char* p, size_t blocks) {
   const __m128i order = ByteOrder128<kBlockBytes>();
   size_t bytes = blocks * kBlockBytes;
   for (; bytes >= 64; bytes -= 64, p += 64) {
@@ -123,7 +128,8 @@ ORVANE_TARGET("ssse3") void Ssse3Blocks(unsigned char* p, size_t blocks) {
 }
 
 template <unsigned kBlockBytes>
-ORVANE_TARGET("avx2") void Avx2Blocks(unsigned char* p, size_t blocks) {
+ORVANE_TARGET("avx2")
+void Avx2Blocks(unsigned char* p, size_t blocks) {
   const __m128i order128 = ByteOrder128<kBlockBytes>();
   const __m256i order = _mm256_broadcastsi128_si256(order128);  // the shuffle stays in each lane
   size_t bytes = blocks * kBlockBytes;

@@ -1,8 +1,8 @@
 // A file layer that passes every call to the platform's own and makes the faults happen that no
 // real file can produce on demand: a failed or short read, a failed or short write, a failed
-// allocation, a size beyond 32 bits. It can also make a small file count as too large to hold whole,
-// with pieces of a few bytes, so that swapping in pieces is tested on small real files. It counts the
-// files opened, the calls made and the largest buffer taken.
+// allocation, a size beyond 32 bits. It can also make a small file count as too large to hold
+// whole, with pieces of a few bytes, so that swapping in pieces is tested on small real files. It
+// counts the files opened, the calls made and the largest buffer taken.
 #pragma once
 
 #include <algorithm>
@@ -13,7 +13,7 @@
 
 struct Faults {
   bool failRead = false;
-  bool shortRead = false;   ///< reads all but the last byte, then reports failure
+  bool shortRead = false;  ///< reads all but the last byte, then reports failure
   bool failWrite = false;
   bool shortWrite = false;  ///< writes the first half, then reports failure
   bool failAllocation = false;
@@ -21,9 +21,9 @@ struct Faults {
   /// When non-zero: read and write calls after this many succeeded ones fail, moving nothing.
   int readsBeforeFailure = 0;
   int writesBeforeFailure = 0;
-  size_t largestAllocation = 0;  ///< when non-zero, any larger allocation fails
+  size_t largestAllocation = 0;   ///< when non-zero, any larger allocation fails
   uint64_t largestWholeFile = 0;  ///< when non-zero, replaces the platform's limit
-  uint32_t pieceBytes = 0;  ///< when non-zero, the piece size of whole reads and of streaming
+  uint32_t pieceBytes = 0;        ///< when non-zero, the piece size of whole reads and of streaming
 };
 
 class FaultyFileLayer final : public FileLayer {

@@ -1,6 +1,7 @@
-// Files too large to hold whole are swapped in pieces. Real files of a few hundred bytes stand in for
-// them here: the seam makes them count as too large, with pieces of a few bytes, so every boundary
-// case of the piece loop is reached quickly. The real thing, just over 4 GiB, is an end-to-end test.
+// Files too large to hold whole are swapped in pieces. Real files of a few hundred bytes stand in
+// for them here: the seam makes them count as too large, with pieces of a few bytes, so every
+// boundary case of the piece loop is reached quickly. The real thing, just over 4 GiB, is an
+// end-to-end test.
 #include <doctest.h>
 
 #include <filesystem>
@@ -79,7 +80,8 @@ TEST_CASE("in pieces: the output is the input by identity, not by the spelling o
     std::string output;
   };
   const Case cases[] = {
-      {"another spelling", (std::filesystem::path(folder.Path("sub")) / ".." / "data.bin").string()},
+      {"another spelling",
+       (std::filesystem::path(folder.Path("sub")) / ".." / "data.bin").string()},
       {"a hard link", link},
   };
   Bytes expected = original;
@@ -102,8 +104,8 @@ TEST_CASE("in pieces: a whole buffer that cannot be had, or a file too large for
   noWholeBuffer.largestAllocation = 4096;
   noWholeBuffer.pieceBytes = 1024;
   FaultyFileLayer files{noWholeBuffer};
-  REQUIRE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(),
-                            64));
+  REQUIRE(
+      SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(), 64));
   CHECK(ReadBytes(folder.Path("out.bin")) == ReferenceSwap(input, 8));
   CHECK(files.allocations == 2);  // the whole file refused, then one piece
   CHECK(files.largestAllocated == 1024);
@@ -142,8 +144,8 @@ TEST_CASE("in pieces: an output that cannot be created leaves the input untouche
   const Bytes input = RandomBytes(96, 5);
   WriteBytes(folder.Path("in.bin"), input);
   std::filesystem::create_directory(folder.Path("sub"));
-  for (const std::string& output : {folder.Path("nowhere/out.bin"), folder.Path("sub"),
-                                    std::string()}) {
+  for (const std::string& output :
+       {folder.Path("nowhere/out.bin"), folder.Path("sub"), std::string()}) {
     CAPTURE(output);
     FaultyFileLayer files{InPieces(16)};
     CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), output.c_str(), 16));
@@ -203,8 +205,8 @@ TEST_CASE("in pieces: an input shorter than its reported size fails without touc
   Faults faults = InPieces(1 << 20);
   faults.reportedSize = (uint64_t{1} << 32) + 16;  // claims just over 4 GiB
   FaultyFileLayer files{faults};
-  CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(),
-                                folder.Path("in.bin").c_str(), 16));
+  CHECK_FALSE(
+      SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("in.bin").c_str(), 16));
   CHECK(ReadBytes(folder.Path("in.bin")) == original);
   CHECK(files.writes == 0);
   CHECK(files.largestAllocated == (size_t{1} << 20));
@@ -233,8 +235,8 @@ TEST_CASE("in pieces: a 48-bit data size leaves 6-byte blocks as they are") {
   const Bytes input = RandomBytes(60, 48);
   WriteBytes(folder.Path("in.bin"), input);
   FaultyFileLayer files{InPieces(16)};  // rounded down to 12
-  REQUIRE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(),
-                            48));
+  REQUIRE(
+      SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(), 48));
   CHECK(ReadBytes(folder.Path("out.bin")) == input);
   CHECK(files.reads == 5);
 }

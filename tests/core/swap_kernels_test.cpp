@@ -1,10 +1,11 @@
 // Each block-reversal kernel this processor can run, against the reference: every start alignment,
 // lengths around the vector widths and unrolled steps, and a tail that is not a whole block, with
 // guard bytes on both sides that must not change.
+#include "swap_kernels.h"
+
 #include <doctest.h>
 
 #include "swap.h"
-#include "swap_kernels.h"
 #include "test_files.h"
 
 namespace {
@@ -69,8 +70,8 @@ TEST_CASE("every supported kernel matches the reference at every alignment and l
     for (unsigned blockBytes : {2u, 4u, 8u, 6u, 3u}) {
       CAPTURE(blockBytes);
       for (size_t offset = 0; offset < 33; ++offset) {
-        for (size_t size : {0u, 1u, 2u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 127u,
-                            128u, 129u, 130u, 255u, 256u, 257u, 1000u, 4099u}) {
+        for (size_t size : {0u,  1u,  2u,   7u,   8u,   15u,  16u,  17u,  31u,  32u,   33u,  63u,
+                            64u, 65u, 127u, 128u, 129u, 130u, 255u, 256u, 257u, 1000u, 4099u}) {
           CAPTURE(offset);
           CAPTURE(size);
           const Bytes input = RandomBytes(size, ++seed);

@@ -1,10 +1,11 @@
 // The swap routine against real files in a private folder, and the faults that need a seam.
+#include "swap.h"
+
 #include <doctest.h>
 
 #include <filesystem>
 
 #include "faulty_file_layer.h"
-#include "swap.h"
 #include "test_files.h"
 
 namespace {
@@ -19,10 +20,10 @@ TEST_CASE("SwapBlock reverses 2, 4 and 8 bytes and leaves other lengths alone") 
     Bytes expected;
   };
   const Case cases[] = {
-      {2, {2, 1, 3, 4, 5, 6, 7, 8, 9}},  {4, {4, 3, 2, 1, 5, 6, 7, 8, 9}},
-      {8, {8, 7, 6, 5, 4, 3, 2, 1, 9}},  {0, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
-      {1, {1, 2, 3, 4, 5, 6, 7, 8, 9}},  {3, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
-      {6, {1, 2, 3, 4, 5, 6, 7, 8, 9}},  {16, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      {2, {2, 1, 3, 4, 5, 6, 7, 8, 9}}, {4, {4, 3, 2, 1, 5, 6, 7, 8, 9}},
+      {8, {8, 7, 6, 5, 4, 3, 2, 1, 9}}, {0, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      {1, {1, 2, 3, 4, 5, 6, 7, 8, 9}}, {3, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      {6, {1, 2, 3, 4, 5, 6, 7, 8, 9}}, {16, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
   };
   for (const Case& c : cases) {
     CAPTURE(c.blockBytes);
@@ -53,7 +54,8 @@ TEST_CASE("the eight bytes 01..08 in each data size") {
   for (const Case& c : cases) {
     CAPTURE(c.bits);
     WriteBytes(folder.Path("in.bin"), kEightBytes);
-    REQUIRE(SwapFileByteOrder(folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(), c.bits));
+    REQUIRE(
+        SwapFileByteOrder(folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(), c.bits));
     CHECK(ReadBytes(folder.Path("out.bin")) == c.expected);
     CHECK(ReadBytes(folder.Path("in.bin")) == kEightBytes);
   }
@@ -66,8 +68,8 @@ TEST_CASE("sizes and data sizes: a multiple of the block length succeeds, nothin
     bool succeeds;
   };
   const Case cases[] = {
-      {6, 16, true},  {6, 32, false}, {6, 64, false}, {2, 32, false}, {2, 16, true},
-      {0, 16, false}, {0, 32, false}, {0, 64, false}, {12, 64, false}, {4, 32, true},
+      {6, 16, true},  {6, 32, false}, {6, 64, false},  {2, 32, false},  {2, 16, true},
+      {0, 16, false}, {0, 32, false}, {0, 64, false},  {12, 64, false}, {4, 32, true},
       {4, 0, false},  {4, 8, false},  {24, 24, false}, {24, 17, false},
   };
   for (const Case& c : cases) {
@@ -150,8 +152,8 @@ TEST_CASE("random files of many sizes match the reference") {
       CAPTURE(bits);
       const Bytes input = RandomBytes(size, ++seed);
       WriteBytes(folder.Path("in.bin"), input);
-      REQUIRE(SwapFileByteOrder(folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(),
-                                bits));
+      REQUIRE(
+          SwapFileByteOrder(folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(), bits));
       CHECK(ReadBytes(folder.Path("out.bin")) == ReferenceSwap(input, bits / 8));
     }
   }
@@ -217,8 +219,8 @@ TEST_CASE("seam: a failed or short read, or no buffer at all, touches no output"
                                   folder.Path("out.bin").c_str(), 16));
     CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(),
                                   folder.Path("old.bin").c_str(), 16));
-    CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(),
-                                  folder.Path("in.bin").c_str(), 16));
+    CHECK_FALSE(
+        SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("in.bin").c_str(), 16));
     CHECK(ReadBytes(folder.Path("in.bin")) == original);
     CHECK(ReadBytes(folder.Path("old.bin")) == kEightBytes);
     CHECK_FALSE(Exists(folder.Path("out.bin")));
