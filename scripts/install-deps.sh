@@ -11,6 +11,7 @@ packages=(
   imagemagick xdotool                      # scripts/screenshot.sh: find the dialog, save a PNG
   doctest-dev                              # the test framework, for both builds
   binutils xxd                             # objcopy as an independent reference; hex dumps
+  time                                     # peak memory of the program in the large-file test
   libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
   clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
   python3                                  # draws the icon; reads Orvane.exe's PE file in the tests

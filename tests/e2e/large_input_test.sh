@@ -55,10 +55,11 @@ expect() {  # expect NAME FILE BITS
   check "$name: zeros between" test "$(at "$file" 16)" = 00000000000000000000000000000000
 }
 
-# Peak memory, where GNU time can tell it (natively): flat, far below the file's size.
+# Peak memory of the program (under Wine, of the Wine process that runs it), where GNU time can tell
+# it: flat, far below the file's size.
 peak_kib=""
 run() {
-  if [ -x /usr/bin/time ] && [ "${program[0]##*/}" != wine-run.sh ]; then
+  if [ -x /usr/bin/time ]; then
     /usr/bin/time -f %M -o peak.txt "${program[@]}" "$@"
     local status=$?
     peak_kib=$(tail -n 1 peak.txt)
