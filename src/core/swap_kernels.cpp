@@ -185,8 +185,9 @@ Support AskProcessor() {
   if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return support;
   support.sse2 = (edx & bit_SSE2) != 0;
   support.ssse3 = support.sse2 && (ecx & bit_SSSE3) != 0;
-  // AVX registers are usable only when the operating system saves them (XMM and YMM state in
-  // XCR0); Windows XP and other systems that predate AVX leave those bits clear.
+  // AVX registers are usable only when the operating system saves them: it must have enabled
+  // XSAVE (without which xgetbv itself faults) and set the XMM and YMM bits of XCR0. Windows XP
+  // and other systems that predate AVX do neither.
   const bool osSavesYmm = (ecx & bit_OSXSAVE) != 0 && (ecx & bit_AVX) != 0 && (ReadXcr0() & 6) == 6;
   if (support.ssse3 && osSavesYmm && __get_cpuid_max(0, nullptr) >= 7) {
     __cpuid_count(7, 0, eax, ebx, ecx, edx);
