@@ -18,12 +18,6 @@ constexpr DWORD kPatience = 30000;
 const Bytes kOriginal = {1, 2, 3, 4, 5, 6, 7, 8};
 const Bytes kSwapped16 = {2, 1, 4, 3, 6, 5, 8, 7};
 
-std::string OrvanePath() {
-  const char* path = getenv("ORVANE_EXE");
-  REQUIRE_MESSAGE(path != nullptr, "ORVANE_EXE names the program under test");
-  return HostPathToWindows(path);
-}
-
 struct Outcome {
   bool showedUsage = false;
   bool showedOtherWindow = false;

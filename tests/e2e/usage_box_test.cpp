@@ -11,12 +11,6 @@ namespace {
 
 constexpr DWORD kPatience = 30000;
 
-std::string OrvanePath() {
-  const char* path = getenv("ORVANE_EXE");
-  REQUIRE_MESSAGE(path != nullptr, "ORVANE_EXE names the program under test");
-  return HostPathToWindows(path);
-}
-
 struct Outcome {
   bool showedBox = false;
   MessageBoxView box;

@@ -13,12 +13,6 @@ namespace {
 constexpr DWORD kPatience = 30000;
 constexpr DWORD kShareBoth = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-std::string OrvanePath() {
-  const char* path = getenv("ORVANE_EXE");
-  REQUIRE_MESSAGE(path != nullptr, "ORVANE_EXE names the program under test");
-  return HostPathToWindows(path);
-}
-
 // A file held open by this process for as long as the object lives.
 class HeldFile {
  public:

@@ -1,5 +1,9 @@
 #include "win32_windows.h"
 
+#include <doctest.h>
+
+#include <cstdlib>
+
 namespace {
 
 std::string JoinCommandLine(const std::string& program, const std::vector<std::string>& arguments) {
@@ -193,6 +197,12 @@ bool ShowsSystemIcon(HWND iconControl, LPCSTR iconName) {
 }
 
 void PressOk(HWND box) { PostMessageA(box, WM_COMMAND, IDOK, 0); }
+
+std::string OrvanePath() {
+  const char* path = getenv("ORVANE_EXE");
+  REQUIRE_MESSAGE(path != nullptr, "ORVANE_EXE names the program under test");
+  return HostPathToWindows(path);
+}
 
 std::string HostPathToWindows(const std::string& path) {
   std::string windows = path;

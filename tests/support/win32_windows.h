@@ -57,6 +57,10 @@ bool ShowsSystemIcon(HWND iconControl, LPCSTR iconName);
 /// Answers a message box with OK, as a click on it would.
 void PressOk(HWND box);
 
+/// The program under test, Orvane.exe, as a Windows path: the test's environment names it in
+/// ORVANE_EXE, as a path on the host.
+std::string OrvanePath();
+
 /// The Windows form of a path on the host (the Z: drive maps the host's root).
 std::string HostPathToWindows(const std::string& path);
 /// A command-line argument quoted for the runtime's splitting.

@@ -2,12 +2,6 @@
 
 #include <doctest.h>
 
-std::string OrvanePath() {
-  const char* path = getenv("ORVANE_EXE");
-  REQUIRE_MESSAGE(path != nullptr, "ORVANE_EXE names the program under test");
-  return HostPathToWindows(path);
-}
-
 COLORREF ScreenPixel(POINT point) {
   HDC screen = GetDC(nullptr);
   const COLORREF colour = GetPixel(screen, point.x, point.y);

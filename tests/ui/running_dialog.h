@@ -14,9 +14,6 @@ constexpr int kInputField = 1000;
 constexpr int kOutputField = 1001;
 constexpr int kDataSize = 1002;
 
-/// The program under test, as a Windows path; the test's environment names it.
-std::string OrvanePath();
-
 /// Polls `done` until it holds or `milliseconds` pass.
 template <typename Condition>
 bool WaitFor(Condition done, DWORD milliseconds = kPatience) {
