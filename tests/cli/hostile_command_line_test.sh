@@ -3,18 +3,12 @@
 # gives the usage text and exit code 1 touching no file, or runs the swap and gives its result.
 #   hostile_command_line_test.sh PROGRAM
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-passed=0
-failed=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
 
 printf '\x01\x02\x03\x04\x05\x06\x07\x08' >original.bin
 swapped16=0201040306050807
@@ -136,5 +130,4 @@ swap_result "10000 repeated -in, the last one missing" 1 - -in a.bin "${many[@]}
 usage_error "10000 pairs, then a stray argument" "${many[@]}" -in a.bin -out b.bin -datasize 16 x
 usage_error "a bad pair before 10000 good ones" -datasize 8 "${many[@]}" -in a.bin -out b.bin -datasize 16
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+report

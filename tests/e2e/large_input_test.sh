@@ -6,6 +6,7 @@
 # whose buffer a 32-bit process cannot have, goes the same way.
 #   large_input_test.sh PROGRAM...
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=("$@")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,13 +20,6 @@ if [ "$free" -lt $((2 * size + 512 * 1024 * 1024)) ]; then
   exit 77
 fi
 
-passed=0
-failed=0
-check() {
-  local name=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
 
 # 16 known bytes at an offset, and the 16 bytes found there.
 put() { printf '\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10' |
@@ -112,5 +106,4 @@ if [ "${program[0]##*/}" = wine-run.sh ]; then
   expect "3 GiB under Wine" out.bin 64 $((3 * 1024 * 1024 * 1024))
 fi
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+report

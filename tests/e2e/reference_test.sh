@@ -3,18 +3,12 @@
 # many sizes, for each data size.
 #   reference_test.sh PROGRAM...   (the command that runs orvane, e.g. `wine Orvane.exe`)
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=("$@")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-passed=0
-failed=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
 
 for size in 8 16 64 120 1000 4096 65528 65536 100000 1048576 1048584; do
   head -c "$size" /dev/urandom >in.bin
@@ -36,5 +30,4 @@ objcopy -I binary -O binary --reverse-bytes=8 inplace.bin expected.bin
 check "in place: exit code" test $? -eq 0
 check "in place: output" cmp -s inplace.bin expected.bin
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+report

@@ -9,6 +9,7 @@
 # which file modes then bind like any user's. Under Wine the files are opened by the Wine server, so
 # the Windows run also gets a server of its own, started without those capabilities.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 platform=$1
 shift
 program=("$@")
@@ -34,18 +35,6 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
-passed=0
-failed=0
-skipped=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
-skip() {
-  skipped=$((skipped + 1))
-  echo "SKIPPED: $*"
-}
 
 # Whether file modes bind this process: a file without read permission cannot be read.
 printf x >probe.bin
@@ -239,5 +228,4 @@ if [ "$platform" = native ]; then
   cd "$work"
 fi
 
-echo "$passed passed, $failed failed, $skipped skipped"
-[ $failed -eq 0 ]
+report
