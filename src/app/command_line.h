@@ -19,8 +19,8 @@ extern const char kUsageCaption[];
 extern const char kUsageText[];
 
 /// Reads `argv[1..argc)` as option/value pairs into the three values given. Stops at the first bad
-/// pair (an unknown option, a missing value, a data size other than 16, 32 or 64) and returns false;
-/// values stored before it remain stored.
+/// pair (an unknown option, a missing value, a data size other than 16, 32 or 64) and returns
+/// false; values stored before it remain stored.
 bool ParseCommandLine(int argc, const char* const* argv, const char** inputPath,
                       const char** outputPath, int32_t* dataSizeBits);
 

@@ -24,7 +24,8 @@ HMODULE commonDialogs;
 FileChooser FindFileChooser(bool save) {
   if (!commonDialogs) commonDialogs = LoadLibraryA("comdlg32.dll");
   if (!commonDialogs) return nullptr;
-  const FARPROC found = GetProcAddress(commonDialogs, save ? "GetSaveFileNameA" : "GetOpenFileNameA");
+  const FARPROC found =
+      GetProcAddress(commonDialogs, save ? "GetSaveFileNameA" : "GetOpenFileNameA");
   return reinterpret_cast<FileChooser>(reinterpret_cast<void*>(found));
 }
 

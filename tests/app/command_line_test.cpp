@@ -1,11 +1,11 @@
 // The option/value parser, table-driven: what each command line yields, and where it stops.
+#include "command_line.h"
+
 #include <doctest.h>
 
 #include <climits>
 #include <string>
 #include <vector>
-
-#include "command_line.h"
 
 namespace {
 
@@ -104,11 +104,20 @@ TEST_CASE("ParseDecimal reads a number the way atoi does, saturating beyond 32 b
     int32_t value;
   };
   const Case cases[] = {
-      {"16", 16},           {"  \t32", 32},          {"-7", -7},
-      {"+64", 64},          {"16bit", 16},           {"0x10", 0},
-      {"", 0},              {"bit", 0},              {"2147483647", INT32_MAX},
-      {"2147483648", INT32_MAX}, {"4294967312", INT32_MAX}, {"99999999999999999999999", INT32_MAX},
-      {"-2147483648", INT32_MIN}, {"-2147483649", INT32_MIN},
+      {"16", 16},
+      {"  \t32", 32},
+      {"-7", -7},
+      {"+64", 64},
+      {"16bit", 16},
+      {"0x10", 0},
+      {"", 0},
+      {"bit", 0},
+      {"2147483647", INT32_MAX},
+      {"2147483648", INT32_MAX},
+      {"4294967312", INT32_MAX},
+      {"99999999999999999999999", INT32_MAX},
+      {"-2147483648", INT32_MIN},
+      {"-2147483649", INT32_MIN},
   };
   for (const Case& c : cases) {
     CAPTURE(c.text);
@@ -136,7 +145,6 @@ TEST_CASE("the usage text is exact: eight lines, bare line feeds, no final line 
                         ": Size in bits of each data block (16, 32, or 64)");
   CHECK(lines[5].empty());
   CHECK(lines[6] == "example:");
-  CHECK(lines[7] ==
-        R"(Orvdane -in "c:\foo\filein.bin" -out "c:\foo\fileout.bin" -datasize 16)");
+  CHECK(lines[7] == R"(Orvdane -in "c:\foo\filein.bin" -out "c:\foo\fileout.bin" -datasize 16)");
   CHECK(std::string(kUsageCaption) == "Command Line Usage");
 }

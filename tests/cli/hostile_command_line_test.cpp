@@ -68,8 +68,8 @@ bool WriteWide(const std::wstring& path, const Bytes& bytes) {
 
 // The file's bytes, or nothing when it cannot be opened (a missing file reads as empty).
 Bytes ReadWide(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   Bytes bytes(4096);
   DWORD read = 0;
@@ -90,14 +90,19 @@ std::string Repeat(const std::string& text, int times) {
 TEST_CASE("hostile command lines that are usage errors: the box, exit code 1, no file touched") {
   const std::string thousandPairs = Repeat("-in m.bin ", 2500);
   const std::string commandLines[] = {
-      "-in", "-out", "-datasize", "/IN", "/Out", "/DATASIZE",
-      "\"\"",                                     // an empty string as the only argument
+      "-in",
+      "-out",
+      "-datasize",
+      "/IN",
+      "/Out",
+      "/DATASIZE",
+      "\"\"",  // an empty string as the only argument
       "\"\" \"\"",
-      "\"",                                       // a lone quote: one empty argument
-      "\"-in a.bin\" -out b.bin -datasize 16",    // option and value quoted together
-      "-in a.bin -out b.bin -datasize \"\"",      // an empty data size reads as 0
+      "\"",                                     // a lone quote: one empty argument
+      "\"-in a.bin\" -out b.bin -datasize 16",  // option and value quoted together
+      "-in a.bin -out b.bin -datasize \"\"",    // an empty data size reads as 0
       "-in a.bin -out b.bin -datasize \"   \"",
-      "-in a.bin -out b.bin -datasize 16 \"\"",   // a trailing empty argument, read as an option
+      "-in a.bin -out b.bin -datasize 16 \"\"",  // a trailing empty argument, read as an option
       "\"-in \" a.bin -out b.bin -datasize 16",
       "-i\"n\" a.bin -out b.bin -datasize 16 x",  // quotes glued to an option leave it intact
       "-\xEEn a.bin -out b.bin -datasize 16",     // an option in non-ASCII letters

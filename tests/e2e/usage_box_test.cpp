@@ -131,7 +131,8 @@ TEST_CASE("in place through the command line") {
 TEST_CASE("a wildcard reaches the parser as typed, even when files match it") {
   TempFolder folder;
   WriteBytes(folder.Path("only.bin"), {1, 2, 3, 4});
-  // Expanded, `*.bin` would become only.bin and the swap would succeed. Unexpanded it names no file.
+  // Expanded, `*.bin` would become only.bin and the swap would succeed. Unexpanded it names no
+  // file.
   StartedProcess process(QuoteArgument(OrvanePath()) + " -in *.bin -out out.bin -datasize 16",
                          folder.Root().string());
   REQUIRE(process.started());

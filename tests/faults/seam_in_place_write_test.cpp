@@ -1,6 +1,6 @@
 // What a failed write leaves when the output is the input: the one failure that loses data. No real
-// file can be made to fail its write on demand part-way, so the fault comes through the file layer's
-// seam; the file left on disk is real and read back.
+// file can be made to fail its write on demand part-way, so the fault comes through the file
+// layer's seam; the file left on disk is real and read back.
 #include <doctest.h>
 
 #include "faulty_file_layer.h"
@@ -53,8 +53,8 @@ TEST_CASE("seam: a failed write to another file leaves the input whole, the outp
   WriteBytes(folder.Path("out.bin"), longerOldOutput);
   FaultyFileLayer files{shortWrite};
 
-  CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(),
-                                folder.Path("out.bin").c_str(), 64));
+  CHECK_FALSE(
+      SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(), 64));
 
   CHECK(ReadBytes(folder.Path("in.bin")) == original);
   const Bytes swapped = ReferenceSwap(original, 8);

@@ -52,7 +52,8 @@ enum class Held { kInput, kOutput, kInPlace };
 
 }  // namespace
 
-TEST_CASE("files held open by another process: the sharing decides, and a refusal touches nothing") {
+TEST_CASE(
+    "files held open by another process: the sharing decides, and a refusal touches nothing") {
   struct Case {
     const char* name;
     Held held;
@@ -68,7 +69,8 @@ TEST_CASE("files held open by another process: the sharing decides, and a refusa
       {"in place, locked", Held::kInPlace, GENERIC_READ | GENERIC_WRITE, 0, 1},
       // Shares reading only: the input can still be read, the output cannot be written.
       {"input read by another, sharing reading", Held::kInput, GENERIC_READ, FILE_SHARE_READ, 0},
-      {"input written by another, sharing reading", Held::kInput, GENERIC_WRITE, FILE_SHARE_READ, 0},
+      {"input written by another, sharing reading", Held::kInput, GENERIC_WRITE, FILE_SHARE_READ,
+       0},
       {"output read by another, sharing reading", Held::kOutput, GENERIC_READ, FILE_SHARE_READ, 1},
       // Shares both: nothing stands in the way.
       {"input held, sharing both", Held::kInput, GENERIC_READ | GENERIC_WRITE, kShareBoth, 0},

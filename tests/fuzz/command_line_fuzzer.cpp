@@ -1,7 +1,8 @@
 // Whole argument vectors through the command-line parser. The input is split at NUL bytes into the
 // arguments after the program's name. Whatever the vector, the parser either refuses it (the usage
-// outcome) or yields exactly the last value given for each option, with a data size of 16, 32 or 64;
-// which of the two is decided here by a reading of the rules written independently of the parser.
+// outcome) or yields exactly the last value given for each option, with a data size of 16, 32 or
+// 64; which of the two is decided here by a reading of the rules written independently of the
+// parser.
 #include <cctype>
 #include <climits>
 #include <cstdint>

@@ -1,9 +1,9 @@
-// The whole-file swap over arbitrary file contents and data sizes, with real files. The first byte of
-// the input picks the data size, the second where the output goes (a new file, an existing file, the
-// input itself); the rest is the file. Properties: the swap succeeds exactly when the size is a
-// non-zero multiple of the block length and the data size a non-zero multiple of 16; a success keeps
-// the size, reverses each block and undoes itself when run again; a failure leaves both files as
-// they were.
+// The whole-file swap over arbitrary file contents and data sizes, with real files. The first byte
+// of the input picks the data size, the second where the output goes (a new file, an existing file,
+// the input itself); the rest is the file. Properties: the swap succeeds exactly when the size is a
+// non-zero multiple of the block length and the data size a non-zero multiple of 16; a success
+// keeps the size, reverses each block and undoes itself when run again; a failure leaves both files
+// as they were.
 #include <unistd.h>
 
 #include <cstdint>

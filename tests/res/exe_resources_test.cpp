@@ -1,8 +1,7 @@
-// Orvane.exe's version block, icons and manifest as Windows itself reads them: the version calls the
-// shell's properties page uses, the resource calls, and the icon loader at each size the shell asks
-// for.
+// Orvane.exe's version block, icons and manifest as Windows itself reads them: the version calls
+// the shell's properties page uses, the resource calls, and the icon loader at each size the shell
+// asks for.
 #include <doctest.h>
-
 #include <windows.h>
 
 #include <cstdlib>
@@ -43,7 +42,8 @@ class ResourceModule {
   Bytes Find(LPCSTR type, WORD id) const {
     HRSRC found = FindResourceExA(module_, type, MAKEINTRESOURCEA(id), kEnglishUs);
     if (found == nullptr) return {};
-    const auto* data = static_cast<const unsigned char*>(LockResource(LoadResource(module_, found)));
+    const auto* data =
+        static_cast<const unsigned char*>(LockResource(LoadResource(module_, found)));
     return Bytes(data, data + SizeofResource(module_, found));
   }
 
@@ -77,8 +77,8 @@ struct ImageShape {
   int colourCount;
   int bitCount;
 };
-const ImageShape kImages[] = {{32, 16, 4},  {16, 16, 4}, {48, 0, 8},  {32, 0, 8},
-                              {16, 0, 8},   {48, 0, 32}, {32, 0, 32}, {16, 0, 32}};
+const ImageShape kImages[] = {{32, 16, 4}, {16, 16, 4}, {48, 0, 8},  {32, 0, 8},
+                              {16, 0, 8},  {48, 0, 32}, {32, 0, 32}, {16, 0, 32}};
 
 struct IconSize {
   int width = 0;

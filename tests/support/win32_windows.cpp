@@ -50,7 +50,8 @@ std::vector<HWND> Children(HWND window) {
 
 }  // namespace
 
-StartedProcess::StartedProcess(const std::string& program, const std::vector<std::string>& arguments)
+StartedProcess::StartedProcess(const std::string& program,
+                               const std::vector<std::string>& arguments)
     : StartedProcess(JoinCommandLine(program, arguments)) {}
 
 StartedProcess::StartedProcess(const std::string& commandLine, const std::string& workingFolder) {
@@ -58,8 +59,7 @@ StartedProcess::StartedProcess(const std::string& commandLine, const std::string
   startup.cb = sizeof startup;
   std::string writable = commandLine;
   if (!CreateProcessA(nullptr, &writable[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
-                      &info_)) {
+                      workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info_)) {
     info_ = {};
   }
 }
@@ -89,7 +89,9 @@ bool StartedProcess::HasExited() const {
   return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0;
 }
 
-std::vector<HWND> ProcessWindows(DWORD processId) { return FindWindows(processId, nullptr, nullptr); }
+std::vector<HWND> ProcessWindows(DWORD processId) {
+  return FindWindows(processId, nullptr, nullptr);
+}
 
 HWND WaitForProcessWindow(const StartedProcess& process, const char* className,
                           DWORD milliseconds) {
@@ -117,7 +119,8 @@ std::string WindowText(HWND window) {
   // WM_GETTEXT reaches across processes, where GetWindowText of a control would not.
   const LRESULT length = SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
   std::string text(static_cast<size_t>(length) + 1, '\0');
-  const LRESULT copied = SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
+  const LRESULT copied =
+      SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
   text.resize(static_cast<size_t>(copied));
   return text;
 }
@@ -177,8 +180,8 @@ bool ShowsSystemIcon(HWND iconControl, LPCSTR iconName) {
   FillRect(memory, &all, GetSysColorBrush(COLOR_BTNFACE));
   DrawIconEx(memory, 0, 0, LoadIconA(nullptr, iconName), width, height, 0, nullptr, DI_NORMAL);
 
-  // A box that has just appeared may not have painted yet, least of all on a loaded machine: have it
-  // paint now, and look again for a moment before calling the icon different.
+  // A box that has just appeared may not have painted yet, least of all on a loaded machine: have
+  // it paint now, and look again for a moment before calling the icon different.
   bool same = false;
   const DWORD start = GetTickCount();
   do {
@@ -221,8 +224,10 @@ std::string QuoteArgument(const std::string& argument) {
       ++backslashes;
       continue;
     }
-    if (c == '"') quoted.append(backslashes * 2 + 1, '\\');
-    else quoted.append(backslashes, '\\');
+    if (c == '"')
+      quoted.append(backslashes * 2 + 1, '\\');
+    else
+      quoted.append(backslashes, '\\');
     backslashes = 0;
     quoted += c;
   }

@@ -1,5 +1,6 @@
 // Seeing and answering another process's windows as a user would: start the program, find the
-// message box it shows, read its caption, text, icon and buttons, press a button, read the exit code.
+// message box it shows, read its caption, text, icon and buttons, press a button, read the exit
+// code.
 #pragma once
 
 #include <windows.h>

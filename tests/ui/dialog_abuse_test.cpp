@@ -1,6 +1,6 @@
-// The dialog under abuse, from the outside: OK pressed again and again, both fields naming one file,
-// a read-only output, a field too long for a path, a chooser cancelled. Each time the right box, no
-// file touched where none should be, and the program still answering afterwards.
+// The dialog under abuse, from the outside: OK pressed again and again, both fields naming one
+// file, a read-only output, a field too long for a path, a chooser cancelled. Each time the right
+// box, no file touched where none should be, and the program still answering afterwards.
 #include <doctest.h>
 
 #include "running_dialog.h"
@@ -45,7 +45,8 @@ void CheckFailed(const BoxSeen& seen) {
 // The dialog still answers at once, and Cancel still ends the process with 0.
 void CheckResponsiveThenCancel(RunningDialog& running) {
   DWORD_PTR ignored = 0;
-  CHECK(SendMessageTimeoutA(running.dialog(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored) != 0);
+  CHECK(SendMessageTimeoutA(running.dialog(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored) !=
+        0);
   ClickAt(WindowCentre(running.item(IDCANCEL)));
   CHECK(running.process().WaitForExit(kPatience) == 0);
 }
@@ -83,7 +84,8 @@ TEST_CASE("a read-only output, alone or as the input too, fails and is left as i
   WriteBytes(readOnly, kept);
   REQUIRE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
   // Only meaningful where the attribute binds: the test's own open for writing must fail too.
-  HANDLE probe = CreateFileA(readOnly.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE probe =
+      CreateFileA(readOnly.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
   REQUIRE_MESSAGE(probe == INVALID_HANDLE_VALUE,
                   "the read-only attribute does not bind here (run without root's overrides)");
