@@ -5,10 +5,7 @@
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-
+enter_scratch_folder
 
 printf '\x01\x02\x03\x04\x05\x06\x07\x08' >original.bin
 swapped16=0201040306050807

@@ -8,9 +8,7 @@
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=("$@")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+enter_scratch_folder
 
 size=$((4 * 1024 * 1024 * 1024 + 16))
 piece=$((4 * 1024 * 1024))
@@ -19,7 +17,6 @@ if [ "$free" -lt $((2 * size + 512 * 1024 * 1024)) ]; then
   echo "SKIPPED: $((free >> 20)) MiB free in $work, too little for two files of 4 GiB"
   exit 77
 fi
-
 
 # 16 known bytes at an offset, and the 16 bytes found there.
 put() { printf '\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10' |

@@ -5,10 +5,7 @@
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=("$@")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-
+enter_scratch_folder
 
 for size in 8 16 64 120 1000 4096 65528 65536 100000 1048576 1048584; do
   head -c "$size" /dev/urandom >in.bin

@@ -5,9 +5,7 @@
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+enter_scratch_folder
 printf 'Orvane Command Line Usage\n\n-in <file path>               : Path to file to be byte swapped\n-out <file path>             : Output file path to contain swapped results\n-datasize <size in bits>  : Size in bits of each data block (16, 32, or 64)\n\nexample:\nOrvdane -in "c:\\foo\\filein.bin" -out "c:\\foo\\fileout.bin" -datasize 16\n' >expected.txt
 printf '\x01\x02\x03\x04' >a.bin
 

@@ -1,5 +1,6 @@
 # Counting checks for the shell tests, sourced by each. A check runs a condition and counts it;
 # `report` prints the closing line CTest's readers know, and fails when any check failed.
+# `enter_scratch_folder` moves into a fresh folder, removed with its contents when the test ends.
 passed=0
 failed=0
 skipped=0
@@ -22,4 +23,10 @@ report() {
     echo "$passed passed, $failed failed"
   fi
   [ $failed -eq 0 ]
+}
+
+enter_scratch_folder() {
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  cd "$work" || exit 1
 }
