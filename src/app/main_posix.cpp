@@ -1,10 +1,5 @@
-// The native entry. With no arguments there is no dialog to open, so it shows the usage text.
-#include "command_line.h"
+// The native entry: the command line as Linux users expect it (with no arguments, where Orvane.exe
+// opens its dialog, it shows the usage text).
+#include "native_command_line.h"
 
-int main(int argc, char** argv) {
-  if (argc <= 1) {
-    ShowUsage();
-    return kExitFailure;
-  }
-  return RunCommandLine(argc, argv);
-}
+int main(int argc, char** argv) { return RunNativeCommandLine(argc, argv); }

@@ -31,6 +31,10 @@ class FileLayer {
   virtual bool Seek(Handle file, uint64_t offset) = 0;
   /// Reads exactly `size` bytes from the current position; false on failure or a short read.
   virtual bool ReadAll(Handle file, void* buffer, uint32_t size) = 0;
+  /// Reads until `size` bytes have come or the input has ended, whichever is first, and stores how
+  /// many came in `*got`: a pipe delivers what its writer has written so far, so a single read may
+  /// bring less with more to come. False on failure; the end of the input is not one.
+  virtual bool ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) = 0;
   /// Writes exactly `size` bytes at the current position; false on failure or a short write.
   virtual bool WriteAll(Handle file, const void* buffer, uint32_t size) = 0;
   virtual void Close(Handle file) = 0;

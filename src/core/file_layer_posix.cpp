@@ -1,6 +1,7 @@
 // The file layer on POSIX: the same steps and outcomes as on Win32. A single read or write may move
 // fewer bytes than asked, so both loop until done. Each call moves at most a few MiB, so a whole
-// file is read in pieces that the swap reverses while they are still in cache.
+// file is read in pieces that the swap reverses while they are still in cache. Each operation that
+// fails records what it saw (file_failure_posix.h), for the native command line's message.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -10,9 +11,17 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "file_failure_posix.h"
 #include "file_layer.h"
 
 namespace {
+
+FileFailure lastFailure = {FileStep::kNone, nullptr, 0};
+
+// Called by each operation as it fails, before anything else can change errno.
+void RecordFailure(FileStep step, const char* path = nullptr, int error = errno) {
+  lastFailure = {step, path, error};
+}
 
 static_assert(sizeof(off_t) >= 8, "files beyond 4 GiB need a 64-bit file offset");
 
@@ -49,7 +58,11 @@ class PosixFileLayer final : public FileLayer {
 
   Handle CreateOutput(const char* path) override {
     const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return fd < 0 ? kNoFile : fd;
+    if (fd < 0) {
+      RecordFailure(FileStep::kCreate, path);
+      return kNoFile;
+    }
+    return fd;
   }
 
   Handle OpenInPlace(const char* path) override { return OpenFile(path, O_RDWR); }
@@ -63,24 +76,41 @@ class PosixFileLayer final : public FileLayer {
 
   bool GetSize(Handle file, uint64_t* size) override {
     struct stat info;
-    if (fstat(static_cast<int>(file), &info) != 0) return false;
+    if (fstat(static_cast<int>(file), &info) != 0) {
+      RecordFailure(FileStep::kRead);
+      return false;
+    }
     *size = static_cast<uint64_t>(info.st_size);
     return true;
   }
 
   bool Seek(Handle file, uint64_t offset) override {
-    return lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) ==
-           static_cast<off_t>(offset);
+    if (lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) ==
+        static_cast<off_t>(offset))
+      return true;
+    RecordFailure(FileStep::kWrite);
+    return false;
   }
 
   bool ReadAll(Handle file, void* buffer, uint32_t size) override {
+    uint32_t got = 0;
+    if (!ReadUpTo(file, buffer, size, &got)) return false;
+    if (got == size) return true;
+    RecordFailure(FileStep::kRead, nullptr, 0);
+    return false;
+  }
+
+  bool ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) override {
     auto* at = static_cast<char*>(buffer);
-    for (size_t left = size; left > 0;) {
-      const ssize_t got = read(static_cast<int>(file), at, CallSize(left));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return false;
-      at += got;
-      left -= static_cast<size_t>(got);
+    for (*got = 0; *got < size;) {
+      const ssize_t came = read(static_cast<int>(file), at + *got, CallSize(size - *got));
+      if (came < 0 && errno == EINTR) continue;
+      if (came < 0) {
+        RecordFailure(FileStep::kRead);
+        return false;
+      }
+      if (came == 0) break;
+      *got += static_cast<uint32_t>(came);
     }
     return true;
   }
@@ -90,7 +120,10 @@ class PosixFileLayer final : public FileLayer {
     for (size_t left = size; left > 0;) {
       const ssize_t put = write(static_cast<int>(file), at, CallSize(left));
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return false;
+      if (put <= 0) {
+        RecordFailure(FileStep::kWrite, nullptr, put < 0 ? errno : 0);
+        return false;
+      }
       at += put;
       left -= static_cast<size_t>(put);
     }
@@ -105,9 +138,12 @@ class PosixFileLayer final : public FileLayer {
     if (size >= kHugePage) {
       if (void* mapped = MapHugePageBuffer(size)) return mapped;
       heapFallback_ = malloc(size);
+      if (!heapFallback_) RecordFailure(FileStep::kAllocate);
       return heapFallback_;
     }
-    return malloc(size);
+    void* buffer = malloc(size);
+    if (!buffer) RecordFailure(FileStep::kAllocate);
+    return buffer;
   }
 
   void ReleaseBuffer(void* buffer, size_t size) override {
@@ -125,10 +161,16 @@ class PosixFileLayer final : public FileLayer {
 
  private:
   static Handle OpenFile(const char* path, int access) {
+    const FileStep step = access == O_RDONLY ? FileStep::kOpen : FileStep::kCreate;
     const int fd = open(path, access | O_CLOEXEC);
-    if (fd < 0) return kNoFile;
+    if (fd < 0) {
+      RecordFailure(step, path);
+      return kNoFile;
+    }
     struct stat info;
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int error = fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    if (error != 0) {
+      RecordFailure(step, path, error);
       close(fd);
       return kNoFile;
     }
@@ -143,3 +185,5 @@ PosixFileLayer systemFileLayer;
 }  // namespace
 
 FileLayer& SystemFileLayer() { return systemFileLayer; }
+
+FileFailure LastFileFailure() { return lastFailure; }

@@ -71,6 +71,16 @@ class Win32FileLayer final : public FileLayer {
     return ReadFile(AsHandle(file), buffer, size, &read, nullptr) && read == size;
   }
 
+  bool ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) override {
+    auto* at = static_cast<char*>(buffer);
+    DWORD read = 0;
+    for (*got = 0; *got < size; *got += read) {
+      if (!ReadFile(AsHandle(file), at + *got, size - *got, &read, nullptr)) return false;
+      if (read == 0) break;
+    }
+    return true;
+  }
+
   bool WriteAll(Handle file, const void* buffer, uint32_t size) override {
     DWORD written = 0;
     return WriteFile(AsHandle(file), buffer, size, &written, nullptr) && written == size;

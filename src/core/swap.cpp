@@ -185,6 +185,29 @@ bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outp
   return SwapInPieces(files, input, size, inputPath, outputPath, blockBytes);
 }
 
+bool SwapStreamByteOrder(FileLayer& files, FileLayer::Handle input, FileLayer::Handle output,
+                         unsigned dataSizeBits, uint64_t* length) {
+  *length = 0;
+  if (!IsValidDataSize(dataSizeBits)) return false;
+  const unsigned blockBytes = dataSizeBits / 8;
+  const uint32_t piece = WholeBlocks(files.StreamPieceBytes(), blockBytes);
+  auto* buffer = static_cast<unsigned char*>(files.AllocateBuffer(piece));
+  if (!buffer) return false;
+
+  // Every piece but the last is full, and so whole blocks; a remainder can only end the input.
+  bool swapped = true;
+  for (uint32_t got = piece; swapped && got == piece;) {
+    swapped = files.ReadUpTo(input, buffer, piece, &got);
+    if (!swapped) break;
+    *length += got;
+    const uint32_t whole = got - got % blockBytes;
+    SwapBlocks(buffer, whole, blockBytes);
+    swapped = files.WriteAll(output, buffer, whole);
+  }
+  files.ReleaseBuffer(buffer, piece);
+  return swapped && IsSwappableSize(*length, blockBytes);
+}
+
 bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned dataSizeBits) {
   return SwapFileByteOrder(SystemFileLayer(), inputPath, outputPath, dataSizeBits);
 }

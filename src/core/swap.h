@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-class FileLayer;
+#include "file_layer.h"
 
 /// Reverses the bytes of one block in place when `blockBytes` is 2, 4 or 8; any other length, or a
 /// null block, leaves memory unchanged.
@@ -32,3 +32,12 @@ bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned d
 /// The same, through the given file layer.
 bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outputPath,
                        unsigned dataSizeBits);
+
+/// Reverses every block of `dataSizeBits / 8` bytes of the open `input`, read in pieces until it
+/// ends, and writes each piece to the open `output` once it is swapped: for pipes and other inputs
+/// whose length is known only at their end. Memory use is one piece, whatever the length.
+/// `*length` receives the number of bytes read. Returns false on a failed read or write, a data
+/// size that is not a non-zero multiple of 16, and an input that turns out empty or not a whole
+/// number of blocks, whose whole blocks are by then written. Closes neither file.
+bool SwapStreamByteOrder(FileLayer& files, FileLayer::Handle input, FileLayer::Handle output,
+                         unsigned dataSizeBits, uint64_t* length);

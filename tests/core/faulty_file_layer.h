@@ -65,6 +65,11 @@ class FaultyFileLayer final : public FileLayer {
     }
     return real_.ReadAll(file, buffer, size);
   }
+  bool ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) override {
+    ++reads;
+    if (faults_.failRead) return false;
+    return real_.ReadUpTo(file, buffer, size, got);
+  }
   bool WriteAll(Handle file, const void* buffer, uint32_t size) override {
     ++writes;
     if (faults_.failWrite) return false;
