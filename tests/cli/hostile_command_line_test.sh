@@ -41,7 +41,8 @@ usage_error() {
 }
 
 # swap_result NAME EXIT-CODE OUTPUT ARGS...: the swap ran and gave EXIT-CODE; on success OUTPUT holds
-# the swapped original, on failure nothing but a.bin exists.
+# the swapped original and nothing is said, on failure nothing but a.bin exists and one line on
+# standard error says why.
 swap_result() {
   local name=$1 expected=$2 output=$3
   shift 3
@@ -49,10 +50,13 @@ swap_result() {
   "$program" "$@" >../stdout.txt 2>../stderr.txt
   local status=$?
   check "$name: exit code $status" test $status -eq "$expected"
-  check "$name: silent" test ! -s ../stderr.txt -a ! -s ../stdout.txt
+  check "$name: nothing on standard output" test ! -s ../stdout.txt
   if [ "$expected" -eq 0 ]; then
+    check "$name: silent" test ! -s ../stderr.txt
     check "$name: swapped" test "$(xxd -p "$output")" = "$swapped16"
   else
+    check "$name: one line saying why" test "$(wc -l <../stderr.txt)" -eq 1 -a \
+      "$(head -c 8 ../stderr.txt)" = "orvane: "
     check "$name: no file created" test "$(listing)" = "./a.bin "
   fi
   [ "$output" = a.bin ] || check "$name: a.bin untouched" cmp -s a.bin ../original.bin

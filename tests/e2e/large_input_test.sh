@@ -3,7 +3,7 @@
 # of a few MiB, in place when the output is the input itself, else streamed into the output. The
 # input is sparse, so making it is quick; swapping writes it out whole, so the test needs room for
 # two such files and is skipped, saying so, where the disk lacks it. Under Wine a file of 3 GiB,
-# whose buffer a 32-bit process cannot have, goes the same way.
+# whose buffer a 32-bit process cannot have, goes the same way; natively, one through a pipe.
 #   large_input_test.sh PROGRAM...
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
@@ -70,6 +70,17 @@ echo "to another file: $((SECONDS - start)) s${peak_kib:+, peak memory $peak_kib
 expect "to another file" out.bin 32
 check "to another file: input untouched" test "$(at big.bin $((size - 16)))" = 0102030405060708090a0b0c0d0e0f10
 rm -f out.bin
+
+# Natively, the same input through a pipe, whose length the program learns only at its end.
+if [ "${program[0]##*/}" != wine-run.sh ]; then
+  start=$SECONDS
+  run -in - -out out.bin -datasize 32 < <(cat big.bin)
+  check "from a pipe: exit code" test $? -eq 0
+  echo "from a pipe: $((SECONDS - start)) s${peak_kib:+, peak memory $peak_kib KiB}"
+  [ -n "$peak_kib" ] && check "from a pipe: memory stays flat" test "$peak_kib" -lt $((64 * 1024))
+  expect "from a pipe" out.bin 32
+  rm -f out.bin
+fi
 
 printf 'old output, longer than nothing' >existing.bin
 truncate -s $((size + 4096)) existing.bin

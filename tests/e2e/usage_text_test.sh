@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The native program has no message box: malformed arguments, and no arguments at all, print the
-# usage text and one line feed to standard error, print nothing else, and exit with 1.
+# usage text and one line feed to standard error, print nothing else, and exit with 1. Asked for
+# help or its version, it prints them on standard output and exits with 0.
 #   usage_text_test.sh PROGRAM
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
@@ -16,10 +17,12 @@ shows_usage() {
     [ "$(xxd -p a.bin)" = 01020304 ]
 }
 
-# A failed swap prints nothing.
-fails_silently() {
+# prints_on_standard_output EXPECTED-FILE ARGS...: exit code 0, the text exactly, nothing else said.
+prints_on_standard_output() {
+  local expected=$1
+  shift
   "$program" "$@" >stdout.txt 2>stderr.txt
-  [ $? -eq 1 ] && [ ! -s stdout.txt ] && [ ! -s stderr.txt ] && [ ! -e b.bin ]
+  [ $? -eq 0 ] && cmp -s stdout.txt "$expected" && [ ! -s stderr.txt ]
 }
 
 for arguments in "" "-in" "a.bin" "-in a.bin -out b.bin -datasize 0x10" \
@@ -29,6 +32,19 @@ for arguments in "" "-in" "a.bin" "-in a.bin -out b.bin -datasize 0x10" \
   # shellcheck disable=SC2086 # each line is split into its arguments on purpose
   check "usage for: $arguments" shows_usage $arguments
 done
-check "a swap without -datasize" fails_silently -in a.bin -out b.bin
+# Help: the usage text, then what only the native program offers. The version: the project's own.
+{
+  cat expected.txt
+  echo
+  printf '%s\n' "'-' as the input reads standard input, as the output writes standard output; a named pipe" \
+    "as the input is read the same way, until it ends." "" \
+    "-h, --help                    : Show this text" "--version                     : Show the version" "" \
+    "See orvane(1)."
+} >help.txt
+check "-h" prints_on_standard_output help.txt -h
+check "--help" prints_on_standard_output help.txt --help
+version=$(sed -n 's/^project(Orvane VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+echo "orvane $version" >version.txt
+check "--version: orvane $version" prints_on_standard_output version.txt --version
 
 report

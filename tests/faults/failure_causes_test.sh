@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every cause of a failed swap that real files can produce, made to happen for real against the built
-# program, with what the input and the output hold afterwards.
+# program, with what the input and the output hold afterwards and the line the native program says
+# on standard error (Orvane.exe says nothing).
 #   failure_causes_test.sh native  PROGRAM...   (PROGRAM: the native orvane)
 #   failure_causes_test.sh windows PROGRAM...   (PROGRAM: the command running Orvane.exe under Wine)
 #
@@ -58,17 +59,26 @@ setup() {  # setup with-output|no-output
 }
 
 same() { cmp -s "$1" "$2"; }
+# said NAME MESSAGE: standard error (in stderr.txt) holds MESSAGE natively, and nothing under Wine.
+said() {
+  if [ "$platform" = native ]; then
+    check "$1: says why" test "$(cat "$work/stderr.txt")" = "$2"
+  else
+    check "$1: nothing said" test ! -s "$work/stderr.txt"
+  fi
+}
 absent() { [ ! -e "$1" ]; }
 
-# expect_failure NAME OUTPUT-STATE ARGS...: the program exits with 1; the input holds the original;
-# the output is absent (OUTPUT-STATE "absent") or holds the previous output ("previous").
+# expect_failure NAME OUTPUT-STATE MESSAGE ARGS...: the program exits with 1 and says MESSAGE; the
+# input holds the original; the output is absent (OUTPUT-STATE "absent") or holds the previous output
+# ("previous").
 expect_failure() {
-  local name=$1 state=$2
-  shift 2
+  local name=$1 state=$2 message=$3
+  shift 3
   "${program[@]}" "$@" 2>"$work/stderr.txt"
   local status=$?
   check "$name: exit code $status" test $status -eq 1
-  check "$name: nothing said" test ! -s "$work/stderr.txt"
+  said "$name" "$message"
   check "$name: input untouched" same in.bin ../original.bin
   if [ "$state" = absent ]; then
     check "$name: no output created" absent out.bin
@@ -86,15 +96,20 @@ expected_listing() {
 for state in absent previous; do
   [ $state = previous ] && files=with-output || files=no-output
   setup $files
-  expect_failure "missing input ($state output)" $state -in missing.bin -out out.bin -datasize 16
+  expect_failure "missing input ($state output)" $state \
+    "orvane: cannot open 'missing.bin': No such file or directory" \
+    -in missing.bin -out out.bin -datasize 16
   setup $files
-  expect_failure "empty input path ($state output)" $state -in "" -out out.bin -datasize 16
+  expect_failure "empty input path ($state output)" $state \
+    "orvane: cannot open '': No such file or directory" -in "" -out out.bin -datasize 16
   setup $files
-  expect_failure "folder as input ($state output)" $state -in sub -out out.bin -datasize 16
+  expect_failure "folder as input ($state output)" $state "orvane: cannot open 'sub': Is a directory" \
+    -in sub -out out.bin -datasize 16
   setup $files
   : >empty.bin
-  "${program[@]}" -in empty.bin -out out.bin -datasize 16
+  "${program[@]}" -in empty.bin -out out.bin -datasize 16 2>"$work/stderr.txt"
   check "empty input ($state output): exit code" test $? -eq 1
+  said "empty input ($state output)" "orvane: 'empty.bin' is empty"
   check "empty input ($state output): still empty" test ! -s empty.bin
   [ $state = absent ] && check "empty input: no output" absent out.bin
   [ $state = previous ] && check "empty input: output as it was" same out.bin ../previous.bin
@@ -102,21 +117,25 @@ for state in absent previous; do
   setup $files
   head -c 6 ../original.bin >in.bin
   cp in.bin ../six.bin
-  "${program[@]}" -in in.bin -out out.bin -datasize 32
+  "${program[@]}" -in in.bin -out out.bin -datasize 32 2>"$work/stderr.txt"
   check "6 bytes in 32-bit blocks ($state output): exit code" test $? -eq 1
+  said "6 bytes in 32-bit blocks ($state output)" \
+    "orvane: 'in.bin' is 6 bytes, not a whole number of 4-byte blocks"
   check "6 bytes in 32-bit blocks: input untouched" same in.bin ../six.bin
   [ $state = absent ] && check "6 bytes in 32-bit blocks: no output" absent out.bin
   [ $state = previous ] && check "6 bytes in 32-bit blocks: output as it was" same out.bin ../previous.bin
   cd "$work"
   setup $files
-  expect_failure "no data size ($state output)" $state -in in.bin -out out.bin
+  expect_failure "no data size ($state output)" $state \
+    "orvane: no -datasize given: it must be 16, 32 or 64" -in in.bin -out out.bin
 done
 
 if [ $modes_bind = yes ]; then
   setup with-output
   chmod 000 in.bin
-  "${program[@]}" -in in.bin -out out.bin -datasize 16
+  "${program[@]}" -in in.bin -out out.bin -datasize 16 2>"$work/stderr.txt"
   check "input without read permission: exit code" test $? -eq 1
+  said "input without read permission" "orvane: cannot open 'in.bin': Permission denied"
   chmod 644 in.bin
   check "input without read permission: input untouched" same in.bin ../original.bin
   check "input without read permission: output as it was" same out.bin ../previous.bin
@@ -127,25 +146,34 @@ fi
 
 # The output cannot be created.
 setup no-output
-expect_failure "empty output path" absent -in in.bin -out "" -datasize 16
+expect_failure "empty output path" absent \
+  "orvane: cannot open '' for writing: No such file or directory" -in in.bin -out "" -datasize 16
 setup no-output
-expect_failure "output in a missing folder" absent -in in.bin -out nowhere/out.bin -datasize 16
+expect_failure "output in a missing folder" absent \
+  "orvane: cannot open 'nowhere/out.bin' for writing: No such file or directory" \
+  -in in.bin -out nowhere/out.bin -datasize 16
 setup no-output
-expect_failure "folder as output" absent -in in.bin -out sub -datasize 16
+expect_failure "folder as output" absent "orvane: cannot open 'sub' for writing: Is a directory" \
+  -in in.bin -out sub -datasize 16
 check "folder as output: still an empty folder" test -d case/sub -a -z "$(ls -A case/sub)"
 
 if [ $modes_bind = yes ]; then
   setup with-output
   chmod 444 out.bin
-  expect_failure "output without write permission" previous -in in.bin -out out.bin -datasize 16
+  denied="orvane: cannot open 'out.bin' for writing: Permission denied"
+  expect_failure "output without write permission" previous "$denied" \
+    -in in.bin -out out.bin -datasize 16
   setup no-output
   chmod 555 .
-  expect_failure "output in a folder without write permission" absent -in in.bin -out out.bin -datasize 16
+  expect_failure "output in a folder without write permission" absent "$denied" \
+    -in in.bin -out out.bin -datasize 16
   chmod 755 case
   setup no-output
   chmod 444 in.bin
-  "${program[@]}" -in in.bin -out in.bin -datasize 16
+  "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
   check "in place on a file without write permission: exit code" test $? -eq 1
+  said "in place on a file without write permission" \
+    "orvane: cannot open 'in.bin' for writing: Permission denied"
   check "in place on a file without write permission: untouched" same in.bin ../original.bin
   cd "$work"
   if [ "$platform" = windows ]; then
@@ -153,7 +181,8 @@ if [ $modes_bind = yes ]; then
     setup with-output
     wine cmd /c attrib +r out.bin >/dev/null 2>&1
     check "read-only attribute: set" test ! -w out.bin
-    expect_failure "output with the read-only attribute" previous -in in.bin -out out.bin -datasize 16
+    expect_failure "output with the read-only attribute" previous "" \
+      -in in.bin -out out.bin -datasize 16
   fi
 else
   skip "outputs without write permission: file modes do not bind this process"
@@ -163,8 +192,9 @@ fi
 # only the input can be checked.
 if [ "$platform" = windows ]; then full='Z:\dev\full'; else full=/dev/full; fi
 setup no-output
-"${program[@]}" -in in.bin -out "$full" -datasize 16
+"${program[@]}" -in in.bin -out "$full" -datasize 16 2>"$work/stderr.txt"
 check "output on a full device: exit code" test $? -eq 1
+said "output on a full device" "orvane: cannot write '/dev/full': No space left on device"
 check "output on a full device: input untouched" same in.bin ../original.bin
 cd "$work"
 
@@ -183,17 +213,47 @@ limited() {
 }
 setup with-output
 cp ../large.bin in.bin
-limited -in in.bin -out out.bin -datasize 16
+limited -in in.bin -out out.bin -datasize 16 2>"$work/stderr.txt"
 check "write cut short: exit code" test $? -eq 1
+said "write cut short" "orvane: cannot write 'out.bin': File too large"
 check "write cut short: input untouched" same in.bin ../large.bin
 check "write cut short: output holds what was stored" same out.bin ../large-stored.bin
 cd "$work"
 setup no-output
 cp ../large.bin in.bin
-limited -in in.bin -out in.bin -datasize 16
+limited -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
 check "write cut short in place: exit code" test $? -eq 1
+said "write cut short in place" "orvane: cannot write 'in.bin': File too large"
 check "write cut short in place: the file holds only what was stored" same in.bin ../large-stored.bin
 cd "$work"
+
+# Streams (native only): a standard input whose length is not whole blocks, found at its end, leaves
+# the blocks before written, a prefix of the result; one that cannot be read; a terminal as
+# standard output, refused before anything is read.
+if [ "$platform" = native ]; then
+  setup no-output
+  { cat ../large.bin; printf '\x01\x02\x03'; } | "${program[@]}" -in - -out out.bin -datasize 32 \
+    2>"$work/stderr.txt"
+  check "stream not whole blocks: exit code" test "${PIPESTATUS[1]}" -eq 1
+  said "stream not whole blocks" \
+    "orvane: standard input is 65539 bytes, not a whole number of 4-byte blocks"
+  objcopy -I binary -O binary --reverse-bytes=4 ../large.bin ../large-swapped32.bin
+  check "stream not whole blocks: the blocks before written" same out.bin ../large-swapped32.bin
+  cd "$work"
+  setup no-output
+  "${program[@]}" -in - -out out.bin -datasize 16 0>>in.bin 2>"$work/stderr.txt"
+  check "standard input not readable: exit code" test $? -eq 1
+  said "standard input not readable" "orvane: cannot read standard input: Bad file descriptor"
+  check "standard input not readable: input untouched" same in.bin ../original.bin
+  cd "$work"
+  setup no-output
+  script -qec "$(printf '%q ' "${program[@]}") -in in.bin -out - -datasize 16" /dev/null \
+    >"$work/stderr.txt"
+  check "terminal as standard output: exit code" test $? -eq 1
+  check "terminal as standard output: says why" test "$(tr -d '\r' <"$work/stderr.txt")" = \
+    "orvane: swapped data not written to a terminal: redirect standard output, or name a file as -out"
+  cd "$work"
+fi
 
 # Another process holds the output open, sharing it (on Linux every open shares): the swap succeeds,
 # and the holder reads the new contents through its own open file.
