@@ -15,6 +15,8 @@ packages=(
   libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
   clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
   python3                                  # draws the icon; reads Orvane.exe's PE file in the tests
+  mandoc groff-base                        # lint the manual page
+  dpkg-dev file lintian unzip              # packages: the .deb's dependencies, its checks; the .zip
 )
 
 missing=()

@@ -26,6 +26,7 @@ run bash scripts/fuzz.sh 60
 run cmake --preset windows
 run cmake --build --preset windows -j "$(nproc)"
 run xvfb-run -a -s '-screen 0 1024x768x24' scripts/with-wine.sh ctest --preset windows
+run bash scripts/package.sh && run bash scripts/check-packages.sh
 
 if [ $failed -ne 0 ]; then
   echo "FAILED: see the output above"
