@@ -12,6 +12,8 @@
 #   orvane        the native program                         (x cat)
 #   objcopy       objcopy -I binary -O binary --reverse-bytes (x cat, and orvane / objcopy)
 #   dd            dd conv=swab bs=4M, 16 bits only            (x cat)
+#   pipe          cat in | orvane -in - -out - > out: streamed  (x cat)
+#   dd pipe       cat in | dd conv=swab bs=1M > out, 16 bits only (x cat)
 #   floor (Wine)  one ReadFile and one WriteFile of the whole file, built as Orvane.exe, under Wine
 #   Orvane.exe    the Windows build under Wine                (x the Wine floor)
 #   start-up      Orvane.exe under Wine on a missing input: loading the program and the system DLLs
@@ -59,18 +61,20 @@ command_of() {
     orvane) echo "$native -in in.bin -out out.bin -datasize $bits" ;;
     objcopy) echo "objcopy -I binary -O binary --reverse-bytes=$((bits / 8)) in.bin out.bin" ;;
     dd) if [ "$bits" -eq 16 ]; then echo "dd if=in.bin of=out.bin conv=swab bs=4M status=none"; fi ;;
+    pipe) echo "cat in.bin | $native -in - -out - -datasize $bits >out.bin" ;;
+    ddpipe) if [ "$bits" -eq 16 ]; then echo "cat in.bin | dd conv=swab bs=1M status=none >out.bin"; fi ;;
     wfloor) echo "wine $floor in.bin out.bin" ;;
     wine) echo "wine $exe -in in.bin -out out.bin -datasize $bits" ;;
     wstart) echo "wine $exe -in missing.bin -out none.bin -datasize $bits || true" ;;
   esac
 }
-columns=(cat orvane objcopy dd wfloor wine wstart)
+columns=(cat orvane objcopy dd pipe ddpipe wfloor wine wstart)
 
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 echo "Command: bench/run.sh ${sizes[*]} (RUNS=$runs), medians in seconds, warm file cache"
 echo
-echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
-echo "|---|---|---|---|---|---|---|---|---|---|"
+echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | pipe (x cat) | dd pipe (x cat) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
 for mib in "${sizes[@]}"; do
   head -c $((mib * 1024 * 1024)) /dev/urandom >in.bin
   for bits in 16 32 64; do
@@ -80,7 +84,7 @@ for mib in "${sizes[@]}"; do
         cmd=$(command_of "$column")
         [ -n "$cmd" ] || continue
         start=$(now)
-        bash -c "$cmd" >/dev/null 2>&1 || { echo "failed: $cmd" >&2; exit 1; }
+        bash -o pipefail -c "$cmd" >/dev/null 2>&1 || { echo "failed: $cmd" >&2; exit 1; }
         elapsed=$(($(now) - start))
         # Round 0 warms the cache and is not recorded.
         [ "$round" -eq 0 ] || samples[$column]+="$elapsed "
@@ -92,7 +96,9 @@ for mib in "${sizes[@]}"; do
     done
     dd_cell="-"
     [ -n "${m[dd]:-}" ] && dd_cell="$(seconds "${m[dd]}") ($(ratio "${m[dd]}" "${m[cat]}"))"
-    echo "| $mib MiB | $bits | $(seconds "${m[cat]}") | $(seconds "${m[orvane]}") ($(ratio "${m[orvane]}" "${m[cat]}")) | $(seconds "${m[objcopy]}") ($(ratio "${m[objcopy]}" "${m[cat]}")) | $(ratio "${m[orvane]}" "${m[objcopy]}") | $dd_cell | $(seconds "${m[wfloor]}") | $(seconds "${m[wine]}") ($(ratio "${m[wine]}" "${m[wfloor]}")) | $(seconds "${m[wstart]}") |"
+    ddpipe_cell="-"
+    [ -n "${m[ddpipe]:-}" ] && ddpipe_cell="$(seconds "${m[ddpipe]}") ($(ratio "${m[ddpipe]}" "${m[cat]}"))"
+    echo "| $mib MiB | $bits | $(seconds "${m[cat]}") | $(seconds "${m[orvane]}") ($(ratio "${m[orvane]}" "${m[cat]}")) | $(seconds "${m[objcopy]}") ($(ratio "${m[objcopy]}" "${m[cat]}")) | $(ratio "${m[orvane]}" "${m[objcopy]}") | $dd_cell | $(seconds "${m[pipe]}") ($(ratio "${m[pipe]}" "${m[cat]}")) | $ddpipe_cell | $(seconds "${m[wfloor]}") | $(seconds "${m[wine]}") ($(ratio "${m[wine]}" "${m[wfloor]}")) | $(seconds "${m[wstart]}") |"
     unset samples m
   done
 done
