@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the native command line under valgrind's memcheck on real swaps (to a new file, then in place),
-# a usage error and a failed swap, and fails on any memory error or leak. Give it an optimised build
-# without the sanitizers (the linux preset): valgrind cannot run beside AddressSanitizer.
+# Runs the native command line under valgrind's memcheck on real swaps (to a new file, then in place,
+# then streamed), a usage error and failed swaps, and fails on any memory error or leak. Give it an
+# optimised build without the sanitizers (the linux preset): valgrind cannot run beside AddressSanitizer.
 #   scripts/memcheck.sh PATH-TO-ORVANE
 set -u
 program=$1
@@ -28,6 +28,9 @@ expect() {  # expect EXIT-CODE ARGS...
 expect 0 -in "$work/in.bin" -out "$work/out.bin" -datasize 32
 expect 0 -in "$work/out.bin" -out "$work/out.bin" -datasize 32
 cmp -s "$work/out.bin" "$work/original.bin" || { echo "FAILED: swapping twice did not restore the file"; failed=1; }
+# A stream from standard input, and one that is not whole blocks, through the streaming routine.
+expect 0 -in - -out "$work/out.bin" -datasize 16 <"$work/in.bin"
+expect 1 -in - -out "$work/out.bin" -datasize 16 < <(printf 'odd')
 # A usage error and a failed swap take the other ways out of the program.
 expect 1 -in "$work/in.bin" -datasize 12
 expect 1 -in "$work/missing.bin" -out "$work/x.bin" -datasize 16
