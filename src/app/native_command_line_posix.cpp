@@ -122,6 +122,14 @@ int SwapStreams(unsigned blockBytes) {
     return kExitFailure;
   }
   const bool toStandardOutput = IsStandardStream(g_outputPath);
+  // Standard input redirected from the very file named as the output: creating the output would
+  // truncate the input before it is read.
+  if (!toStandardOutput && files.IsSameFile(input, g_outputPath)) {
+    if (!fromStandardInput) files.Close(input);
+    Say(InputName() + " is " + OutputName() +
+        " itself: to swap it in place, name it as -in and -out");
+    return kExitFailure;
+  }
   const FileLayer::Handle output =
       toStandardOutput ? FileLayer::Handle{STDOUT_FILENO} : files.CreateOutput(g_outputPath);
   const bool swapped = output != FileLayer::kNoFile &&

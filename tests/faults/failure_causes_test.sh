@@ -228,8 +228,9 @@ check "write cut short in place: the file holds only what was stored" same in.bi
 cd "$work"
 
 # Streams (native only): a standard input whose length is not whole blocks, found at its end, leaves
-# the blocks before written, a prefix of the result; one that cannot be read; a terminal as
-# standard output, refused before anything is read.
+# the blocks before written, a prefix of the result; one that cannot be read; one redirected from the
+# output file, which creating the output would truncate; a terminal as standard output, refused
+# before anything is read.
 if [ "$platform" = native ]; then
   setup no-output
   { cat ../large.bin; printf '\x01\x02\x03'; } | "${program[@]}" -in - -out out.bin -datasize 32 \
@@ -245,6 +246,13 @@ if [ "$platform" = native ]; then
   check "standard input not readable: exit code" test $? -eq 1
   said "standard input not readable" "orvane: cannot read standard input: Bad file descriptor"
   check "standard input not readable: input untouched" same in.bin ../original.bin
+  cd "$work"
+  setup no-output
+  "${program[@]}" -in - -out in.bin -datasize 16 <in.bin 2>"$work/stderr.txt"
+  check "standard input from the output file: exit code" test $? -eq 1
+  said "standard input from the output file" \
+    "orvane: standard input is 'in.bin' itself: to swap it in place, name it as -in and -out"
+  check "standard input from the output file: untouched" same in.bin ../original.bin
   cd "$work"
   setup no-output
   script -qec "$(printf '%q ' "${program[@]}") -in in.bin -out - -datasize 16" /dev/null \
