@@ -62,7 +62,8 @@ command_of() {
     objcopy) echo "objcopy -I binary -O binary --reverse-bytes=$((bits / 8)) in.bin out.bin" ;;
     dd) if [ "$bits" -eq 16 ]; then echo "dd if=in.bin of=out.bin conv=swab bs=4M status=none"; fi ;;
     pipe) echo "cat in.bin | $native -in - -out - -datasize $bits >out.bin" ;;
-    ddpipe) if [ "$bits" -eq 16 ]; then echo "cat in.bin | dd conv=swab bs=1M status=none >out.bin"; fi ;;
+    ddpipe)
+      if [ "$bits" -eq 16 ]; then echo "cat in.bin | dd conv=swab bs=1M status=none >out.bin"; fi ;;
     wfloor) echo "wine $floor in.bin out.bin" ;;
     wine) echo "wine $exe -in in.bin -out out.bin -datasize $bits" ;;
     wstart) echo "wine $exe -in missing.bin -out none.bin -datasize $bits || true" ;;

@@ -36,9 +36,11 @@ done
 {
   cat expected.txt
   echo
-  printf '%s\n' "'-' as the input reads standard input, as the output writes standard output; a named pipe" \
+  printf '%s\n' \
+    "'-' as the input reads standard input, as the output writes standard output; a named pipe" \
     "as the input is read the same way, until it ends." "" \
-    "-h, --help                    : Show this text" "--version                     : Show the version" "" \
+    "-h, --help                    : Show this text" \
+    "--version                     : Show the version" "" \
     "See orvane(1)."
 } >help.txt
 check "-h" prints_on_standard_output help.txt -h

@@ -227,10 +227,10 @@ said "write cut short in place" "orvane: cannot write 'in.bin': File too large"
 check "write cut short in place: the file holds only what was stored" same in.bin ../large-stored.bin
 cd "$work"
 
-# Streams (native only): a standard input whose length is not whole blocks, found at its end, leaves
-# the blocks before written, a prefix of the result; one that cannot be read; one redirected from the
-# output file, which creating the output would truncate; a terminal as standard output, refused
-# before anything is read.
+# Streams (native only): a standard input whose length is not whole blocks, found at its end,
+# leaves the blocks before written, a prefix of the result; one that cannot be read; one redirected
+# from the output file, which creating the output would truncate; a terminal as standard output,
+# refused before anything is read.
 if [ "$platform" = native ]; then
   setup no-output
   { cat ../large.bin; printf '\x01\x02\x03'; } | "${program[@]}" -in - -out out.bin -datasize 32 \
