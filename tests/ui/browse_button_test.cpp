@@ -33,7 +33,7 @@ LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   if (message == WM_COMMAND && lParam != reinterpret_cast<LPARAM>(g_edit)) {
     // A posted command arrives after the release has been handled; a sent one would arrive in it.
     const auto* record =
-        reinterpret_cast<const BrowseButton*>(GetWindowLongA(g_edit, GWL_USERDATA));
+        reinterpret_cast<const BrowseButton*>(GetWindowLongPtrA(g_edit, GWLP_USERDATA));
     g_commands.push_back(
         {wParam, lParam, InSendMessage() != FALSE, record != nullptr && record->tracking != 0});
   }
@@ -82,7 +82,7 @@ class Field {
   void Attach() { REQUIRE(AttachBrowseButton(edit_, kCommandId)); }
   HWND edit() const { return edit_; }
   const BrowseButton& record() const {
-    return *reinterpret_cast<const BrowseButton*>(GetWindowLongA(edit_, GWL_USERDATA));
+    return *reinterpret_cast<const BrowseButton*>(GetWindowLongPtrA(edit_, GWLP_USERDATA));
   }
 
   // The button's rectangle relative to the window's top-left corner, from the frame as it was
