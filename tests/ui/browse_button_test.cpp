@@ -241,6 +241,13 @@ void PostedInput(Field& field, const Step& step) {
   const POINT client = field.ScreenToClientPoint(screen);
   const LPARAM clientPoint = MAKELPARAM(client.x, client.y);
   HWND edit = field.edit();
+  // The system also reports where the real pointer is (a window appearing under it, a capture
+  // taken), and while the field holds the capture that report reaches the field: keep the pointer
+  // where the step is, wherever it can go.
+  const RECT desktop = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                        GetSystemMetrics(SM_XVIRTUALSCREEN) + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                        GetSystemMetrics(SM_YVIRTUALSCREEN) + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  if (PtInRect(&desktop, screen)) SetCursorPos(screen.x, screen.y);
   switch (step.action) {
     case Action::kPress:
       if (step.where == Where::kText) {
