@@ -1,7 +1,7 @@
 // The native command line. A swap of files goes through SwapFileByteOrder as on Windows; a stream
-// (standard input or output, a named pipe) through SwapStreamByteOrder. Either way the swap says only
-// whether it worked: why it failed is read afterwards from the POSIX file layer's last failure, or
-// from the input's length.
+// (standard input or output, a named pipe) through SwapStreamByteOrder. Either way the swap says
+// only whether it worked: why it failed is read afterwards from the POSIX file layer's last
+// failure, or from the input's length.
 #include <sys/stat.h>
 #include <unistd.h>
 
