@@ -1,6 +1,7 @@
 // The file layer on POSIX: the same steps and outcomes as on Win32. A single read or write may move
 // fewer bytes than asked, so both loop until done. Each call moves at most a few MiB, so a whole
-// file is read in pieces that the swap reverses while they are still in cache.
+// file is read in pieces that the swap reverses while they are still in cache. A file swapped in
+// place is replaced by renaming a new file over it, which is atomic within one folder.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -8,7 +9,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "file_layer.h"
 
@@ -41,6 +44,33 @@ void* MapHugePageBuffer(size_t size) {
   void* buffer = reinterpret_cast<void*>(aligned);
   madvise(buffer, length, MADV_HUGEPAGE);  // a hint: without huge pages it merely costs more faults
   return buffer;
+}
+
+// The name of a replacement in its folder; mkostemps fills in the X's, keeping the suffix.
+constexpr char kReplacementName[] = "orvane-XXXXXX.tmp";
+constexpr int kReplacementSuffix = 4;
+
+// The owner and group of `info` where this process may give them (the group alone where it may not
+// give away the owner); otherwise the file keeps this process's own.
+void TakeOwner(int fd, const struct stat& info) {
+  if (fchown(fd, info.st_uid, info.st_gid) == 0) return;
+  if (fchown(fd, static_cast<uid_t>(-1), info.st_gid) == 0) return;
+}
+
+// A rename reaches the disk with its folder. A folder that cannot be opened (no read permission)
+// is left to the system to write back: the rename has happened either way.
+void FlushFolderOf(const char* path) {
+  const char* slash = strrchr(path, '/');
+  if (!slash) return;
+  char folder[FileLayer::kLongestPath];
+  const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+  if (length >= sizeof folder) return;
+  memcpy(folder, path, length);
+  folder[length] = '\0';
+  const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
 }
 
 class PosixFileLayer final : public FileLayer {
@@ -98,6 +128,45 @@ class PosixFileLayer final : public FileLayer {
   }
 
   void Close(Handle file) override { close(static_cast<int>(file)); }
+
+  // The folder of the final target (realpath is absolute, and follows every link), so that the
+  // rename over it stays within one file system and a symbolic link stays a link.
+  Handle CreateReplacement(const char* path, char* newPath) override {
+    char* target = realpath(path, nullptr);
+    if (!target) return kNoFile;
+    struct stat info;
+    const size_t folder = static_cast<size_t>(strrchr(target, '/') - target) + 1;
+    const bool usable = stat(target, &info) == 0 && info.st_nlink == 1 &&
+                        folder + sizeof kReplacementName <= kLongestPath;
+    if (usable) {
+      memcpy(newPath, target, folder);
+      memcpy(newPath + folder, kReplacementName, sizeof kReplacementName);
+    }
+    free(target);
+    if (!usable) return kNoFile;
+    const int fd = mkostemps(newPath, kReplacementSuffix, O_CLOEXEC);
+    if (fd < 0) return kNoFile;
+    TakeOwner(fd, info);
+    // After the owner, whose change may clear the set-user and set-group bits.
+    fchmod(fd, info.st_mode & 07777);
+    return fd;
+  }
+
+  bool Flush(Handle file) override { return fsync(static_cast<int>(file)) == 0; }
+
+  bool Replace(const char* newPath, const char* path) override {
+    char* target = realpath(path, nullptr);
+    const bool replaced = target && rename(newPath, target) == 0;
+    if (replaced) {
+      FlushFolderOf(target);
+    } else {
+      unlink(newPath);
+    }
+    free(target);
+    return replaced;
+  }
+
+  void Remove(const char* path) override { unlink(path); }
 
   // A mapping that cannot be had falls back to the heap; which of the two a buffer came from is
   // remembered for its release (one swap holds one buffer at a time).

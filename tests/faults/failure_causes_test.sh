@@ -142,12 +142,6 @@ if [ $modes_bind = yes ]; then
   chmod 555 .
   expect_failure "output in a folder without write permission" absent -in in.bin -out out.bin -datasize 16
   chmod 755 case
-  setup no-output
-  chmod 444 in.bin
-  "${program[@]}" -in in.bin -out in.bin -datasize 16
-  check "in place on a file without write permission: exit code" test $? -eq 1
-  check "in place on a file without write permission: untouched" same in.bin ../original.bin
-  cd "$work"
   if [ "$platform" = windows ]; then
     # The read-only attribute as Windows sets it.
     setup with-output
@@ -170,7 +164,7 @@ cd "$work"
 
 # A write cut short for real: a file size limit (RLIMIT_FSIZE, with its signal ignored) makes the
 # system store the first 16 KiB and refuse the rest, as a disk that fills up part-way would. The
-# output is left truncated to what was stored; in place, the rest of the input is lost.
+# output is left truncated to what was stored.
 head -c 65536 /dev/urandom >large.bin
 objcopy -I binary -O binary --reverse-bytes=2 large.bin large-swapped.bin
 head -c 16384 large-swapped.bin >large-stored.bin
@@ -178,21 +172,82 @@ limited() {
   (
     trap '' XFSZ
     ulimit -f 16
-    exec "${program[@]}" "$@"
+    exec "$@"
   )
 }
 setup with-output
 cp ../large.bin in.bin
-limited -in in.bin -out out.bin -datasize 16
+limited "${program[@]}" -in in.bin -out out.bin -datasize 16
 check "write cut short: exit code" test $? -eq 1
 check "write cut short: input untouched" same in.bin ../large.bin
 check "write cut short: output holds what was stored" same out.bin ../large-stored.bin
 cd "$work"
-setup no-output
-cp ../large.bin in.bin
-limited -in in.bin -out in.bin -datasize 16
-check "write cut short in place: exit code" test $? -eq 1
-check "write cut short in place: the file holds only what was stored" same in.bin ../large-stored.bin
+
+# In place, the file is replaced whole or not at all: each case leaves in.bin either swapped or as
+# it was, and nothing beside the files the case itself made.
+#   in_place NAME swapped|untouched PATH [COMMAND...]: swaps PATH into itself, run through COMMAND
+in_place() {
+  local name=$1 outcome=$2 path=$3
+  shift 3
+  local before
+  before=$(ls -A | sort | tr '\n' ' ')
+  "$@" "${program[@]}" -in "$path" -out "$path" -datasize 16
+  local status=$?
+  if [ "$outcome" = swapped ]; then
+    check "$name: exit code $status" test $status -eq 0
+    check "$name: swapped" same in.bin "$work/large-swapped.bin"
+  else
+    check "$name: exit code $status" test $status -eq 1
+    check "$name: untouched" same in.bin "$work/large.bin"
+  fi
+  check "$name: nothing beside it" test "$(ls -A | sort | tr '\n' ' ')" = "$before"
+}
+in_place_case() {  # a fresh folder holding in.bin, the 64 KiB original, and entered
+  cd "$work"
+  setup no-output
+  cp ../large.bin in.bin
+}
+
+in_place_case
+chmod 640 in.bin
+in_place "in place" swapped in.bin
+[ "$platform" = native ] && check "in place: permission bits kept" test "$(stat -c %a in.bin)" = 640
+in_place_case
+ln in.bin link.bin
+in_place "in place, a file with a second name (hard link)" untouched in.bin
+in_place_case
+in_place "in place, under a file size limit" untouched in.bin limited
+if [ "$platform" = native ]; then
+  in_place_case
+  ln -s in.bin link.bin
+  in_place "in place through a symbolic link" swapped link.bin
+  check "in place through a symbolic link: still a link" test -L link.bin
+fi
+if [ $modes_bind = yes ]; then
+  in_place_case
+  chmod 444 in.bin
+  in_place "in place, no write permission" untouched in.bin
+  in_place_case
+  chmod 555 .
+  in_place "in place, a folder without write permission" untouched in.bin
+  chmod 755 .
+fi
+if [ "$platform" = windows ]; then
+  in_place_case
+  wine cmd /c attrib +r in.bin >/dev/null 2>&1
+  in_place "in place, read-only attribute" untouched in.bin
+fi
+# A full file system: a small one of its own, with room for the file but not for its copy.
+in_place_case
+if mount -t tmpfs -o size=96k orvane-full sub 2>/dev/null; then
+  cp in.bin sub/in.bin
+  cd sub
+  in_place "in place, a full file system" untouched in.bin
+  cd ..
+  umount sub
+else
+  skip "in place, a full file system: no tmpfs can be mounted here (it needs root)"
+fi
 cd "$work"
 
 # Another process holds the output open, sharing it (on Linux every open shares): the swap succeeds,
