@@ -21,6 +21,10 @@ static_assert(sizeof(off_t) >= 8, "files beyond 4 GiB need a 64-bit file offset"
 
 constexpr size_t kLargestCall = size_t{4} << 20;
 constexpr size_t kHugePage = size_t{2} << 20;
+// A file streamed in pieces (in place, or too large to hold whole) goes through a buffer small
+// enough to stay in the processor's cache between its read, its swap and its write, and to come
+// from the heap: fresh pages, which a large buffer would need, cost more to fault in than the copy.
+constexpr uint32_t kStreamPiece = uint32_t{256} << 10;
 
 size_t CallSize(size_t left) { return left < kLargestCall ? left : kLargestCall; }
 
@@ -190,7 +194,7 @@ class PosixFileLayer final : public FileLayer {
 
   uint64_t LargestWholeFile() override { return UINT32_MAX; }
   uint32_t WholeReadPieceBytes() override { return kLargestCall; }
-  uint32_t StreamPieceBytes() override { return kLargestCall; }
+  uint32_t StreamPieceBytes() override { return kStreamPiece; }
 
  private:
   static Handle OpenFile(const char* path, int access) {
