@@ -125,8 +125,13 @@ class Win32FileLayer final : public FileLayer {
 
   bool Flush(Handle file) override { return FlushFileBuffers(AsHandle(file)) != 0; }
 
+  // The old file named in full, with backslashes: Wine's ReplaceFileA finds its folder by the last
+  // backslash, and refuses "data.bin" or "sub/data.bin".
   bool Replace(const char* newPath, const char* path) override {
-    if (ReplaceFileA(path, newPath, nullptr, REPLACEFILE_WRITE_THROUGH, nullptr, nullptr))
+    char fullPath[kLongestPath];
+    const DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
+    if (length != 0 && length < sizeof fullPath &&
+        ReplaceFileA(fullPath, newPath, nullptr, REPLACEFILE_WRITE_THROUGH, nullptr, nullptr))
       return true;
     // One failure is documented to remove the old file and leave the new one under its own name.
     // Then the new one is moved in, or left where it is if even that fails: the only copy left.

@@ -7,21 +7,27 @@ set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=("$@")
 enter_scratch_folder
+# Whatever a killed wrapper leaves in the temporary folder (the Wine runner's log) goes with this one.
+export TMPDIR=$work
 tries=${TRIES:-30}
 
 head -c $((${MIB:-64} * 1024 * 1024)) /dev/urandom >original.bin
 objcopy -I binary -O binary --reverse-bytes=4 original.bin swapped.bin
 mkdir case
 
-# How long an uninterrupted swap takes here, in milliseconds: the kills fall within it and a little
+# How long an uninterrupted swap takes here, in milliseconds, timed the second time (the first may
+# start services that later runs find running, as Wine's): the kills fall within it and a little
 # after, so that every stage is hit, finished runs included.
 cp original.bin case/data.bin
+(cd case && "${program[@]}" -in data.bin -out data.bin -datasize 32)
+check "uninterrupted: exit code" test $? -eq 0
+check "uninterrupted: swapped" cmp -s case/data.bin swapped.bin
 sync
 start=$(date +%s%N)
 (cd case && "${program[@]}" -in data.bin -out data.bin -datasize 32)
-check "uninterrupted: exit code" test $? -eq 0
+check "uninterrupted, again: exit code" test $? -eq 0
 span=$((($(date +%s%N) - start) / 1000000 * 11 / 10 + 1))
-check "uninterrupted: swapped" cmp -s case/data.bin swapped.bin
+check "uninterrupted, again: the original back" cmp -s case/data.bin original.bin
 echo "an uninterrupted swap takes about $((span * 10 / 11)) ms"
 
 originals=0 swaps=0 leftovers=0
