@@ -41,9 +41,12 @@ if [ -z "${ORVANE_BENCH_INSIDE:-}" ]; then
   if [ $wine_columns = no ]; then
     ORVANE_BENCH_INSIDE=1 exec bash "$0" "$@"
   fi
-  cmake -S . -B build/bench-windows --toolchain cmake/toolchain-mingw-i686.cmake \
+  # The Windows build this host runs: Orvane.exe, or Orvane64.exe where 32-bit code cannot run.
+  export ORVANE_WINE_ARCH=${ORVANE_WINE_ARCH:-$(bash scripts/wine-builds.sh --usable | head -n 1)}
+  [ "$ORVANE_WINE_ARCH" = win32 ] && target=i686 || target=x86_64
+  cmake -S . -B "build/bench-$ORVANE_WINE_ARCH" --toolchain "cmake/toolchain-mingw-$target.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build/bench-windows -j "$(nproc)" --target Orvane copy_floor_win32 >/dev/null
+  cmake --build "build/bench-$ORVANE_WINE_ARCH" -j "$(nproc)" --target Orvane copy_floor_win32 >/dev/null
   # Inside a private Wine prefix with a resident process, so that no run pays for starting Wine.
   ORVANE_BENCH_INSIDE=1 exec xvfb-run -a -s '-screen 0 1024x768x24' \
     scripts/with-wine.sh bash "$0" "$@"
@@ -51,8 +54,9 @@ fi
 
 native=$root/build/bench-linux/src/app/orvane
 micro=$root/build/bench-linux/bench/swap_benchmark
-exe=$root/build/bench-windows/src/app/Orvane.exe
-floor=$root/build/bench-windows/bench/copy_floor_win32.exe
+wine_arch=${ORVANE_WINE_ARCH:-none}
+exe=$(echo "$root/build/bench-$wine_arch"/src/app/Orvane*.exe)
+floor=$root/build/bench-$wine_arch/bench/copy_floor_win32.exe
 
 work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
 mkdir -p "$work"
@@ -83,6 +87,7 @@ command_of() {
 
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 echo "Command: bench/run.sh ${sizes[*]} (RUNS=$runs), medians in seconds, warm file cache"
+[ $wine_columns = no ] || echo "Windows build under Wine: ${exe##*/} ($wine_arch)"
 echo
 echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | in place, no flush (x cat) | flush | dd conv=fsync (its flush) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"

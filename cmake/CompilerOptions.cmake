@@ -20,12 +20,17 @@ if(WIN32)
   add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501)
   # Stripped release build.
   add_link_options($<$<CONFIG:Release>:-s>)
-  # The product's header: runs from Windows XP (5.1) on, marked for data-execution prevention, for
-  # terminal services, and movable to a random base; the relocation records that the move needs are
-  # kept in the stripped file.
+  # The product's header: runs from the first Windows of its kind on (XP, 5.1; for 64 bits XP x64,
+  # 5.2), marked for data-execution prevention, for terminal services, and movable to a random base;
+  # the relocation records that the move needs are kept in the stripped file.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(oldest_windows 2)
+  else()
+    set(oldest_windows 1)
+  endif()
   target_link_options(orvane_product_flags INTERFACE
-    -Wl,--major-os-version,5 -Wl,--minor-os-version,1
-    -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,1
+    -Wl,--major-os-version,5 -Wl,--minor-os-version,${oldest_windows}
+    -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,${oldest_windows}
     -Wl,--nxcompat -Wl,--dynamicbase -Wl,--tsaware)
 endif()
 

@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# Builds Orvane.exe and the native orvane, swaps the bundled sample (eight big-endian 32-bit
-# integers) with each, and shows the bytes before and after.
+# Builds the Windows program and the native orvane, swaps the bundled sample (eight big-endian 32-bit
+# integers) with each, and shows the bytes before and after. The Windows program is the build this
+# host can run under Wine: Orvane.exe (32-bit), or Orvane64.exe where 32-bit code cannot run.
 set -eu
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --preset windows >/dev/null && cmake --build --preset windows -j "$(nproc)" >/dev/null
+arch=$(bash scripts/wine-builds.sh --usable | head -n 1)
+case $arch in
+  win32) preset=windows exe=Orvane.exe ;;
+  win64) preset=windows64 exe=Orvane64.exe ;;
+  *) echo "No Wine can run a Windows build on this host:" >&2; bash scripts/wine-builds.sh >&2; exit 1 ;;
+esac
+cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
 cmake --preset linux >/dev/null && cmake --build --preset linux -j "$(nproc)" >/dev/null
 
 sample=samples/big-endian-int32.bin
@@ -14,13 +21,17 @@ echo "Before ($sample):"
 xxd "$sample"
 
 echo
-echo "After: wine build/windows/src/app/Orvane.exe -in $sample -out $out/swapped-windows.bin -datasize 32"
-scripts/with-wine.sh wine build/windows/src/app/Orvane.exe -in "$sample" -out "$out/swapped-windows.bin" -datasize 32
-echo "exit code $?"
+echo "After, with $exe, the build this host runs ($arch Wine):"
+echo "  wine build/$preset/src/app/$exe -in $sample -out $out/swapped-windows.bin -datasize 32"
+status=0
+ORVANE_WINE_ARCH=$arch scripts/with-wine.sh wine "build/$preset/src/app/$exe" \
+  -in "$sample" -out "$out/swapped-windows.bin" -datasize 32 || status=$?
+echo "exit code $status"
 xxd "$out/swapped-windows.bin"
 
 echo
 echo "After: build/linux/src/app/orvane -in $sample -out $out/swapped-linux.bin -datasize 32"
-build/linux/src/app/orvane -in "$sample" -out "$out/swapped-linux.bin" -datasize 32
-echo "exit code $?"
+status=0
+build/linux/src/app/orvane -in "$sample" -out "$out/swapped-linux.bin" -datasize 32 || status=$?
+echo "exit code $status"
 xxd "$out/swapped-linux.bin"

@@ -2,21 +2,29 @@
 # Installs, from Debian's packages, whatever the build and the tests need and the machine lacks.
 # Needs root (or sudo) only when something is missing.
 set -eu
+here=$(cd "$(dirname "$0")" && pwd)
 
 packages=(
   cmake make g++                          # native build
-  g++-mingw-w64-i686 binutils-mingw-w64-i686  # Windows build
-  wine wine32                              # runs the Windows build
+  g++-mingw-w64-i686 binutils-mingw-w64-i686      # Orvane.exe, 32-bit Windows
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # Orvane64.exe, 64-bit Windows
+  wine wine64                              # runs the 64-bit build
+  fonts-wine fonts-liberation              # Wine's own fonts (Marlett), and Arial's widths
   xvfb xauth                               # a virtual X server for the windows it shows
   imagemagick xdotool                      # scripts/screenshot.sh: find the dialog, save a PNG
-  doctest-dev                              # the test framework, for both builds
+  doctest-dev                              # the test framework, for every build
   binutils xxd                             # objcopy as an independent reference; hex dumps
   time                                     # peak memory of the program in the large-file test
   eatmydata                                # bench/run.sh: the swap in place timed without its flush
   libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
   clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
-  python3                                  # draws the icon; reads Orvane.exe's PE file in the tests
+  python3 python3-pefile                   # draws the icon; reads the executables' PE files
 )
+# The 32-bit build runs under 32-bit Wine, an i386 package, only where the kernel executes 32-bit
+# code: some x86-64 hosts cannot, and there it would only be in the way.
+if bash "$here/wine-builds.sh" --runs-32-bit-code; then
+  packages+=(wine32:i386)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -28,7 +36,8 @@ done
 echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-# wine32 is an i386 package.
-$sudo dpkg --add-architecture i386
+if [[ " ${missing[*]} " == *:i386* ]]; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# Starts Orvane.exe without arguments in a virtual X server and saves a PNG of its dialog.
-#   scripts/screenshot.sh [OUTPUT.png [Orvane.exe]]
-# OUTPUT defaults to docs/dialog.png. Without a program it builds the windows preset's.
+# Starts the Windows program without arguments in a virtual X server and saves a PNG of its dialog.
+#   scripts/screenshot.sh [OUTPUT.png [Orvane.exe | Orvane64.exe]]
+# OUTPUT defaults to docs/dialog.png. Without a program it builds the one this host runs under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 output=$(realpath -m "${1:-docs/dialog.png}")
 program=${2:-}
 if [ -z "$program" ]; then
   bash scripts/install-deps.sh
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows --target Orvane >/dev/null
-  program=build/windows/src/app/Orvane.exe
+  preset=windows
+  [ "$(bash scripts/wine-builds.sh --usable | head -n 1)" = win32 ] || preset=windows64
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" --target Orvane >/dev/null
+  program=$(echo "build/$preset"/src/app/Orvane*.exe)
 fi
+# The Wine that runs it: 32-bit for Orvane.exe, 64-bit for Orvane64.exe.
+case $program in
+  *64.exe) export ORVANE_WINE_ARCH=win64 ;;
+  *) export ORVANE_WINE_ARCH=win32 ;;
+esac
 program=$(realpath "$program")
 mkdir -p "$(dirname "$output")"
 

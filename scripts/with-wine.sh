@@ -1,14 +1,46 @@
 #!/usr/bin/env bash
-# Runs a command with a fresh, private 32-bit Wine prefix set up for testing, then removes the prefix.
-#   scripts/with-wine.sh COMMAND [ARGS...]
+# Runs a command with a fresh, private Wine prefix set up for testing, then removes the prefix.
+#   ORVANE_WINE_ARCH=win32|win64 scripts/with-wine.sh COMMAND [ARGS...]
+# win32 runs 32-bit programs (Orvane.exe) in a 32-bit prefix; win64 runs 64-bit ones (Orvane64.exe)
+# in a 64-bit prefix, on hosts that cannot run 32-bit code too. Without ORVANE_WINE_ARCH it is the
+# one the host can run, win32 where both can. Inside, `wine` starts the chosen loader: Debian's
+# /usr/bin/wine always takes the 32-bit one when it is installed, even where it cannot run.
 # Run it under an X server (xvfb-run) when the command shows windows.
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -z "${ORVANE_WINE_ARCH:-}" ]; then
+  ORVANE_WINE_ARCH=$(bash "$here/wine-builds.sh" --usable | head -n 1)
+  ORVANE_WINE_ARCH=${ORVANE_WINE_ARCH:-win32}
+fi
+case $ORVANE_WINE_ARCH in
+  win32) loader=/usr/lib/wine/wine ;;
+  win64) loader=/usr/lib/wine/wine64 ;;
+  *) echo "with-wine.sh: ORVANE_WINE_ARCH must be win32 or win64, not '$ORVANE_WINE_ARCH'" >&2; exit 2 ;;
+esac
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/orvane-wine.XXXXXX")
-export WINEPREFIX="$scratch/prefix" HOME="$scratch/home" WINEARCH=win32 WINEDEBUG=-all
+export ORVANE_WINE_ARCH WINEARCH=$ORVANE_WINE_ARCH WINELOADER=$loader
+export WINEPREFIX="$scratch/prefix" HOME="$scratch/home" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-mkdir -p "$HOME"
+mkdir -p "$HOME" "$scratch/bin"
+# `wine`, and `wine-stable` behind Wine's own tools (wineboot), start the chosen loader.
+for name in wine wine-stable; do
+  printf '#!/bin/sh\nexec %s "$@"\n' "$loader" >"$scratch/bin/$name"
+  chmod +x "$scratch/bin/$name"
+done
+export PATH="$scratch/bin:$PATH"
+
+# Fonts as a Windows desktop has them. Wine's own, from Debian's fonts-wine, are not looked for by
+# this Wine: it finds them among the user's fonts. Marlett's glyphs are the caption buttons (without
+# it the close box shows the letter "r"). "MS Shell Dlg", the dialogs' font, is Microsoft Sans Serif
+# on Windows; Wine makes it Tahoma, which is wider here, and without either it takes DejaVu Sans,
+# wider still: labels and the Browse button's text were cut. Liberation Sans (fonts-liberation) has
+# the widths of Arial, close to Windows' own.
+mkdir -p "$HOME/.local/share/fonts"
+ln -s /usr/share/wine/fonts/*.ttf "$HOME/.local/share/fonts/" 2>/dev/null
 
 wineboot -i >/dev/null 2>&1
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+  /v 'MS Shell Dlg' /t REG_SZ /d 'Liberation Sans' /f >/dev/null 2>&1
 # No window manager: without Managed=N each hidden or destroyed top-level window stalls ~2 s.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 # A crash fails the test instead of opening a crash window.

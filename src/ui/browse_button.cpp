@@ -6,7 +6,7 @@ constexpr INT32 kButtonWidth = 55;
 constexpr char kLabel[] = "Browse...";
 
 BrowseButton* RecordOf(HWND window) {
-  return reinterpret_cast<BrowseButton*>(GetWindowLongA(window, GWL_USERDATA));
+  return reinterpret_cast<BrowseButton*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
 POINT PointFromLParam(LPARAM lParam) {
@@ -114,8 +114,8 @@ bool AttachBrowseButton(HWND edit, int commandId) {
   record->font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   lstrcpynA(record->label, kLabel, sizeof record->label);
   record->previousProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongA(edit, GWL_WNDPROC, reinterpret_cast<LONG>(BrowseEditProc)));
-  SetWindowLongA(edit, GWL_USERDATA, reinterpret_cast<LONG>(record));
+      SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BrowseEditProc)));
+  SetWindowLongPtrA(edit, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record));
   SetWindowPos(edit, nullptr, 0, 0, 0, 0,
                SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   return true;

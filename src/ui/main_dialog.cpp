@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <cstddef>
+
 #include "browse_button.h"
 #include "resource.h"
 #include "swap.h"
@@ -14,7 +16,8 @@ constexpr unsigned kDefaultDataSizeBits = 16;
 constexpr char kFilter[] = "All Files (*.*)\0*.*\0";
 
 // The full record, with pvReserved, dwReserved and FlagsEx, not the older short form.
-static_assert(sizeof(OPENFILENAMEA) == 88, "full-size OPENFILENAMEA");
+static_assert(offsetof(OPENFILENAMEA, FlagsEx) > offsetof(OPENFILENAMEA, lpTemplateName),
+              "full-size OPENFILENAMEA");
 
 // The common dialogs bring much of the shell with them, and only Browse needs them: loaded on its
 // first use, they stay out of a command-line run's start-up (about a third of it under Wine).

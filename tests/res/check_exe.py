@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Orvane.exe read as a PE file, by a parser of its own: the header flags, the relocation records,
-the resources (languages, both icon groups and their images, the version block's fixed part, the
-manifest's bytes and elements) and the import table against the allow-list of functions that
-Windows XP SP3 exports.
+"""The Windows executable read as a PE file with Debian's pefile: the header flags, the relocation
+records, the resources (languages, both icon groups and their images, the version block's fixed
+part, the manifest's bytes and elements) and the imports: from the system's DLLs only, and for the
+32-bit Orvane.exe only functions that Windows XP SP3 exports, from the allow-list.
 
-Usage: check_exe.py ORVANE_EXE ICO MANIFEST ALLOW_LIST
+Usage: check_exe.py BITS EXE ICO MANIFEST ALLOW_LIST   (BITS: 32 for Orvane.exe, 64 for Orvane64.exe)
 """
 
 import struct
@@ -12,7 +12,10 @@ import sys
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-EXE_PATH, ICO_PATH, MANIFEST_PATH, ALLOW_LIST_PATH = sys.argv[1:5]
+import pefile
+
+BITS = int(sys.argv[1])
+EXE_PATH, ICO_PATH, MANIFEST_PATH, ALLOW_LIST_PATH = sys.argv[2:6]
 MAX_SIZE = 100 * 1024
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
@@ -22,111 +25,38 @@ IMAGE_FILE_EXECUTABLE_IMAGE = 0x0002
 IMAGE_FILE_32BIT_MACHINE = 0x0100
 IMAGE_FILE_DLL = 0x2000
 DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
-IMPORT_DIRECTORY, RESOURCE_DIRECTORY, BASERELOC_DIRECTORY = 1, 2, 5
+SYSTEM_DLLS = {"kernel32", "user32", "gdi32", "msvcrt"}
+
+# What tells the two builds apart: machine, optional header magic, the oldest Windows of the kind
+# (XP; XP x64 for 64 bits), and the kind of address fix-up (HIGHLOW, DIR64).
+BUILD = {
+    32: {"machine": 0x14C, "magic": 0x10B, "windows": (5, 1), "fixup": 3},
+    64: {"machine": 0x8664, "magic": 0x20B, "windows": (5, 2), "fixup": 10},
+}[BITS]
 
 # (width and height, colour count, bits per pixel) of each image, in the icon groups' order.
 ICON_IMAGES = [(32, 16, 4), (16, 16, 4), (48, 0, 8), (32, 0, 8), (16, 0, 8),
                (48, 0, 32), (32, 0, 32), (16, 0, 32)]
 
 
-class PeFile:
-    """The parts of a 32-bit PE image that the checks read."""
-
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise ValueError("no MZ header")
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("no PE signature")
-        (self.machine, sections, _, _, _, optional_size,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        optional = pe + 24
-        self.magic = struct.unpack_from("<H", data, optional)[0]
-        (self.major_os, self.minor_os, _, _, self.major_subsystem,
-         self.minor_subsystem) = struct.unpack_from("<6H", data, optional + 40)
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
-        directory_count = struct.unpack_from("<I", data, optional + 92)[0]
-        self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i)
-                            for i in range(directory_count)]
-        self.sections = {}
-        self.section_table = []
-        table = optional + optional_size
-        for i in range(sections):
-            entry = table + 40 * i
-            name = data[entry:entry + 8].rstrip(b"\0").decode("ascii")
-            virtual_size, rva, raw_size, raw_offset = struct.unpack_from("<IIII", data, entry + 8)
-            self.sections[name] = (rva, max(virtual_size, raw_size))
-            self.section_table.append((rva, max(virtual_size, raw_size), raw_offset, raw_size))
-
-    def offset(self, rva):
-        """The file offset of a relative virtual address."""
-        for start, size, raw_offset, raw_size in self.section_table:
-            if start <= rva < start + size and rva - start < raw_size:
-                return raw_offset + rva - start
-        raise ValueError(f"RVA {rva:#x} lies in no section's file data")
-
-    def read(self, rva, size):
-        start = self.offset(rva)
-        return self.data[start:start + size]
-
-    def c_string(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
-
-    def relocation_blocks(self):
-        """(page RVA, entry types) of each base relocation block."""
-        rva, size = self.directories[BASERELOC_DIRECTORY]
-        blocks, position = [], 0
-        while position < size:
-            page, block_size = struct.unpack_from("<II", self.read(rva + position, 8))
-            if block_size < 8:
-                raise ValueError("relocation block shorter than its header")
-            entries = struct.unpack(f"<{(block_size - 8) // 2}H",
-                                    self.read(rva + position + 8, block_size - 8))
-            blocks.append((page, [entry >> 12 for entry in entries]))
-            position += block_size
-        return blocks
-
-    def resources(self):
-        """{(type, name, language): bytes} of every resource; numeric types and names only."""
-        root = self.directories[RESOURCE_DIRECTORY][0]
-        found = {}
-
-        def entries(directory_rva):
-            header = self.read(directory_rva, 16)
-            named, numbered = struct.unpack_from("<HH", header, 12)
-            for i in range(named + numbered):
-                key, target = struct.unpack("<II", self.read(directory_rva + 16 + 8 * i, 8))
-                if key & 0x80000000:
+def resources(pe):
+    """{(type, name, language): bytes} of every resource; numeric types and names only."""
+    found = {}
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for name in kind.directory.entries:
+            for language in name.directory.entries:
+                if kind.id is None or name.id is None:
                     raise ValueError("resource named by a string; Orvane's are numbered")
-                yield key, target
+                data = language.data.struct
+                found[(kind.id, name.id, language.id)] = pe.get_data(data.OffsetToData, data.Size)
+    return found
 
-        for type_id, type_target in entries(root):
-            for name_id, name_target in entries(root + (type_target & 0x7FFFFFFF)):
-                for language, data_entry in entries(root + (name_target & 0x7FFFFFFF)):
-                    data_rva, size = struct.unpack("<II", self.read(root + data_entry, 8))
-                    found[(type_id, name_id, language)] = self.read(data_rva, size)
-        return found
 
-    def imports(self):
-        """(dll name, function name) of every import; ordinals come out as '#n'."""
-        rva = self.directories[IMPORT_DIRECTORY][0]
-        found = []
-        while True:
-            lookup, _, _, name_rva, address_table = struct.unpack("<5I", self.read(rva, 20))
-            if name_rva == 0:
-                return found
-            dll = self.c_string(name_rva)
-            thunk = lookup or address_table
-            while True:
-                value = struct.unpack("<I", self.read(thunk, 4))[0]
-                if value == 0:
-                    break
-                function = f"#{value & 0xFFFF}" if value & 0x80000000 else self.c_string(value + 2)
-                found.append((dll, function))
-                thunk += 4
-            rva += 20
+def imports(pe):
+    """(dll name without '.dll', lower case; function name) of every import, ordinals as '#n'."""
+    return {(entry.dll.decode("ascii").lower().removesuffix(".dll"),
+             function.name.decode("ascii") if function.name else f"#{function.ordinal}")
+            for entry in pe.DIRECTORY_ENTRY_IMPORT for function in entry.imports}
 
 
 def ico_images(data):
@@ -166,39 +96,38 @@ class OrvaneExeTest(unittest.TestCase):
     def setUpClass(cls):
         with open(EXE_PATH, "rb") as exe:
             cls.data = exe.read()
-        cls.pe = PeFile(cls.data)
-        cls.resources = cls.pe.resources()
+        cls.pe = pefile.PE(data=cls.data)
+        cls.resources = resources(cls.pe)
         with open(ICO_PATH, "rb") as ico:
             cls.ico = ico_images(ico.read())
 
     def test_is_small(self):
         self.assertLessEqual(len(self.data), MAX_SIZE)
 
-    def test_is_a_32_bit_gui_executable_for_windows_xp_on(self):
-        pe = self.pe
-        self.assertEqual(pe.machine, 0x14C)
-        self.assertEqual(pe.magic, 0x10B)
-        expected = IMAGE_FILE_EXECUTABLE_IMAGE | IMAGE_FILE_32BIT_MACHINE
-        self.assertEqual(pe.characteristics & expected, expected)
-        self.assertFalse(pe.characteristics & (IMAGE_FILE_DLL | IMAGE_FILE_RELOCS_STRIPPED))
-        self.assertEqual(pe.subsystem, 2)
-        self.assertEqual((pe.major_os, pe.minor_os), (5, 1))
-        self.assertEqual((pe.major_subsystem, pe.minor_subsystem), (5, 1))
+    def test_is_a_gui_executable_for_the_oldest_windows_of_its_kind(self):
+        header, optional = self.pe.FILE_HEADER, self.pe.OPTIONAL_HEADER
+        self.assertEqual(header.Machine, BUILD["machine"])
+        self.assertEqual(optional.Magic, BUILD["magic"])
+        self.assertTrue(header.Characteristics & IMAGE_FILE_EXECUTABLE_IMAGE)
+        self.assertEqual(bool(header.Characteristics & IMAGE_FILE_32BIT_MACHINE), BITS == 32)
+        self.assertFalse(header.Characteristics & (IMAGE_FILE_DLL | IMAGE_FILE_RELOCS_STRIPPED))
+        self.assertEqual(optional.Subsystem, 2)
+        self.assertEqual((optional.MajorOperatingSystemVersion,
+                          optional.MinorOperatingSystemVersion), BUILD["windows"])
+        self.assertEqual((optional.MajorSubsystemVersion, optional.MinorSubsystemVersion),
+                         BUILD["windows"])
 
     def test_header_asks_for_nx_dynamic_base_and_terminal_services(self):
         wanted = NX_COMPAT | DYNAMIC_BASE | TERMINAL_SERVER_AWARE
-        self.assertEqual(self.pe.dll_characteristics & wanted, wanted)
+        self.assertEqual(self.pe.OPTIONAL_HEADER.DllCharacteristics & wanted, wanted)
 
     def test_carries_the_relocation_records_a_moved_base_needs(self):
-        rva, size = self.pe.directories[BASERELOC_DIRECTORY]
-        self.assertGreater(size, 0)
-        self.assertIn(".reloc", self.pe.sections)
-        blocks = self.pe.relocation_blocks()
+        blocks = getattr(self.pe, "DIRECTORY_ENTRY_BASERELOC", [])
         self.assertTrue(blocks)
-        highlow = sum(kinds.count(3) for _, kinds in blocks)
-        self.assertGreater(highlow, 0, "no 32-bit address fix-ups")
-        # Only 32-bit fix-ups and the padding entries that round a block up.
-        self.assertEqual({kind for _, kinds in blocks for kind in kinds} - {0, 3}, set())
+        kinds = [entry.type for block in blocks for entry in block.entries]
+        self.assertGreater(kinds.count(BUILD["fixup"]), 0, "no address fix-ups")
+        # Only fix-ups of the build's address size and the padding entries that round a block up.
+        self.assertEqual(set(kinds) - {0, BUILD["fixup"]}, set())
 
     def test_every_resource_is_us_english(self):
         languages = {key: key[2] for key in self.resources if key[2] != ENGLISH_US}
@@ -271,19 +200,20 @@ class OrvaneExeTest(unittest.TestCase):
         self.assertEqual(list(element), [])
         self.assertNotIn("Common-Controls", text)
 
+    def test_imports_only_from_the_system_dlls(self):
+        # The common dialogs are loaded when Browse is first used, never imported.
+        self.assertLessEqual({dll for dll, _ in imports(self.pe)}, SYSTEM_DLLS)
+
+    @unittest.skipUnless(BITS == 32, "the allow-list holds Windows XP's 32-bit exports")
     def test_imports_only_what_windows_xp_exports(self):
-        imported = {(dll.lower().removesuffix(".dll"), function)
-                    for dll, function in self.pe.imports()}
+        imported = imports(self.pe)
         allowed = allow_list()
         outside = sorted(f"{dll}!{function}" for dll, function in imported - allowed)
         self.assertEqual(outside, [], "imports outside " + ALLOW_LIST_PATH + ":\n" +
                          "\n".join(outside))
-        dlls = {dll for dll, _ in imported}
-        self.assertLessEqual(dlls, {"kernel32", "user32", "gdi32", "comdlg32", "msvcrt"})
         unused = sorted(f"{dll}!{function}" for dll, function in allowed - imported)
         if unused:
             print("allowed but not imported now:", " ".join(unused))
 
-
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1] + sys.argv[5:], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[6:], verbosity=2)

@@ -177,7 +177,8 @@ TEST_CASE("the version block's strings are U.S. English, Unicode") {
       {"FileVersion", "1, 0, 1, 0"},
       {"InternalName", "Orvane"},
       {"LegalCopyright", "Copyright (C) 2026 Orvane Project"},
-      {"OriginalFilename", "Orvane.exe"},
+      // The test is built like the program: the 64-bit build has a name of its own.
+      {"OriginalFilename", sizeof(void*) == 8 ? "Orvane64.exe" : "Orvane.exe"},
       {"ProductName", "Orvane Application"},
       {"ProductVersion", "1, 0, 0, 0"},
   };

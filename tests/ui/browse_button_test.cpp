@@ -33,7 +33,7 @@ LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   if (message == WM_COMMAND && lParam != reinterpret_cast<LPARAM>(g_edit)) {
     // A posted command arrives after the release has been handled; a sent one would arrive in it.
     const auto* record =
-        reinterpret_cast<const BrowseButton*>(GetWindowLongA(g_edit, GWL_USERDATA));
+        reinterpret_cast<const BrowseButton*>(GetWindowLongPtrA(g_edit, GWLP_USERDATA));
     g_commands.push_back(
         {wParam, lParam, InSendMessage() != FALSE, record != nullptr && record->tracking != 0});
   }
@@ -82,7 +82,7 @@ class Field {
   void Attach() { REQUIRE(AttachBrowseButton(edit_, kCommandId)); }
   HWND edit() const { return edit_; }
   const BrowseButton& record() const {
-    return *reinterpret_cast<const BrowseButton*>(GetWindowLongA(edit_, GWL_USERDATA));
+    return *reinterpret_cast<const BrowseButton*>(GetWindowLongPtrA(edit_, GWLP_USERDATA));
   }
 
   // The button's rectangle relative to the window's top-left corner, from the frame as it was
@@ -241,6 +241,13 @@ void PostedInput(Field& field, const Step& step) {
   const POINT client = field.ScreenToClientPoint(screen);
   const LPARAM clientPoint = MAKELPARAM(client.x, client.y);
   HWND edit = field.edit();
+  // The system also reports where the real pointer is (a window appearing under it, a capture
+  // taken), and while the field holds the capture that report reaches the field: keep the pointer
+  // where the step is, wherever it can go.
+  const RECT desktop = {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                        GetSystemMetrics(SM_XVIRTUALSCREEN) + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                        GetSystemMetrics(SM_YVIRTUALSCREEN) + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+  if (PtInRect(&desktop, screen)) SetCursorPos(screen.x, screen.y);
   switch (step.action) {
     case Action::kPress:
       if (step.where == Where::kText) {

@@ -345,7 +345,9 @@ TEST_CASE("the dialog is centred on the desktop") {
 
 TEST_CASE("CenterWindow over a given window, halves truncated separately") {
   Dialog dialog;
-  HWND reference = CreateWindowExA(0, "Static", "", WS_POPUP, 101, 51, 301, 201, nullptr, nullptr,
+  // An even reference and an odd window: halving each (150 - 25) and halving the difference (249 /
+  // 2) differ by one.
+  HWND reference = CreateWindowExA(0, "Static", "", WS_POPUP, 101, 51, 300, 200, nullptr, nullptr,
                                    GetModuleHandleA(nullptr), nullptr);
   SetWindowPos(dialog.window(), nullptr, 0, 0, 51, 31, SWP_NOMOVE | SWP_NOZORDER);
   CenterWindow(dialog.window(), reference);
