@@ -50,6 +50,18 @@ void WriteReplacementName(char* name, DWORD attempt) {
 }
 constexpr size_t kReplacementNameBytes = 24;
 
+// A path that only just fits in the MAX_PATH bytes the narrow calls take leaves no room for the
+// new file's name beside it: then its folder (`length` bytes of `folder`, ending in a separator) is
+// named by its short form, where the file system has one. Returns the folder's length now.
+size_t ShortenFolder(char* folder, size_t length) {
+  if (length == 0 || length + kReplacementNameBytes <= MAX_PATH) return length;
+  char shortFolder[MAX_PATH];
+  const DWORD shortLength = GetShortPathNameA(folder, shortFolder, sizeof shortFolder);
+  if (shortLength == 0 || shortLength >= sizeof shortFolder || shortLength >= length) return length;
+  memcpy(folder, shortFolder, shortLength + 1);
+  return shortLength;
+}
+
 class Win32FileLayer final : public FileLayer {
  public:
   Handle OpenInput(const char* path) override {
@@ -113,6 +125,8 @@ class Win32FileLayer final : public FileLayer {
     }
     if (folder + kReplacementNameBytes > kLongestPath) return kNoFile;
     memcpy(newPath, path, folder);
+    newPath[folder] = '\0';
+    folder = ShortenFolder(newPath, folder);
     for (DWORD attempt = 0; attempt < kReplacementAttempts; ++attempt) {
       WriteReplacementName(newPath + folder, attempt);
       const HANDLE file = CreateFileA(newPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -125,19 +139,19 @@ class Win32FileLayer final : public FileLayer {
 
   bool Flush(Handle file) override { return FlushFileBuffers(AsHandle(file)) != 0; }
 
-  // The old file named in full, with backslashes: Wine's ReplaceFileA finds its folder by the last
-  // backslash, and refuses "data.bin" or "sub/data.bin".
+  // The old file named in full, with backslashes, where it can be: Wine's ReplaceFileA finds its
+  // folder by the last backslash, and refuses "data.bin" or "sub/data.bin". Where ReplaceFileA
+  // fails, MoveFileExA replaces the file in one step too, without carrying its security over; one
+  // failure of ReplaceFileA is documented to remove the old file, and then the new one is moved in.
   bool Replace(const char* newPath, const char* path) override {
     char fullPath[kLongestPath];
     const DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
-    if (length != 0 && length < sizeof fullPath &&
-        ReplaceFileA(fullPath, newPath, nullptr, REPLACEFILE_WRITE_THROUGH, nullptr, nullptr))
+    const char* old = length != 0 && length < sizeof fullPath ? fullPath : path;
+    if (ReplaceFileA(old, newPath, nullptr, REPLACEFILE_WRITE_THROUGH, nullptr, nullptr) ||
+        MoveFileExA(newPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
       return true;
-    // One failure is documented to remove the old file and leave the new one under its own name.
-    // Then the new one is moved in, or left where it is if even that fails: the only copy left.
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-      return MoveFileExA(newPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    DeleteFileA(newPath);
+    // Kept when the old file is gone: it is the only copy left.
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) DeleteFileA(newPath);
     return false;
   }
 

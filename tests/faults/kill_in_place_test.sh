@@ -7,8 +7,6 @@ set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=("$@")
 enter_scratch_folder
-# Whatever a killed wrapper leaves in the temporary folder (the Wine runner's log) goes with this one.
-export TMPDIR=$work
 tries=${TRIES:-30}
 
 head -c $((${MIB:-64} * 1024 * 1024)) /dev/urandom >original.bin
