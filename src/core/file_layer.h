@@ -49,8 +49,7 @@ class FileLayer {
   virtual bool Flush(Handle file) = 0;
   /// Puts the closed file at `newPath` in the place of the file `path` names (of its final target
   /// when `path` is a symbolic link), in one step: `path` names either the old file or the new one
-  /// at every moment. On failure the old file stays and the new one is removed, except when the
-  /// platform lost the old one part-way: then the new one is kept, the only copy left.
+  /// at every moment. On failure the old file stays and the new one is removed.
   virtual bool Replace(const char* newPath, const char* path) = 0;
   /// Deletes the file, to remove a replacement that will not be used.
   virtual void Remove(const char* path) = 0;

@@ -1,7 +1,7 @@
 // The file layer on Win32: the narrow-character kernel32 calls, one ReadFile and one WriteFile for
 // the whole size, the buffer from the runtime library's heap. A file too large for that is swapped
-// in pieces of a few MiB. A file swapped in place is replaced through ReplaceFileA, which keeps the
-// old file's attributes and security on the new one.
+// in pieces of a few MiB. A file swapped in place is replaced by moving a new file over it, which
+// is given the old one's attributes and access control list first.
 #include <windows.h>
 
 #include <cstdlib>
@@ -60,6 +60,30 @@ size_t ShortenFolder(char* folder, size_t length) {
   if (shortLength == 0 || shortLength >= sizeof shortFolder || shortLength >= length) return length;
   memcpy(folder, shortFolder, shortLength + 1);
   return shortLength;
+}
+
+// The access control list of the file `from` given to the file `to`, through advapi32 loaded for
+// the call (the program imports from four system DLLs only). Where it cannot be read or set (no
+// such DLL, a file system without security), `to` keeps what its folder gives it.
+void CopyAccessControl(const char* from, const char* to) {
+  const HMODULE advapi = LoadLibraryA("advapi32.dll");
+  if (!advapi) return;
+  using GetSecurity =
+      BOOL(WINAPI*)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
+  using SetSecurity = BOOL(WINAPI*)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+  const auto getSecurity = reinterpret_cast<GetSecurity>(
+      reinterpret_cast<void*>(GetProcAddress(advapi, "GetFileSecurityA")));
+  const auto setSecurity = reinterpret_cast<SetSecurity>(
+      reinterpret_cast<void*>(GetProcAddress(advapi, "SetFileSecurityA")));
+  DWORD needed = 0;
+  if (getSecurity && setSecurity &&
+      !getSecurity(from, DACL_SECURITY_INFORMATION, nullptr, 0, &needed) && needed != 0) {
+    void* descriptor = malloc(needed);
+    if (descriptor && getSecurity(from, DACL_SECURITY_INFORMATION, descriptor, needed, &needed))
+      setSecurity(to, DACL_SECURITY_INFORMATION, descriptor);
+    free(descriptor);
+  }
+  FreeLibrary(advapi);
 }
 
 class Win32FileLayer final : public FileLayer {
@@ -139,19 +163,12 @@ class Win32FileLayer final : public FileLayer {
 
   bool Flush(Handle file) override { return FlushFileBuffers(AsHandle(file)) != 0; }
 
-  // The old file named in full, with backslashes, where it can be: Wine's ReplaceFileA finds its
-  // folder by the last backslash, and refuses "data.bin" or "sub/data.bin". Where ReplaceFileA
-  // fails, MoveFileExA replaces the file in one step too, without carrying its security over; one
-  // failure of ReplaceFileA is documented to remove the old file, and then the new one is moved in.
+  // MoveFileExA replaces in one step; ReplaceFileA, which would carry the security over itself,
+  // renames the old file away first under Wine, leaving the path empty for a moment.
   bool Replace(const char* newPath, const char* path) override {
-    char fullPath[kLongestPath];
-    const DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
-    const char* old = length != 0 && length < sizeof fullPath ? fullPath : path;
-    if (ReplaceFileA(old, newPath, nullptr, REPLACEFILE_WRITE_THROUGH, nullptr, nullptr) ||
-        MoveFileExA(newPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return true;
-    // Kept when the old file is gone: it is the only copy left.
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) DeleteFileA(newPath);
+    CopyAccessControl(path, newPath);
+    if (MoveFileExA(newPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    DeleteFileA(newPath);
     return false;
   }
 
