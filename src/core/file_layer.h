@@ -28,8 +28,6 @@ class FileLayer {
   virtual bool IsSameFile(Handle file, const char* path) = 0;
   /// The file's size in bytes; false when the platform cannot tell it.
   virtual bool GetSize(Handle file, uint64_t* size) = 0;
-  /// Moves the file's position to `offset` bytes from its start.
-  virtual bool Seek(Handle file, uint64_t offset) = 0;
   /// Reads exactly `size` bytes from the current position; false on failure or a short read.
   virtual bool ReadAll(Handle file, void* buffer, uint32_t size) = 0;
   /// Writes exactly `size` bytes at the current position; false on failure or a short write.

@@ -102,11 +102,6 @@ class PosixFileLayer final : public FileLayer {
     return true;
   }
 
-  bool Seek(Handle file, uint64_t offset) override {
-    return lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) ==
-           static_cast<off_t>(offset);
-  }
-
   bool ReadAll(Handle file, void* buffer, uint32_t size) override {
     auto* at = static_cast<char*>(buffer);
     for (size_t left = size; left > 0;) {

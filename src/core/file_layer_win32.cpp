@@ -121,12 +121,6 @@ class Win32FileLayer final : public FileLayer {
     return true;
   }
 
-  bool Seek(Handle file, uint64_t offset) override {
-    LARGE_INTEGER distance;
-    distance.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(AsHandle(file), distance, nullptr, FILE_BEGIN) != 0;
-  }
-
   bool ReadAll(Handle file, void* buffer, uint32_t size) override {
     DWORD read = 0;
     return ReadFile(AsHandle(file), buffer, size, &read, nullptr) && read == size;

@@ -55,7 +55,6 @@ class FaultyFileLayer final : public FileLayer {
     if (faults_.laterSize != 0 && ++sizes_ > 1) *size = faults_.laterSize;
     return true;
   }
-  bool Seek(Handle file, uint64_t offset) override { return real_.Seek(file, offset); }
   bool ReadAll(Handle file, void* buffer, uint32_t size) override {
     ++reads;
     if (faults_.failRead) return false;
