@@ -9,7 +9,7 @@ program=("$@")
 enter_scratch_folder
 tries=${TRIES:-30}
 
-head -c $((${MIB:-64} * 1024 * 1024)) /dev/urandom >original.bin
+head -c $((${MIB:-128} * 1024 * 1024)) /dev/urandom >original.bin
 objcopy -I binary -O binary --reverse-bytes=4 original.bin swapped.bin
 mkdir case
 
