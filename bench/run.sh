@@ -18,11 +18,21 @@
 #   Orvane.exe    the Windows build under Wine                (x the Wine floor)
 #   start-up      Orvane.exe under Wine on a missing input: loading the program and the system DLLs
 #                 of its dialog front end, which the bare floor does not load
+#   in place      orvane -in in.bin -out in.bin under eatmydata, which makes fsync do nothing: the
+#                 swap in place leaving aside its flush to disk   (x cat)
+#   flush         orvane in place as it runs, less the same under eatmydata: the flush's own cost
+#   dd fsync      dd conv=fsync bs=4M: a copy with the same flush, less cat: its flush's cost
+# COLUMNS (a space-separated subset of: cat orvane objcopy dd pipe ddpipe inplace flushed ddsync
+# wfloor wine wstart) times only those, without the micro-benchmark; the Windows build is made only when a
+# Wine column is among them.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1 64 256)
 runs=${RUNS:-11}
+read -r -a columns <<<"${COLUMNS:-cat orvane objcopy dd pipe ddpipe inplace flushed ddsync wfloor wine wstart}"
+wine_columns=no
+[[ " ${columns[*]} " =~ \ w ]] && wine_columns=yes
 
 if [ -z "${ORVANE_BENCH_INSIDE:-}" ]; then
   cd "$root"
@@ -30,6 +40,9 @@ if [ -z "${ORVANE_BENCH_INSIDE:-}" ]; then
   echo "Building..." >&2
   cmake -S . -B build/bench-linux -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build/bench-linux -j "$(nproc)" --target orvane swap_benchmark >/dev/null
+  if [ $wine_columns = no ]; then
+    ORVANE_BENCH_INSIDE=1 exec bash "$0" "$@"
+  fi
   # The Windows build this host runs: Orvane.exe, or Orvane64.exe where 32-bit code cannot run.
   export ORVANE_WINE_ARCH=${ORVANE_WINE_ARCH:-$(bash scripts/wine-builds.sh --usable | head -n 1)}
   [ "$ORVANE_WINE_ARCH" = win32 ] && target=i686 || target=x86_64
@@ -43,8 +56,9 @@ fi
 
 native=$root/build/bench-linux/src/app/orvane
 micro=$root/build/bench-linux/bench/swap_benchmark
-exe=$(echo "$root/build/bench-$ORVANE_WINE_ARCH"/src/app/Orvane*.exe)
-floor=$root/build/bench-$ORVANE_WINE_ARCH/bench/copy_floor_win32.exe
+wine_arch=${ORVANE_WINE_ARCH:-none}
+exe=$(echo "$root/build/bench-$wine_arch"/src/app/Orvane*.exe)
+floor=$root/build/bench-$wine_arch/bench/copy_floor_win32.exe
 
 work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
 mkdir -p "$work"
@@ -67,19 +81,21 @@ command_of() {
     pipe) echo "cat in.bin | $native -in - -out - -datasize $bits >out.bin" ;;
     ddpipe)
       if [ "$bits" -eq 16 ]; then echo "cat in.bin | dd conv=swab bs=1M status=none >out.bin"; fi ;;
+    inplace) echo "eatmydata $native -in in.bin -out in.bin -datasize $bits" ;;
+    flushed) echo "$native -in in.bin -out in.bin -datasize $bits" ;;
+    ddsync) echo "dd if=in.bin of=out.bin bs=4M conv=fsync status=none" ;;
     wfloor) echo "wine $floor in.bin out.bin" ;;
     wine) echo "wine $exe -in in.bin -out out.bin -datasize $bits" ;;
     wstart) echo "wine $exe -in missing.bin -out none.bin -datasize $bits || true" ;;
   esac
 }
-columns=(cat orvane objcopy dd pipe ddpipe wfloor wine wstart)
 
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 echo "Command: bench/run.sh ${sizes[*]} (RUNS=$runs), medians in seconds, warm file cache"
-echo "Windows build under Wine: ${exe##*/} ($ORVANE_WINE_ARCH)"
+[ $wine_columns = no ] || echo "Windows build under Wine: ${exe##*/} ($wine_arch)"
 echo
-echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | pipe (x cat) | dd pipe (x cat) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | pipe (x cat) | dd pipe (x cat) | in place, no flush (x cat) | flush | dd conv=fsync (its flush) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for mib in "${sizes[@]}"; do
   head -c $((mib * 1024 * 1024)) /dev/urandom >in.bin
   for bits in 16 32 64; do
@@ -99,17 +115,31 @@ for mib in "${sizes[@]}"; do
     for column in "${columns[@]}"; do
       [ -n "${samples[$column]:-}" ] && m[$column]=$(echo "${samples[$column]}" | tr ' ' '\n' | grep . | median)
     done
-    dd_cell="-"
-    [ -n "${m[dd]:-}" ] && dd_cell="$(seconds "${m[dd]}") ($(ratio "${m[dd]}" "${m[cat]}"))"
-    ddpipe_cell="-"
-    [ -n "${m[ddpipe]:-}" ] && ddpipe_cell="$(seconds "${m[ddpipe]}") ($(ratio "${m[ddpipe]}" "${m[cat]}"))"
-    echo "| $mib MiB | $bits | $(seconds "${m[cat]}") | $(seconds "${m[orvane]}") ($(ratio "${m[orvane]}" "${m[cat]}")) | $(seconds "${m[objcopy]}") ($(ratio "${m[objcopy]}" "${m[cat]}")) | $(ratio "${m[orvane]}" "${m[objcopy]}") | $dd_cell | $(seconds "${m[pipe]}") ($(ratio "${m[pipe]}" "${m[cat]}")) | $ddpipe_cell | $(seconds "${m[wfloor]}") | $(seconds "${m[wine]}") ($(ratio "${m[wine]}" "${m[wfloor]}")) | $(seconds "${m[wstart]}") |"
+    # A cell: the median of a column, or "-" where it was not timed; with the ratio to another
+    # column's median, or less another column's median.
+    cell() {  # cell COLUMN [ratio|less OTHER]
+      local value=${m[$1]:-} other=${m[${3:-none}]:-}
+      if [ -z "$value" ] || { [ $# -gt 1 ] && [ -z "$other" ]; }; then
+        echo "-"
+      elif [ $# -eq 1 ]; then
+        seconds "$value"
+      elif [ "$2" = ratio ]; then
+        echo "$(seconds "$value") ($(ratio "$value" "$other"))"
+      else
+        seconds $((value > other ? value - other : 0))
+      fi
+    }
+    versus=-
+    [ -n "${m[orvane]:-}" ] && [ -n "${m[objcopy]:-}" ] && versus=$(ratio "${m[orvane]}" "${m[objcopy]}")
+    ddsync="$(cell ddsync) ($(cell ddsync less cat))"
+    [ -n "${m[ddsync]:-}" ] || ddsync=-
+    echo "| $mib MiB | $bits | $(cell cat) | $(cell orvane ratio cat) | $(cell objcopy ratio cat) | $versus | $(cell dd ratio cat) | $(cell pipe ratio cat) | $(cell ddpipe ratio cat) | $(cell inplace ratio cat) | $(cell flushed less inplace) | $ddsync | $(cell wfloor) | $(cell wine ratio wfloor) | $(cell wstart) |"
     unset samples m
   done
 done
 rm -f in.bin out.bin
 
-if [ -x "$micro" ]; then
+if [ -x "$micro" ] && [ -z "${COLUMNS:-}" ]; then
   echo
   echo "In-memory swap (Google Benchmark; bytes per second of the buffer swapped or copied):"
   "$micro" --benchmark_min_time=0.5 2>/dev/null | grep -E '^(BM_|Benchmark|-)'

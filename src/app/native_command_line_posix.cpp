@@ -90,6 +90,18 @@ int ReportFailure(unsigned blockBytes, const uint64_t* streamedLength) {
       Say("cannot write " + NameForStep(failure, true) + ": " +
           Reason(failure.error, "nothing more was stored"));
       return kExitFailure;
+    case FileStep::kCreateCopy:
+      Say("cannot create the swapped copy beside " + NameForStep(failure, true) + ": " +
+          strerror(failure.error));
+      return kExitFailure;
+    case FileStep::kManyNames:
+      Say("cannot swap " + NameForStep(failure, true) +
+          " in place: it has more than one name (hard links), which replacing it would split");
+      return kExitFailure;
+    case FileStep::kReplace:
+      Say("cannot put the swapped copy in the place of " + NameForStep(failure, true) + ": " +
+          strerror(failure.error));
+      return kExitFailure;
     case FileStep::kAllocate:
       Say("cannot swap " + InputName() + ": " + strerror(failure.error));
       return kExitFailure;

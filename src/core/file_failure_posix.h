@@ -5,12 +5,15 @@
 
 /// The step of the file layer that failed.
 enum class FileStep {
-  kNone,      ///< nothing has failed
-  kOpen,      ///< opening an existing file for reading (a folder counts as a failed open)
-  kCreate,    ///< creating or truncating a file, or opening one for writing in place
-  kRead,      ///< reading, or a file that ended before the size it had reported
-  kWrite,     ///< writing, or moving to where the next write goes
-  kAllocate,  ///< taking a buffer
+  kNone,        ///< nothing has failed
+  kOpen,        ///< opening an existing file for reading (a folder counts as a failed open)
+  kCreate,      ///< creating or truncating a file, or opening one for writing in place
+  kRead,        ///< reading, or a file that ended before the size it had reported
+  kWrite,       ///< writing, or flushing what was written to the disk
+  kAllocate,    ///< taking a buffer
+  kCreateCopy,  ///< creating the new file that a swap in place writes beside the old one
+  kManyNames,   ///< a file to swap in place has more than one name (hard links)
+  kReplace,     ///< putting that new file in the old one's place
 };
 
 struct FileFailure {

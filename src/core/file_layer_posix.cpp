@@ -1,7 +1,9 @@
 // The file layer on POSIX: the same steps and outcomes as on Win32. A single read or write may move
 // fewer bytes than asked, so both loop until done. Each call moves at most a few MiB, so a whole
-// file is read in pieces that the swap reverses while they are still in cache. Each operation that
-// fails records what it saw (file_failure_posix.h), for the native command line's message.
+// file is read in pieces that the swap reverses while they are still in cache. A file swapped in
+// place is replaced by renaming a new file over it, which is atomic within one folder. Each
+// operation that fails records what it saw (file_failure_posix.h), for the native command line's
+// message.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -9,7 +11,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "file_failure_posix.h"
 #include "file_layer.h"
@@ -27,6 +31,10 @@ static_assert(sizeof(off_t) >= 8, "files beyond 4 GiB need a 64-bit file offset"
 
 constexpr size_t kLargestCall = size_t{4} << 20;
 constexpr size_t kHugePage = size_t{2} << 20;
+// A file streamed in pieces (in place, or too large to hold whole) goes through a buffer small
+// enough to stay in the processor's cache between its read, its swap and its write, and to come
+// from the heap: fresh pages, which a large buffer would need, cost more to fault in than the copy.
+constexpr uint32_t kStreamPiece = uint32_t{256} << 10;
 
 size_t CallSize(size_t left) { return left < kLargestCall ? left : kLargestCall; }
 
@@ -50,6 +58,33 @@ void* MapHugePageBuffer(size_t size) {
   void* buffer = reinterpret_cast<void*>(aligned);
   madvise(buffer, length, MADV_HUGEPAGE);  // a hint: without huge pages it merely costs more faults
   return buffer;
+}
+
+// The name of a replacement in its folder; mkostemps fills in the X's, keeping the suffix.
+constexpr char kReplacementName[] = "orvane-XXXXXX.tmp";
+constexpr int kReplacementSuffix = 4;
+
+// The owner and group of `info` where this process may give them (the group alone where it may not
+// give away the owner); otherwise the file keeps this process's own.
+void TakeOwner(int fd, const struct stat& info) {
+  if (fchown(fd, info.st_uid, info.st_gid) == 0) return;
+  if (fchown(fd, static_cast<uid_t>(-1), info.st_gid) == 0) return;
+}
+
+// A rename reaches the disk with its folder. A folder that cannot be opened (no read permission)
+// is left to the system to write back: the rename has happened either way.
+void FlushFolderOf(const char* path) {
+  const char* slash = strrchr(path, '/');
+  if (!slash) return;
+  char folder[FileLayer::kLongestPath];
+  const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+  if (length >= sizeof folder) return;
+  memcpy(folder, path, length);
+  folder[length] = '\0';
+  const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
 }
 
 class PosixFileLayer final : public FileLayer {
@@ -82,14 +117,6 @@ class PosixFileLayer final : public FileLayer {
     }
     *size = static_cast<uint64_t>(info.st_size);
     return true;
-  }
-
-  bool Seek(Handle file, uint64_t offset) override {
-    if (lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) ==
-        static_cast<off_t>(offset))
-      return true;
-    RecordFailure(FileStep::kWrite);
-    return false;
   }
 
   bool ReadAll(Handle file, void* buffer, uint32_t size) override {
@@ -132,6 +159,62 @@ class PosixFileLayer final : public FileLayer {
 
   void Close(Handle file) override { close(static_cast<int>(file)); }
 
+  // The folder of the final target (realpath is absolute, and follows every link), so that the
+  // rename over it stays within one file system and a symbolic link stays a link.
+  Handle CreateReplacement(const char* path, char* newPath) override {
+    char* target = realpath(path, nullptr);
+    if (!target) {
+      RecordFailure(FileStep::kCreateCopy, path);
+      return kNoFile;
+    }
+    struct stat info;
+    const size_t folder = static_cast<size_t>(strrchr(target, '/') - target) + 1;
+    const int error = stat(target, &info) != 0                          ? errno
+                      : folder + sizeof kReplacementName > kLongestPath ? ENAMETOOLONG
+                                                                        : 0;
+    const bool linked = error == 0 && info.st_nlink != 1;
+    const bool usable = error == 0 && !linked;
+    if (usable) {
+      memcpy(newPath, target, folder);
+      memcpy(newPath + folder, kReplacementName, sizeof kReplacementName);
+    }
+    free(target);
+    if (!usable) {
+      RecordFailure(linked ? FileStep::kManyNames : FileStep::kCreateCopy, path, error);
+      return kNoFile;
+    }
+    const int fd = mkostemps(newPath, kReplacementSuffix, O_CLOEXEC);
+    if (fd < 0) {
+      RecordFailure(FileStep::kCreateCopy, path);
+      return kNoFile;
+    }
+    TakeOwner(fd, info);
+    // After the owner, whose change may clear the set-user and set-group bits.
+    fchmod(fd, info.st_mode & 07777);
+    return fd;
+  }
+
+  bool Flush(Handle file) override {
+    if (fsync(static_cast<int>(file)) == 0) return true;
+    RecordFailure(FileStep::kWrite);
+    return false;
+  }
+
+  bool Replace(const char* newPath, const char* path) override {
+    char* target = realpath(path, nullptr);
+    const bool replaced = target && rename(newPath, target) == 0;
+    if (replaced) {
+      FlushFolderOf(target);
+    } else {
+      RecordFailure(FileStep::kReplace, path);
+      unlink(newPath);
+    }
+    free(target);
+    return replaced;
+  }
+
+  void Remove(const char* path) override { unlink(path); }
+
   // A mapping that cannot be had falls back to the heap; which of the two a buffer came from is
   // remembered for its release (one swap holds one buffer at a time).
   void* AllocateBuffer(size_t size) override {
@@ -157,7 +240,7 @@ class PosixFileLayer final : public FileLayer {
 
   uint64_t LargestWholeFile() override { return UINT32_MAX; }
   uint32_t WholeReadPieceBytes() override { return kLargestCall; }
-  uint32_t StreamPieceBytes() override { return kLargestCall; }
+  uint32_t StreamPieceBytes() override { return kStreamPiece; }
 
  private:
   static Handle OpenFile(const char* path, int access) {

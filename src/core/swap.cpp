@@ -33,7 +33,8 @@ uint32_t PieceOf(uint64_t left, uint32_t piece) {
 }
 
 // The whole input in `buffer`, swapped piece by piece as each is read (still in cache), then the
-// output created and written with one call. Closes the input and releases the buffer.
+// output, another file than the input, created and written with one call. Closes the input and
+// releases the buffer.
 bool SwapWhole(FileLayer& files, FileLayer::Handle input, unsigned char* buffer, uint32_t size,
                const char* outputPath, unsigned blockBytes) {
   const uint32_t piece = WholeBlocks(files.WholeReadPieceBytes(), blockBytes);
@@ -49,7 +50,6 @@ bool SwapWhole(FileLayer& files, FileLayer::Handle input, unsigned char* buffer,
   }
   files.Close(input);
 
-  // The input is closed and held whole in memory, so the output may name the same file.
   const FileLayer::Handle output = files.CreateOutput(outputPath);
   if (output == FileLayer::kNoFile) {
     files.ReleaseBuffer(buffer, size);
@@ -59,20 +59,6 @@ bool SwapWhole(FileLayer& files, FileLayer::Handle input, unsigned char* buffer,
   files.Close(output);
   files.ReleaseBuffer(buffer, size);
   return written;
-}
-
-// Swaps the open file of `size` bytes in place, one piece at a time: read, swap, write back over
-// it.
-bool SwapInPlace(FileLayer& files, FileLayer::Handle file, uint64_t size, unsigned char* buffer,
-                 uint32_t piece, unsigned blockBytes) {
-  for (uint64_t done = 0; done < size;) {
-    const uint32_t bytes = PieceOf(size - done, piece);
-    if (!files.ReadAll(file, buffer, bytes)) return false;
-    SwapBlocks(buffer, bytes, blockBytes);
-    if (!files.Seek(file, done) || !files.WriteAll(file, buffer, bytes)) return false;
-    done += bytes;
-  }
-  return true;
 }
 
 // Reads `size` bytes of `input` piece by piece and writes each, swapped, to `output`.
@@ -88,40 +74,70 @@ bool SwapStreamed(FileLayer& files, FileLayer::Handle input, FileLayer::Handle o
   return true;
 }
 
-// A file too large to hold whole: swapped through one buffer of a few MiB, so memory use stays flat
-// whatever the size. The output is the input itself (by file identity, not path text) or another
-// file; truncating the input before it has been read would destroy it, so the former is swapped in
-// place. Closes the input.
-bool SwapInPieces(FileLayer& files, FileLayer::Handle input, uint64_t size, const char* inputPath,
-                  const char* outputPath, unsigned blockBytes) {
-  const uint32_t piece = PieceOf(size, WholeBlocks(files.StreamPieceBytes(), blockBytes));
-  auto* buffer = static_cast<unsigned char*>(files.AllocateBuffer(piece));
-  if (!buffer) {
-    files.Close(input);
-    return false;
-  }
+// One piece's buffer for a file of `size` bytes, so that memory use stays flat whatever the size.
+uint32_t StreamPiece(FileLayer& files, uint64_t size, unsigned blockBytes) {
+  return PieceOf(size, WholeBlocks(files.StreamPieceBytes(), blockBytes));
+}
 
+// A file too large to hold whole, going to another file: streamed into the created or truncated
+// output through one buffer of a few MiB. Closes the input.
+bool SwapInPieces(FileLayer& files, FileLayer::Handle input, uint64_t size, const char* outputPath,
+                  unsigned blockBytes) {
+  const uint32_t piece = StreamPiece(files, size, blockBytes);
+  auto* buffer = static_cast<unsigned char*>(files.AllocateBuffer(piece));
   bool swapped = false;
-  if (files.IsSameFile(input, outputPath)) {
-    files.Close(input);
-    const FileLayer::Handle file = files.OpenInPlace(inputPath);
-    if (file != FileLayer::kNoFile) {
-      // Checked again through the handle that writes: the file may have changed since.
-      uint64_t sizeNow = 0;
-      swapped = files.GetSize(file, &sizeNow) && sizeNow == size &&
-                SwapInPlace(files, file, size, buffer, piece, blockBytes);
-      files.Close(file);
-    }
-  } else {
+  if (buffer) {
     const FileLayer::Handle output = files.CreateOutput(outputPath);
     if (output != FileLayer::kNoFile) {
       swapped = SwapStreamed(files, input, output, size, buffer, piece, blockBytes);
       files.Close(output);
     }
-    files.Close(input);
+    files.ReleaseBuffer(buffer, piece);
   }
-  files.ReleaseBuffer(buffer, piece);
+  files.Close(input);
   return swapped;
+}
+
+// A file that cannot be written refuses a swap in place, as it did when the swap wrote through it,
+// although its folder might let it be replaced. Its size is measured again: a file whose size
+// changed since it was first measured is being written by someone else, whose work a replacement
+// would undo.
+bool IsWritableAndUnchanged(FileLayer& files, const char* path, uint64_t size) {
+  const FileLayer::Handle file = files.OpenInPlace(path);
+  if (file == FileLayer::kNoFile) return false;
+  uint64_t sizeNow = 0;
+  const bool unchanged = files.GetSize(file, &sizeNow) && sizeNow == size;
+  files.Close(file);
+  return unchanged;
+}
+
+// The output is the input file itself. The swapped contents are streamed into a new file beside
+// it, flushed to the disk, and only then put in its place in one step: a failure, a kill or a power
+// cut at any moment leaves `path` naming either the original or the whole swapped file, and a
+// failure removes the new file. Memory stays at one piece whatever the size. Closes the input
+// before the replacement, which a platform may refuse while the file is open.
+bool SwapInPlace(FileLayer& files, FileLayer::Handle input, uint64_t size, const char* path,
+                 unsigned blockBytes) {
+  const uint32_t piece = StreamPiece(files, size, blockBytes);
+  unsigned char* buffer = nullptr;
+  if (IsWritableAndUnchanged(files, path, size))
+    buffer = static_cast<unsigned char*>(files.AllocateBuffer(piece));
+  if (!buffer) {
+    files.Close(input);
+    return false;
+  }
+  char newPath[FileLayer::kLongestPath];
+  const FileLayer::Handle replacement = files.CreateReplacement(path, newPath);
+  bool written = false;
+  if (replacement != FileLayer::kNoFile) {
+    written = SwapStreamed(files, input, replacement, size, buffer, piece, blockBytes) &&
+              files.Flush(replacement);
+    files.Close(replacement);
+    if (!written) files.Remove(newPath);
+  }
+  files.Close(input);
+  files.ReleaseBuffer(buffer, piece);
+  return written && files.Replace(newPath, path);
 }
 
 }  // namespace
@@ -175,6 +191,10 @@ bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outp
     files.Close(input);
     return false;
   }
+  // The same file by identity, not by the spelling of its path: writing into a truncated "other"
+  // file that is really the input would destroy it.
+  if (files.IsSameFile(input, outputPath))
+    return SwapInPlace(files, input, size, outputPath, blockBytes);
   if (size <= files.LargestWholeFile()) {
     void* buffer = files.AllocateBuffer(static_cast<size_t>(size));
     if (buffer) {
@@ -182,7 +202,7 @@ bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outp
                        static_cast<uint32_t>(size), outputPath, blockBytes);
     }
   }
-  return SwapInPieces(files, input, size, inputPath, outputPath, blockBytes);
+  return SwapInPieces(files, input, size, outputPath, blockBytes);
 }
 
 bool SwapStreamByteOrder(FileLayer& files, FileLayer::Handle input, FileLayer::Handle output,

@@ -21,12 +21,16 @@ bool IsSwappableSize(uint64_t size, unsigned blockBytes);
 
 /// Reverses every block of `dataSizeBits / 8` bytes of `inputPath` and writes the result to
 /// `outputPath`, which may name the same file. `dataSizeBits` must be a non-zero multiple of 16.
-/// A file below 4 GiB whose buffer can be had is read whole before the output is created. A larger
-/// one, or one whose buffer cannot be had, is swapped in pieces of a few MiB: in place when the
-/// output is the input file itself, else streamed into the created or truncated output. Returns
-/// false on any failure. A failed check (paths, data size, an empty input or one that is not a
-/// multiple of the block length) never creates or changes any file; a failure part-way through a
-/// file swapped in pieces leaves it partly swapped in place, or a partial output.
+/// Returns false on any failure; a failed check (paths, data size, an empty input or one that is
+/// not a multiple of the block length) never creates or changes any file.
+/// To another file: a file below 4 GiB whose buffer can be had is read whole before the output is
+/// created or truncated and written; a larger one, or one whose buffer cannot be had, is streamed
+/// into it in pieces of a few MiB. A failure part-way leaves a partial output.
+/// In place (the output is the input file itself, whatever the spelling of its path): the swapped
+/// file is streamed into a new file beside it, flushed, and put in its place in one step, so the
+/// path names either the original or the whole swapped file at every moment; a failure leaves the
+/// original untouched and nothing beside it. A file that cannot be written, or has more than one
+/// name (hard links), is refused untouched.
 bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned dataSizeBits);
 
 /// The same, through the given file layer.

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# An input just over 4 GiB does not fit one 32-bit count, nor perhaps memory: it is swapped in pieces
-# of a few MiB, in place when the output is the input itself, else streamed into the output. The
-# input is sparse, so making it is quick; swapping writes it out whole, so the test needs room for
-# two such files and is skipped, saying so, where the disk lacks it. For the 32-bit Orvane.exe a file
-# of 3 GiB, whose buffer a 32-bit process cannot have, goes the same way; natively, one through a
+# An input just over 4 GiB does not fit one 32-bit count, nor perhaps memory: it is streamed in pieces
+# of a few MiB into the output, or in place into a new file that then replaces it. The input is
+# sparse, so making it is quick; swapping writes it out whole, so the test needs room for two such
+# files and is skipped, saying so, where the disk lacks it. For the 32-bit Orvane.exe a file of
+# 3 GiB, whose buffer a 32-bit process cannot have, goes the same way; natively, one through a
 # pipe.
 #   large_input_test.sh PROGRAM...
 set -u
@@ -96,6 +96,7 @@ check "in place: exit code" test $? -eq 0
 echo "in place: $((SECONDS - start)) s${peak_kib:+, peak memory $peak_kib KiB}"
 [ -n "$peak_kib" ] && check "in place: memory stays flat" test "$peak_kib" -lt $((64 * 1024))
 expect "in place" big.bin 64
+check "in place: nothing left beside it" test "$(ls | grep -v -x -e big.bin -e peak.txt)" = ""
 
 # Checks come first, as for small files: a size that is not a multiple of the block length.
 truncate -s $((size + 2)) big.bin

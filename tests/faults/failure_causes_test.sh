@@ -168,14 +168,6 @@ if [ $modes_bind = yes ]; then
   expect_failure "output in a folder without write permission" absent "$denied" \
     -in in.bin -out out.bin -datasize 16
   chmod 755 case
-  setup no-output
-  chmod 444 in.bin
-  "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
-  check "in place on a file without write permission: exit code" test $? -eq 1
-  said "in place on a file without write permission" \
-    "orvane: cannot open 'in.bin' for writing: Permission denied"
-  check "in place on a file without write permission: untouched" same in.bin ../original.bin
-  cd "$work"
   if [ "$platform" = windows ]; then
     # The read-only attribute as Windows sets it.
     setup with-output
@@ -200,7 +192,7 @@ cd "$work"
 
 # A write cut short for real: a file size limit (RLIMIT_FSIZE, with its signal ignored) makes the
 # system store the first 16 KiB and refuse the rest, as a disk that fills up part-way would. The
-# output is left truncated to what was stored; in place, the rest of the input is lost.
+# output is left truncated to what was stored.
 head -c 65536 /dev/urandom >large.bin
 objcopy -I binary -O binary --reverse-bytes=2 large.bin large-swapped.bin
 head -c 16384 large-swapped.bin >large-stored.bin
@@ -208,23 +200,91 @@ limited() {
   (
     trap '' XFSZ
     ulimit -f 16
-    exec "${program[@]}" "$@"
+    exec "$@"
   )
 }
 setup with-output
 cp ../large.bin in.bin
-limited -in in.bin -out out.bin -datasize 16 2>"$work/stderr.txt"
+limited "${program[@]}" -in in.bin -out out.bin -datasize 16 2>"$work/stderr.txt"
 check "write cut short: exit code" test $? -eq 1
 said "write cut short" "orvane: cannot write 'out.bin': File too large"
 check "write cut short: input untouched" same in.bin ../large.bin
 check "write cut short: output holds what was stored" same out.bin ../large-stored.bin
 cd "$work"
-setup no-output
-cp ../large.bin in.bin
-limited -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
-check "write cut short in place: exit code" test $? -eq 1
-said "write cut short in place" "orvane: cannot write 'in.bin': File too large"
-check "write cut short in place: the file holds only what was stored" same in.bin ../large-stored.bin
+
+# In place, the file is replaced whole or not at all: each case leaves in.bin either swapped or as
+# it was, and nothing beside the files the case itself made.
+#   in_place NAME swapped|untouched MESSAGE PATH [COMMAND...]: swaps PATH into itself, run through
+#   COMMAND; the native program says MESSAGE (nothing when it swapped)
+in_place() {
+  local name=$1 outcome=$2 message=$3 path=$4
+  shift 4
+  local before
+  before=$(ls -A | sort | tr '\n' ' ')
+  "$@" "${program[@]}" -in "$path" -out "$path" -datasize 16 2>"$work/stderr.txt"
+  local status=$?
+  said "$name" "$message"
+  if [ "$outcome" = swapped ]; then
+    check "$name: exit code $status" test $status -eq 0
+    check "$name: swapped" same in.bin "$work/large-swapped.bin"
+  else
+    check "$name: exit code $status" test $status -eq 1
+    check "$name: untouched" same in.bin "$work/large.bin"
+  fi
+  check "$name: nothing beside it" test "$(ls -A | sort | tr '\n' ' ')" = "$before"
+}
+in_place_case() {  # a fresh folder holding in.bin, the 64 KiB original, and entered
+  cd "$work"
+  setup no-output
+  cp ../large.bin in.bin
+}
+
+in_place_case
+chmod 640 in.bin
+in_place "in place" swapped "" in.bin
+[ "$platform" = native ] && check "in place: permission bits kept" test "$(stat -c %a in.bin)" = 640
+in_place_case
+ln in.bin link.bin
+in_place "in place, a file with a second name (hard link)" untouched \
+  "orvane: cannot swap 'in.bin' in place: it has more than one name (hard links), which replacing it would split" \
+  in.bin
+in_place_case
+in_place "in place, under a file size limit" untouched \
+  "orvane: cannot write 'in.bin': File too large" in.bin limited
+if [ "$platform" = native ]; then
+  in_place_case
+  ln -s in.bin link.bin
+  in_place "in place through a symbolic link" swapped "" link.bin
+  check "in place through a symbolic link: still a link" test -L link.bin
+fi
+if [ $modes_bind = yes ]; then
+  in_place_case
+  chmod 444 in.bin
+  in_place "in place, no write permission" untouched \
+    "orvane: cannot open 'in.bin' for writing: Permission denied" in.bin
+  in_place_case
+  chmod 555 .
+  in_place "in place, a folder without write permission" untouched \
+    "orvane: cannot create the swapped copy beside 'in.bin': Permission denied" in.bin
+  chmod 755 .
+fi
+if [ "$platform" = windows ]; then
+  in_place_case
+  wine cmd /c attrib +r in.bin >/dev/null 2>&1
+  in_place "in place, read-only attribute" untouched "" in.bin
+fi
+# A full file system: a small one of its own, with room for the file but not for its copy.
+in_place_case
+if mount -t tmpfs -o size=96k orvane-full sub 2>/dev/null; then
+  cp in.bin sub/in.bin
+  cd sub
+  in_place "in place, a full file system" untouched \
+    "orvane: cannot write 'in.bin': No space left on device" in.bin
+  cd ..
+  umount sub
+else
+  skip "in place, a full file system: no tmpfs can be mounted here (it needs root)"
+fi
 cd "$work"
 
 # Streams (native only): a standard input whose length is not whole blocks, found at its end,

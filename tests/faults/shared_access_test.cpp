@@ -1,6 +1,7 @@
 // Orvane.exe against files that another process holds open: this test process opens them with the
 // access and sharing a user's other programs would use, then runs the program beside them. What the
-// program may open is decided by the sharing of both sides, so each case names both.
+// program may open is decided by the sharing of both sides, so each case names both. In place the
+// file is replaced, never written, and a file held open cannot be replaced.
 #include <doctest.h>
 
 #include <cstdlib>
@@ -76,7 +77,10 @@ TEST_CASE(
       {"input held, sharing both", Held::kInput, GENERIC_READ | GENERIC_WRITE, kShareBoth, 0},
       {"output held, sharing both", Held::kOutput, GENERIC_READ | GENERIC_WRITE, kShareBoth, 0},
       {"output read by another, sharing both", Held::kOutput, GENERIC_READ, kShareBoth, 0},
-      {"in place, held sharing both", Held::kInPlace, GENERIC_READ | GENERIC_WRITE, kShareBoth, 0},
+      // In place, the file is replaced, which no holder lets happen, whatever it shares.
+      {"in place, held sharing both", Held::kInPlace, GENERIC_READ | GENERIC_WRITE, kShareBoth, 1},
+      {"in place, held sharing deletion too", Held::kInPlace, GENERIC_READ,
+       kShareBoth | FILE_SHARE_DELETE, 1},
   };
   const Bytes original = RandomBytes(64, 21);
   const Bytes previous = RandomBytes(100, 22);
@@ -92,7 +96,7 @@ TEST_CASE(
     {
       HeldFile holder(c.held == Held::kOutput ? output : input, c.access, c.share);
       CHECK(RunSwap(input, output) == c.exitCode);
-      if (c.exitCode == 0 && (c.access & GENERIC_READ) && c.held != Held::kInput) {
+      if (c.exitCode == 0 && (c.access & GENERIC_READ) && c.held == Held::kOutput) {
         // The holder sees the new contents through its own handle.
         CHECK(holder.ReadFromStart() == swapped);
       }

@@ -22,8 +22,11 @@ using Bytes = std::vector<unsigned char>;
 // reversal knows only 2, 4 and 8 bytes).
 constexpr unsigned kDataSizes[] = {16, 32, 64, 0, 8, 24, 48, 128};
 
-// A private folder for the two files, removed when the fuzzer ends.
-char g_folder[] = "/tmp/orvane-fuzz.XXXXXX";
+// A private folder for the two files, removed when the fuzzer ends: in memory where the system has
+// such a folder, since every swap in place flushes its new file to the disk.
+char g_memoryFolder[] = "/dev/shm/orvane-fuzz.XXXXXX";
+char g_diskFolder[] = "/tmp/orvane-fuzz.XXXXXX";
+const char* g_folder = nullptr;
 
 void RemoveFolder() {
   unlink((std::string(g_folder) + "/in.bin").c_str());
@@ -33,7 +36,9 @@ void RemoveFolder() {
 
 const std::string& Folder() {
   static const std::string folder = [] {
-    if (!mkdtemp(g_folder)) abort();
+    g_folder = mkdtemp(g_memoryFolder);
+    if (!g_folder) g_folder = mkdtemp(g_diskFolder);
+    if (!g_folder) abort();
     atexit(RemoveFolder);
     return std::string(g_folder);
   }();
