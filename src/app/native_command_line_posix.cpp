@@ -14,6 +14,7 @@
 #include "file_failure_posix.h"
 #include "file_layer.h"
 #include "native_command_line.h"
+#include "orvane_version.h"
 #include "swap.h"
 
 namespace {
@@ -71,42 +72,44 @@ std::string NameForStep(const FileFailure& failure, bool outputSide) {
   return outputSide ? OutputName() : InputName();
 }
 
+// What the file layer's failed step says, naming the file it concerns; empty when no step failed.
+std::string FailedStepMessage(const FileFailure& failure) {
+  switch (failure.step) {
+    case FileStep::kOpen:
+      return "cannot open " + NameForStep(failure, false) + ": " + strerror(failure.error);
+    case FileStep::kCreate:
+      return "cannot open " + NameForStep(failure, true) +
+             " for writing: " + strerror(failure.error);
+    case FileStep::kRead:
+      return "cannot read " + NameForStep(failure, false) + ": " +
+             Reason(failure.error, "it ended before its full size");
+    case FileStep::kWrite:
+      return "cannot write " + NameForStep(failure, true) + ": " +
+             Reason(failure.error, "nothing more was stored");
+    case FileStep::kCreateCopy:
+      return "cannot create the swapped copy beside " + NameForStep(failure, true) + ": " +
+             strerror(failure.error);
+    case FileStep::kManyNames:
+      return "cannot swap " + NameForStep(failure, true) +
+             " in place: it has more than one name (hard links), which replacing it would split";
+    case FileStep::kReplace:
+      return "cannot put the swapped copy in the place of " + NameForStep(failure, true) + ": " +
+             strerror(failure.error);
+    case FileStep::kAllocate:
+      return "cannot swap " + InputName() + ": " + strerror(failure.error);
+    case FileStep::kNone:
+      break;
+  }
+  return "";
+}
+
 // Says why the swap failed: from the file layer's failed step when there was one, else from the
 // input's length (`streamedLength` when it was streamed, else the file's size).
 int ReportFailure(unsigned blockBytes, const uint64_t* streamedLength) {
-  const FileFailure failure = LastFileFailure();
-  switch (failure.step) {
-    case FileStep::kOpen:
-      Say("cannot open " + NameForStep(failure, false) + ": " + strerror(failure.error));
-      return kExitFailure;
-    case FileStep::kCreate:
-      Say("cannot open " + NameForStep(failure, true) + " for writing: " + strerror(failure.error));
-      return kExitFailure;
-    case FileStep::kRead:
-      Say("cannot read " + NameForStep(failure, false) + ": " +
-          Reason(failure.error, "it ended before its full size"));
-      return kExitFailure;
-    case FileStep::kWrite:
-      Say("cannot write " + NameForStep(failure, true) + ": " +
-          Reason(failure.error, "nothing more was stored"));
-      return kExitFailure;
-    case FileStep::kCreateCopy:
-      Say("cannot create the swapped copy beside " + NameForStep(failure, true) + ": " +
-          strerror(failure.error));
-      return kExitFailure;
-    case FileStep::kManyNames:
-      Say("cannot swap " + NameForStep(failure, true) +
-          " in place: it has more than one name (hard links), which replacing it would split");
-      return kExitFailure;
-    case FileStep::kReplace:
-      Say("cannot put the swapped copy in the place of " + NameForStep(failure, true) + ": " +
-          strerror(failure.error));
-      return kExitFailure;
-    case FileStep::kAllocate:
-      Say("cannot swap " + InputName() + ": " + strerror(failure.error));
-      return kExitFailure;
-    case FileStep::kNone:
-      break;
+  const std::string stepMessage = FailedStepMessage(LastFileFailure());
+  if (!stepMessage.empty()) {
+    Say(stepMessage);
+    return kExitFailure;
   }
   struct stat info;
   if (streamedLength) {
@@ -162,7 +165,7 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
     return kExitSuccess;
   }
   if (argc == 2 && strcmp(argv[1], "--version") == 0) {
-    printf("orvane %s\n", ORVANE_VERSION);
+    printf("orvane %s\n", ORVANE_VERSION_TEXT);
     return kExitSuccess;
   }
   if (argc <= 1 || !ParseCommandLine(argc, argv, &g_inputPath, &g_outputPath, &g_dataSizeBits)) {
