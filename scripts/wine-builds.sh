@@ -26,27 +26,26 @@ runs_32_bit_code() {
   [ $status -eq 42 ]
 }
 
-win32() {
-  if ! runs_32_bit_code; then
-    echo "win32 no: this host cannot execute 32-bit code (Exec format error)"
-  elif ! [ -x /usr/lib/wine/wine ]; then
-    echo "win32 no: 32-bit Wine (Debian's wine32) is not installed"
-  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    echo "win32 no: 32-bit Wine does not start"
+# The verdict on one Wine: its loader installed and starting.
+wine_verdict() {  # wine_verdict KIND LOADER WHAT
+  if ! [ -x "$2" ]; then
+    echo "$1 no: $3 is not installed"
+  elif ! "$2" --version >/dev/null 2>&1; then
+    echo "$1 no: $3 does not start"
   else
-    echo "win32 yes"
+    echo "$1 yes"
   fi
 }
 
-win64() {
-  if ! [ -x /usr/lib/wine/wine64 ]; then
-    echo "win64 no: 64-bit Wine (Debian's wine64) is not installed"
-  elif ! /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
-    echo "win64 no: 64-bit Wine does not start"
+win32() {
+  if runs_32_bit_code; then
+    wine_verdict win32 /usr/lib/wine/wine "32-bit Wine (Debian's wine32)"
   else
-    echo "win64 yes"
+    echo "win32 no: this host cannot execute 32-bit code (Exec format error)"
   fi
 }
+
+win64() { wine_verdict win64 /usr/lib/wine/wine64 "64-bit Wine (Debian's wine64)"; }
 
 case ${1:-} in
   --usable) { win32; win64; } | sed -n 's/ yes$//p' ;;
