@@ -1,17 +1,19 @@
-// The native command line. A swap of files goes through SwapFileByteOrder as on Windows; a stream
-// (standard input or output, a named pipe) through SwapStreamByteOrder. Either way the swap says
-// only whether it worked: why it failed is read afterwards from the POSIX file layer's last
-// failure, or from the input's length.
+// The native command line. A swap of files goes through SwapOpenFile as on Windows; a stream
+// (standard input or output, a named pipe, a device) through SwapStream. Either way the swap's
+// outcome names the failing step, the file's side and the system's reason, from which the one
+// line on standard error is made.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "command_line.h"
-#include "file_failure_posix.h"
 #include "file_layer.h"
 #include "native_command_line.h"
 #include "orvane_version.h"
@@ -30,26 +32,88 @@ const char kHelpNotes[] =
     "\n"
     "See orvane(1).\n";
 
-bool IsStandardStream(const char* path) { return strcmp(path, kStandardStream) == 0; }
+// Which of the three standard descriptors were closed when the program started.
+bool standardClosed[3];
 
-bool IsNamedPipe(const char* path) {
-  struct stat info;
-  return stat(path, &info) == 0 && S_ISFIFO(info.st_mode);
+// Gives each closed standard descriptor /dev/null, so that no file the program opens can take its
+// number and be read or written as if it were that stream.
+void FillClosedStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    standardClosed[fd] = true;
+    const int null = open("/dev/null", O_RDWR);
+    if (null != fd && null >= 0) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
 }
 
-bool IsRegularFile(FileLayer::Handle file) {
-  struct stat info;
-  return fstat(static_cast<int>(file), &info) == 0 && S_ISREG(info.st_mode);
+bool IsStandardStream(const char* path) { return strcmp(path, kStandardStream) == 0; }
+
+bool IsSameFileInfo(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The length of the UTF-8 sequence that starts `text`, or 0 where it is not a valid one or encodes
+// a control character.
+size_t PrintableSequence(const unsigned char* text) {
+  const unsigned char lead = text[0];
+  const size_t length = lead >= 0xF0 && lead <= 0xF4  ? 4
+                        : lead >= 0xE0                ? 3
+                        : lead >= 0xC2 && lead < 0xE0 ? 2
+                                                      : 0;
+  if (length == 0 || lead > 0xF4) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((text[i] & 0xC0) != 0x80) return 0;
+  }
+  if (lead == 0xC2 && text[1] < 0xA0) return 0;   // U+0080 to U+009F: control characters
+  if (lead == 0xE0 && text[1] < 0xA0) return 0;   // overlong
+  if (lead == 0xF0 && text[1] < 0x90) return 0;   // overlong
+  if (lead == 0xF4 && text[1] >= 0x90) return 0;  // beyond U+10FFFF
+  if (lead == 0xED && text[1] >= 0xA0) return 0;  // surrogates
+  return length;
+}
+
+// A path quoted for a message: control characters, a backslash and bytes that are not printable
+// UTF-8 escaped, so that the message stays one line and no terminal obeys a name.
+std::string Quoted(const char* path) {
+  std::string quoted = "'";
+  const auto* at = reinterpret_cast<const unsigned char*>(path);
+  while (*at != '\0') {
+    if (*at == '\\') {
+      quoted += "\\\\";
+    } else if (*at == '\n') {
+      quoted += "\\n";
+    } else if (*at == '\t') {
+      quoted += "\\t";
+    } else if (*at >= 0x20 && *at < 0x7F) {
+      quoted += static_cast<char>(*at);
+    } else if (const size_t length = *at >= 0x80 ? PrintableSequence(at) : 0) {
+      quoted.append(reinterpret_cast<const char*>(at), length);
+      at += length;
+      continue;
+    } else {
+      char escaped[5];
+      snprintf(escaped, sizeof escaped, "\\x%02x", *at);
+      quoted += escaped;
+    }
+    ++at;
+  }
+  return quoted + "'";
 }
 
 // A path as messages show it: quoted, or the standard stream that `-` stands for.
 std::string NameOf(const char* path, const char* streamName) {
-  return IsStandardStream(path) ? streamName : "'" + std::string(path) + "'";
+  return IsStandardStream(path) ? streamName : Quoted(path);
 }
 std::string InputName() { return NameOf(g_inputPath, "standard input"); }
 std::string OutputName() { return NameOf(g_outputPath, "standard output"); }
 
-void Say(const std::string& message) { fprintf(stderr, "orvane: %s\n", message.c_str()); }
+int Fail(const std::string& message) {
+  fprintf(stderr, "orvane: %s\n", message.c_str());
+  return kExitFailure;
+}
 
 std::string Reason(int error, const char* shortfall) {
   return error != 0 ? strerror(error) : shortfall;
@@ -64,102 +128,158 @@ std::string SizeMessage(uint64_t size, unsigned blockBytes) {
   return InputName() + text;
 }
 
-// The file a failed step concerns: the path it was given when that is one of the user's two, else
-// the user's file on that side (a helper file beside it is of no interest to the user).
-std::string NameForStep(const FileFailure& failure, bool outputSide) {
-  if (failure.path && strcmp(failure.path, g_inputPath) == 0) return InputName();
-  if (failure.path && strcmp(failure.path, g_outputPath) == 0) return OutputName();
-  return outputSide ? OutputName() : InputName();
-}
-
-// What the file layer's failed step says, naming the file it concerns; empty when no step failed.
-std::string FailedStepMessage(const FileFailure& failure) {
-  switch (failure.step) {
-    case FileStep::kOpen:
-      return "cannot open " + NameForStep(failure, false) + ": " + strerror(failure.error);
-    case FileStep::kCreate:
-      return "cannot open " + NameForStep(failure, true) +
-             " for writing: " + strerror(failure.error);
-    case FileStep::kRead:
-      return "cannot read " + NameForStep(failure, false) + ": " +
-             Reason(failure.error, "it ended before its full size");
-    case FileStep::kWrite:
-      return "cannot write " + NameForStep(failure, true) + ": " +
-             Reason(failure.error, "nothing more was stored");
-    case FileStep::kCreateCopy:
-      return "cannot create the swapped copy beside " + NameForStep(failure, true) + ": " +
-             strerror(failure.error);
-    case FileStep::kManyNames:
-      return "cannot swap " + NameForStep(failure, true) +
+// What a failed swap says, naming the user's file on the failing side (a new file written beside
+// it is of no interest to the user).
+std::string FailureMessage(const SwapOutcome& outcome, unsigned blockBytes) {
+  const bool output = outcome.side == SwapSide::kOutput;
+  const std::string name = output ? OutputName() : InputName();
+  const std::string reason = strerror(outcome.error);
+  switch (outcome.step) {
+    case SwapStep::kOpen:
+      return "cannot open " + name + (output ? " for writing: " : ": ") + reason;
+    case SwapStep::kSize:
+      return SizeMessage(outcome.length, blockBytes);
+    case SwapStep::kRead:
+      return "cannot read " + name + ": " + Reason(outcome.error, "it ended before its full size");
+    case SwapStep::kWrite:
+      return "cannot write " + name + ": " + Reason(outcome.error, "nothing more was stored");
+    case SwapStep::kAllocate:
+      return "cannot swap " + InputName() + ": " + reason;
+    case SwapStep::kCreateCopy:
+      return "cannot create the swapped copy beside " + name + ": " + reason;
+    case SwapStep::kManyNames:
+      return "cannot swap " + name +
              " in place: it has more than one name (hard links), which replacing it would split";
-    case FileStep::kReplace:
-      return "cannot put the swapped copy in the place of " + NameForStep(failure, true) + ": " +
-             strerror(failure.error);
-    case FileStep::kAllocate:
-      return "cannot swap " + InputName() + ": " + strerror(failure.error);
-    case FileStep::kNone:
+    case SwapStep::kKeepIdentity:
+      return "cannot give the swapped copy of " + name +
+             " its owner, permissions and attributes: " + reason;
+    case SwapStep::kChanged:
+      return "cannot swap " + name +
+             " in place: it changed while it was being swapped, and is left as it is";
+    case SwapStep::kReplace:
+      return "cannot put the swapped copy in the place of " + name + ": " + reason;
+    case SwapStep::kArguments:
+    case SwapStep::kNone:
       break;
   }
-  return "";
+  return "cannot swap " + InputName();
 }
 
-// Says why the swap failed: from the file layer's failed step when there was one, else from the
-// input's length (`streamedLength` when it was streamed, else the file's size).
-int ReportFailure(unsigned blockBytes, const uint64_t* streamedLength) {
-  const std::string stepMessage = FailedStepMessage(LastFileFailure());
-  if (!stepMessage.empty()) {
-    Say(stepMessage);
-    return kExitFailure;
-  }
-  struct stat info;
-  if (streamedLength) {
-    Say(SizeMessage(*streamedLength, blockBytes));
-  } else if (stat(g_inputPath, &info) == 0 &&
-             !IsSwappableSize(static_cast<uint64_t>(info.st_size), blockBytes)) {
-    Say(SizeMessage(static_cast<uint64_t>(info.st_size), blockBytes));
+int Finish(const SwapOutcome& outcome, unsigned blockBytes) {
+  return outcome.Succeeded() ? kExitSuccess : Fail(FailureMessage(outcome, blockBytes));
+}
+
+// Standard output named by `-out -`, refused where it is closed, a terminal, or the very file the
+// input comes from (it would read what it has just written, without end).
+bool CheckStandardOutput(const struct stat& input, std::string* refusal) {
+  struct stat output;
+  if (standardClosed[STDOUT_FILENO]) {
+    *refusal = "standard output is closed";
+  } else if (isatty(STDOUT_FILENO)) {
+    *refusal =
+        "swapped data not written to a terminal: redirect standard output, or name a file "
+        "as -out";
+  } else if (fstat(STDOUT_FILENO, &output) == 0 && S_ISREG(output.st_mode) &&
+             S_ISREG(input.st_mode) && IsSameFileInfo(input, output)) {
+    *refusal =
+        "standard output is " + InputName() + " itself, which it would read back without end";
   } else {
-    Say("cannot swap " + InputName());
+    return true;
   }
-  return kExitFailure;
+  return false;
 }
 
-// Swaps through SwapStreamByteOrder: the input (standard input or a named pipe, or a file when the
-// output is standard output) read in pieces until it ends. A regular file as the input is checked
-// for its size first, so that it is refused before the output is touched, as in a swap of files.
-int SwapStreams(unsigned blockBytes) {
-  FileLayer& files = SystemFileLayer();
-  const bool fromStandardInput = IsStandardStream(g_inputPath);
-  const FileLayer::Handle input =
-      fromStandardInput ? FileLayer::Handle{STDIN_FILENO} : files.OpenInput(g_inputPath);
-  if (input == FileLayer::kNoFile) return ReportFailure(blockBytes, nullptr);
+// The input as a stream, read in pieces until it ends: standard input, a named pipe, a device, or
+// a file going to standard output. A regular file is checked for its size first, so that it is
+// refused before the output is touched, as in a swap of files.
+int SwapStreams(FileLayer::Handle input, const struct stat& info, unsigned blockBytes) {
+  const auto size = static_cast<uint64_t>(info.st_size);
+  if (S_ISREG(info.st_mode) && !IsSwappableSize(size, blockBytes))
+    return Fail(SizeMessage(size, blockBytes));
+  StreamOutput output;
+  std::string refusal;
+  if (IsStandardStream(g_outputPath)) {
+    if (!CheckStandardOutput(info, &refusal)) return Fail(refusal);
+    output.file = STDOUT_FILENO;
+  } else {
+    output.path = g_outputPath;
+    struct stat named;
+    if (stat(g_outputPath, &named) == 0 && IsSameFileInfo(info, named)) {
+      if (S_ISFIFO(info.st_mode))
+        return Fail(InputName() + " is a named pipe: it cannot be swapped in place");
+      if (!S_ISREG(info.st_mode))
+        return Fail(InputName() + " is not a regular file: it cannot be swapped in place");
+      // Standard input redirected from the very file named as the output: creating the output
+      // would truncate the input before it is read.
+      return Fail(InputName() + " is " + OutputName() +
+                  " itself: to swap it in place, name it as -in and -out");
+    }
+  }
+  return Finish(SwapStream(SystemFileLayer(), input, output, blockBytes * 8), blockBytes);
+}
 
-  uint64_t size = 0;
-  if (IsRegularFile(input) && files.GetSize(input, &size) && !IsSwappableSize(size, blockBytes)) {
-    if (!fromStandardInput) files.Close(input);
-    Say(SizeMessage(size, blockBytes));
-    return kExitFailure;
+// Opens the named input once. A named pipe is opened without waiting for a writer, so that one
+// named as the output too is refused at once; once it is known to be a stream of its own, it is
+// opened again through the descriptor (the same pipe, not the path looked up again) to wait for
+// one, as a reader of a pipe expects.
+int OpenNamedInput(struct stat* info, std::string* refusal) {
+  int fd = open(g_inputPath, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 || fstat(fd, info) != 0 || S_ISDIR(info->st_mode)) {
+    *refusal = "cannot open " + InputName() + ": " + strerror(fd < 0 ? errno : EISDIR);
+    if (fd >= 0) close(fd);
+    return -1;
   }
-  const bool toStandardOutput = IsStandardStream(g_outputPath);
-  // Standard input redirected from the very file named as the output: creating the output would
-  // truncate the input before it is read.
-  if (!toStandardOutput && files.IsSameFile(input, g_outputPath)) {
-    if (!fromStandardInput) files.Close(input);
-    Say(InputName() + " is " + OutputName() +
-        " itself: to swap it in place, name it as -in and -out");
-    return kExitFailure;
+  struct stat named;
+  if (S_ISFIFO(info->st_mode) &&
+      !(stat(g_outputPath, &named) == 0 && IsSameFileInfo(*info, named))) {
+    char self[64];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    const int waiting = open(self, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    struct stat again;
+    if (waiting >= 0 && fstat(waiting, &again) == 0 && IsSameFileInfo(*info, again)) {
+      close(fd);
+      return waiting;
+    }
+    if (waiting >= 0) close(waiting);
   }
-  const FileLayer::Handle output =
-      toStandardOutput ? FileLayer::Handle{STDOUT_FILENO} : files.CreateOutput(g_outputPath);
-  const bool swapped = output != FileLayer::kNoFile &&
-                       SwapStreamByteOrder(files, input, output, blockBytes * 8, &size);
-  if (output != FileLayer::kNoFile && !toStandardOutput) files.Close(output);
-  if (!fromStandardInput) files.Close(input);
-  return swapped ? kExitSuccess : ReportFailure(blockBytes, &size);
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+int SwapNamedInput(unsigned blockBytes) {
+  struct stat info;
+  std::string refusal;
+  const int input = OpenNamedInput(&info, &refusal);
+  if (input < 0) return Fail(refusal);
+  if (S_ISREG(info.st_mode) && !IsStandardStream(g_outputPath)) {
+    return Finish(SwapOpenFile(SystemFileLayer(), input, g_outputPath, blockBytes * 8), blockBytes);
+  }
+  const int status = SwapStreams(input, info, blockBytes);
+  close(input);
+  return status;
+}
+
+int SwapStandardInput(unsigned blockBytes) {
+  struct stat info;
+  if (standardClosed[STDIN_FILENO] || fstat(STDIN_FILENO, &info) != 0)
+    return Fail("standard input is closed");
+  if (IsStandardStream(g_outputPath)) {
+    struct stat output;
+    if (fstat(STDOUT_FILENO, &output) == 0 && S_ISREG(info.st_mode) && S_ISREG(output.st_mode) &&
+        IsSameFileInfo(info, output))
+      return Fail(
+          "standard output is the same file as standard input, which it would read back "
+          "without end");
+  }
+  return SwapStreams(STDIN_FILENO, info, blockBytes);
 }
 
 }  // namespace
 
 int RunNativeCommandLine(int argc, const char* const* argv) {
+  FillClosedStandardStreams();
+  // A file size limit is a failure like any other, reported by the write it stops.
+  signal(SIGXFSZ, SIG_IGN);
   if (argc == 2 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)) {
     printf("%s\n\n%s", kUsageText, kHelpNotes);
     return kExitSuccess;
@@ -173,18 +293,12 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
     return kExitFailure;
   }
   // The parser refuses any data size but 16, 32 and 64; left at its start value, none was given.
-  if (g_dataSizeBits == 0) {
-    Say("no -datasize given: it must be 16, 32 or 64");
-    return kExitFailure;
-  }
+  if (g_dataSizeBits == 0) return Fail("no -datasize given: it must be 16, 32 or 64");
   const unsigned blockBytes = static_cast<unsigned>(g_dataSizeBits) / 8;
 
-  if (IsStandardStream(g_outputPath) && isatty(STDOUT_FILENO)) {
-    Say("swapped data not written to a terminal: redirect standard output, or name a file as -out");
-    return kExitFailure;
+  if (IsStandardStream(g_outputPath) && isatty(STDOUT_FILENO) && !standardClosed[STDOUT_FILENO]) {
+    return Fail(
+        "swapped data not written to a terminal: redirect standard output, or name a file as -out");
   }
-  if (IsStandardStream(g_inputPath) || IsStandardStream(g_outputPath) || IsNamedPipe(g_inputPath))
-    return SwapStreams(blockBytes);
-  if (SwapFileByteOrder(g_inputPath, g_outputPath, blockBytes * 8)) return kExitSuccess;
-  return ReportFailure(blockBytes, nullptr);
+  return IsStandardStream(g_inputPath) ? SwapStandardInput(blockBytes) : SwapNamedInput(blockBytes);
 }

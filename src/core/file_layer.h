@@ -2,6 +2,10 @@
 // implementation serve the program, and tests can wrap either to make a fault happen that nothing
 // real can produce (a short read, a short write, a failed flush or replace, a failed allocation) or
 // to make a file count as large.
+//
+// Each operation that can fail returns an Error: kOk, the system's own code (errno on POSIX,
+// GetLastError on Win32), or one of the layer's own negative reasons, so that what went wrong
+// travels with the result instead of in a process-wide variable.
 #pragma once
 
 #include <cstddef>
@@ -9,52 +13,88 @@
 
 class FileLayer {
  public:
-  /// An open file: a Win32 HANDLE or a POSIX descriptor, widened. kNoFile marks a failed open.
+  /// An open file: a Win32 HANDLE or a POSIX descriptor, widened. kNoFile marks none.
   using Handle = intptr_t;
   static constexpr Handle kNoFile = -1;
 
+  using Error = int;
+  static constexpr Error kOk = 0;
+  /// A read or write moved fewer bytes than asked without any call failing.
+  static constexpr Error kShortTransfer = -1;
+  /// A file to swap in place has more than one name (hard links): replacing it would split them.
+  static constexpr Error kManyNames = -2;
+  /// The file changed (was written, or its name now names another file) while it was swapped.
+  static constexpr Error kChanged = -3;
+
   /// Opens an existing file for reading, sharing reading and writing with other processes.
   /// A folder is not a file: opening one fails.
-  virtual Handle OpenInput(const char* path) = 0;
+  virtual Error OpenInput(const char* path, Handle* file) = 0;
   /// Creates the file, or truncates an existing one, for writing, sharing reading and writing.
-  virtual Handle CreateOutput(const char* path) = 0;
-  /// Opens an existing file for reading and writing without truncating it, sharing reading and
-  /// writing. A swap in place opens its file so only to learn that the file may be written: it is
-  /// replaced, never written through this handle.
-  virtual Handle OpenInPlace(const char* path) = 0;
+  virtual Error CreateOutput(const char* path, Handle* file) = 0;
   /// True when `path` names the very file open as `file` (the same volume and file index, or device
   /// and inode), whatever the spelling of the path or the links leading to it. False when `path`
   /// names no existing file.
   virtual bool IsSameFile(Handle file, const char* path) = 0;
-  /// The file's size in bytes; false when the platform cannot tell it.
-  virtual bool GetSize(Handle file, uint64_t* size) = 0;
-  /// Reads exactly `size` bytes from the current position; false on failure or a short read.
-  virtual bool ReadAll(Handle file, void* buffer, uint32_t size) = 0;
+  /// The file's size in bytes.
+  virtual Error GetSize(Handle file, uint64_t* size) = 0;
+  /// Reads exactly `size` bytes from the current position; kShortTransfer when the file ends first.
+  virtual Error ReadAll(Handle file, void* buffer, uint32_t size) = 0;
   /// Reads until `size` bytes have come or the input has ended, whichever is first, and stores how
   /// many came in `*got`: a pipe delivers what its writer has written so far, so a single read may
-  /// bring less with more to come. False on failure; the end of the input is not one.
-  virtual bool ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) = 0;
-  /// Writes exactly `size` bytes at the current position; false on failure or a short write.
-  virtual bool WriteAll(Handle file, const void* buffer, uint32_t size) = 0;
+  /// bring less with more to come. The end of the input is not a failure.
+  virtual Error ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) = 0;
+  /// Writes exactly `size` bytes at the current position.
+  virtual Error WriteAll(Handle file, const void* buffer, uint32_t size) = 0;
   virtual void Close(Handle file) = 0;
 
-  /// The room CreateReplacement needs for the path it writes.
+  /// The room a path or a name in a Replacement may take.
   static constexpr size_t kLongestPath = 4096 + 64;
-  /// Creates a new, empty file beside the one `path` names, to be written and then put in its
-  /// place: in the folder of the file itself (of its final target when `path` is a symbolic link),
-  /// exclusively, under a name no file has yet and a user recognises as Orvane's
-  /// ("orvane-....tmp"), with the permissions, owner and attributes of the file it is to replace
-  /// where the platform lets them be set. Writes its path, NUL-terminated, to `newPath`. Fails when
-  /// the file has more than one name (hard links), since replacing it would split them.
-  virtual Handle CreateReplacement(const char* path, char* newPath) = 0;
+  /// What is known of the file when its swap began, to tell whether anyone changed it since.
+  struct Identity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    uint64_t size = 0;
+    int64_t modified = 0;  ///< the last write, in the platform's finest unit
+    int64_t changed = 0;   ///< the last change of its data or its metadata, where kept
+  };
+  /// A new file being written to take the place of an existing one. The layer fills it in; the
+  /// caller only writes to `file` through WriteAll.
+  struct Replacement {
+    Handle file = kNoFile;            ///< the new file, open for writing
+    Handle folder = kNoFile;          ///< POSIX: the folder that holds both files, open
+    Handle original = kNoFile;        ///< the file to replace, held open (Win32), or kNoFile
+    char name[kLongestPath] = {};     ///< the file's name in `folder` (Win32: its full path)
+    char newName[kLongestPath] = {};  ///< the new file's name beside it, while there is one
+    Identity identity;                ///< the file to replace when it was first found
+  };
+
+  /// Finds the file that `path` names and that is open as `file`, `size` bytes long, for a swap in
+  /// place: its folder (of its final target when `path` is a symbolic link), looked up once and
+  /// held, and its identity. Fails with kChanged when the name no longer names that file or its
+  /// size differs, kManyNames when it has several names, and with the system's reason when it
+  /// cannot be opened for writing (a file its user may not write is not replaced either).
+  virtual Error FindForReplacement(Handle file, const char* path, uint64_t size,
+                                   Replacement* replacement) = 0;
+  /// Creates the new file in the held folder, exclusively, under a name no file has yet and a user
+  /// recognises as Orvane's ("orvane-....tmp"), readable by nobody but its creator while it is
+  /// written (on Win32: with the old file's access control list already).
+  virtual Error CreateReplacement(Replacement* replacement) = 0;
+  /// Gives the new file what the user set on the old one, open as `file`: owner, group, permission
+  /// bits (set-id ones included, so after the last write), access control list and extended
+  /// attributes, where the platform keeps them. Fails when anything that restricts access to the
+  /// old file cannot be given.
+  virtual Error KeepIdentity(Handle file, Replacement* replacement) = 0;
   /// Writes what was written to `file` through to the disk.
-  virtual bool Flush(Handle file) = 0;
-  /// Puts the closed file at `newPath` in the place of the file `path` names (of its final target
-  /// when `path` is a symbolic link), in one step: `path` names either the old file or the new one
-  /// at every moment. On failure the old file stays and the new one is removed.
-  virtual bool Replace(const char* newPath, const char* path) = 0;
-  /// Deletes the file, to remove a replacement that will not be used.
-  virtual void Remove(const char* path) = 0;
+  virtual Error Flush(Handle file) = 0;
+  /// Checks that the old file is unchanged and still has its name, then puts the new file, closed,
+  /// in its place in one step, within the held folder: the name names either the old file or the
+  /// new one at every moment. The caller has closed its own handle of the old file, which a
+  /// platform may not replace while it is open. On failure the new file is still there for Abandon
+  /// to remove.
+  virtual Error Replace(Replacement* replacement) = 0;
+  /// Removes the new file, if any, and closes what the replacement holds.
+  virtual void Abandon(Replacement* replacement) = 0;
+
   /// A buffer for the whole file (or one piece of it), or null when it cannot be had.
   virtual void* AllocateBuffer(size_t size) = 0;
   virtual void ReleaseBuffer(void* buffer, size_t size) = 0;

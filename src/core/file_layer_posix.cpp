@@ -1,12 +1,17 @@
 // The file layer on POSIX: the same steps and outcomes as on Win32. A single read or write may move
 // fewer bytes than asked, so both loop until done. Each call moves at most a few MiB, so a whole
-// file is read in pieces that the swap reverses while they are still in cache. A file swapped in
-// place is replaced by renaming a new file over it, which is atomic within one folder. Each
-// operation that fails records what it saw (file_failure_posix.h), for the native command line's
-// message.
+// file is read in pieces that the swap reverses while they are still in cache.
+//
+// A file swapped in place is replaced by renaming a new file over it, which is atomic within one
+// folder. The folder is looked up once and held open: the new file is created in it and renamed
+// within it by name, so that nobody who can write the folder can redirect either step by putting
+// a link in the file's place while it is swapped.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,17 +20,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "file_failure_posix.h"
 #include "file_layer.h"
 
 namespace {
-
-FileFailure lastFailure = {FileStep::kNone, nullptr, 0};
-
-// Called by each operation as it fails, before anything else can change errno.
-void RecordFailure(FileStep step, const char* path = nullptr, int error = errno) {
-  lastFailure = {step, path, error};
-}
 
 static_assert(sizeof(off_t) >= 8, "files beyond 4 GiB need a 64-bit file offset");
 
@@ -60,160 +57,362 @@ void* MapHugePageBuffer(size_t size) {
   return buffer;
 }
 
-// The name of a replacement in its folder; mkostemps fills in the X's, keeping the suffix.
-constexpr char kReplacementName[] = "orvane-XXXXXX.tmp";
-constexpr int kReplacementSuffix = 4;
+int Fd(FileLayer::Handle file) { return static_cast<int>(file); }
 
-// The owner and group of `info` where this process may give them (the group alone where it may not
-// give away the owner); otherwise the file keeps this process's own.
-void TakeOwner(int fd, const struct stat& info) {
-  if (fchown(fd, info.st_uid, info.st_gid) == 0) return;
-  if (fchown(fd, static_cast<uid_t>(-1), info.st_gid) == 0) return;
+FileLayer::Identity IdentityOf(const struct stat& info) {
+  FileLayer::Identity identity;
+  identity.volume = static_cast<uint64_t>(info.st_dev);
+  identity.index = static_cast<uint64_t>(info.st_ino);
+  identity.size = static_cast<uint64_t>(info.st_size);
+  identity.modified = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
+  identity.changed = info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec;
+  return identity;
 }
 
-// A rename reaches the disk with its folder. A folder that cannot be opened (no read permission)
-// is left to the system to write back: the rename has happened either way.
-void FlushFolderOf(const char* path) {
-  const char* slash = strrchr(path, '/');
-  if (!slash) return;
-  char folder[FileLayer::kLongestPath];
-  const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
-  if (length >= sizeof folder) return;
-  memcpy(folder, path, length);
-  folder[length] = '\0';
-  const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
+bool IsSameIdentity(const FileLayer::Identity& a, const FileLayer::Identity& b) {
+  return a.volume == b.volume && a.index == b.index && a.size == b.size &&
+         a.modified == b.modified && a.changed == b.changed;
+}
+
+// The descriptor, moved above the three standard ones when it landed on one of them (which only a
+// caller that started with one closed can see), so that no file is ever read or written as if it
+// were a standard stream.
+int AboveStandardStreams(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int error = errno;
   close(fd);
+  errno = error;
+  return moved;
+}
+
+// The new file a swap in place is writing, for the signal handler to remove: an interrupted swap
+// leaves nothing behind. Set and cleared with the signals blocked.
+volatile sig_atomic_t pendingFolder = -1;
+char pendingName[32];
+constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previousActions[3];
+
+void RemovePendingAndResignal(int signal) {
+  if (pendingFolder >= 0) unlinkat(pendingFolder, pendingName, 0);
+  for (size_t i = 0; i < 3; ++i) {
+    if (kCleanedSignals[i] == signal) sigaction(signal, &previousActions[i], nullptr);
+  }
+  raise(signal);  // blocked while the handler runs: delivered, with its old action, on return
+}
+
+sigset_t CleanedSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : kCleanedSignals) sigaddset(&set, signal);
+  return set;
+}
+
+// Registers the new file for removal on SIGINT, SIGTERM and SIGHUP; a signal that was ignored
+// when the swap began stays ignored.
+void RegisterPending(int folder, const char* name) {
+  const sigset_t set = CleanedSignals();
+  sigset_t old;
+  sigprocmask(SIG_BLOCK, &set, &old);
+  snprintf(pendingName, sizeof pendingName, "%s", name);
+  pendingFolder = folder;
+  struct sigaction action = {};
+  action.sa_handler = RemovePendingAndResignal;
+  sigemptyset(&action.sa_mask);
+  for (size_t i = 0; i < 3; ++i) {
+    sigaction(kCleanedSignals[i], nullptr, &previousActions[i]);
+    if (previousActions[i].sa_handler != SIG_IGN) sigaction(kCleanedSignals[i], &action, nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+void UnregisterPending() {
+  if (pendingFolder < 0) return;
+  const sigset_t set = CleanedSignals();
+  sigset_t old;
+  sigprocmask(SIG_BLOCK, &set, &old);
+  pendingFolder = -1;
+  for (size_t i = 0; i < 3; ++i) sigaction(kCleanedSignals[i], &previousActions[i], nullptr);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+// Opens the folder part of `path` (up to its last slash; "." where it has none), relative to
+// `base`: readable where it may be, so that it can be flushed, else for lookups only.
+int OpenFolder(int base, const char* path, const char** name) {
+  const char* slash = strrchr(path, '/');
+  *name = slash ? slash + 1 : path;
+  char folder[FileLayer::kLongestPath];
+  const size_t length = !slash ? 0 : slash == path ? 1 : static_cast<size_t>(slash - path);
+  if (length >= sizeof folder) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  if (length == 0) {
+    strcpy(folder, ".");
+  } else {
+    memcpy(folder, path, length);
+    folder[length] = '\0';
+  }
+  int fd = openat(base, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) fd = openat(base, folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return AboveStandardStreams(fd);
+}
+
+// Follows `path` to the folder that holds its final target and that target's name in it, each link
+// read once. Returns the folder, open, or -1 with errno set.
+int OpenFinalFolder(const char* path, char* name) {
+  char link[FileLayer::kLongestPath];
+  const char* part = nullptr;
+  int folder = OpenFolder(AT_FDCWD, path, &part);
+  for (int links = 0; folder >= 0; ++links) {
+    if (strlen(part) >= FileLayer::kLongestPath) break;
+    strcpy(name, part);
+    struct stat info;
+    if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(info.st_mode))
+      return folder;
+    const ssize_t length = readlinkat(folder, name, link, sizeof link - 1);
+    if (length < 0 || links == 40) {
+      if (length >= 0) errno = ELOOP;
+      break;
+    }
+    link[length] = '\0';
+    const int next = OpenFolder(folder, link, &part);
+    close(folder);
+    folder = next;
+  }
+  const int error = errno;
+  if (folder >= 0) close(folder);
+  errno = error;
+  return -1;
+}
+
+// The owner and group of `info` given to `fd`. Where the owner cannot be given (only a privileged
+// process may give a file away), the swap fails rather than take the file from its owner; the
+// group alone may fail where it grants nothing more or less than everyone else has.
+FileLayer::Error GiveOwner(int fd, const struct stat& info) {
+  if (fchown(fd, info.st_uid, info.st_gid) == 0) return FileLayer::kOk;
+  const int error = errno;
+  struct stat now;
+  if (fstat(fd, &now) != 0) return errno;
+  if (now.st_uid != info.st_uid) return error;
+  const bool groupMatters = ((info.st_mode >> 3) & 7) != (info.st_mode & 7);
+  if (now.st_gid != info.st_gid && groupMatters) return error;
+  return FileLayer::kOk;
+}
+
+// Every extended attribute of `from` given to `to`: the access control list among them, whose
+// absence is given too (a folder's default list would otherwise be inherited).
+FileLayer::Error GiveAttributes(int from, int to) {
+  const ssize_t listLength = flistxattr(from, nullptr, 0);
+  if (listLength < 0) return errno == ENOTSUP ? FileLayer::kOk : errno;
+  char* names = static_cast<char*>(malloc(static_cast<size_t>(listLength) + 1));
+  if (!names) return ENOMEM;
+  const ssize_t got = flistxattr(from, names, static_cast<size_t>(listLength));
+  FileLayer::Error error = got < 0 ? errno : FileLayer::kOk;
+  bool hasAccessList = false;
+  for (ssize_t at = 0; error == FileLayer::kOk && at < got; at += strlen(names + at) + 1) {
+    const char* name = names + at;
+    if (strcmp(name, "system.posix_acl_access") == 0) hasAccessList = true;
+    const ssize_t length = fgetxattr(from, name, nullptr, 0);
+    void* value = length >= 0 ? malloc(static_cast<size_t>(length) + 1) : nullptr;
+    if (!value) {
+      error = length < 0 ? errno : ENOMEM;
+    } else {
+      const ssize_t read = fgetxattr(from, name, value, static_cast<size_t>(length));
+      if (read < 0 || fsetxattr(to, name, value, static_cast<size_t>(read), 0) != 0) error = errno;
+      free(value);
+    }
+  }
+  free(names);
+  if (error == FileLayer::kOk && !hasAccessList &&
+      fremovexattr(to, "system.posix_acl_access") != 0 && errno != ENODATA && errno != ENOTSUP)
+    error = errno;
+  return error;
 }
 
 class PosixFileLayer final : public FileLayer {
  public:
-  Handle OpenInput(const char* path) override { return OpenFile(path, O_RDONLY); }
-
-  Handle CreateOutput(const char* path) override {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      RecordFailure(FileStep::kCreate, path);
-      return kNoFile;
+  Error OpenInput(const char* path, Handle* file) override {
+    const int fd = AboveStandardStreams(open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC));
+    if (fd < 0) return errno;
+    struct stat info;
+    const Error error = fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : kOk;
+    if (error != kOk) {
+      close(fd);
+      return error;
     }
-    return fd;
+    *file = fd;
+    return kOk;
   }
 
-  Handle OpenInPlace(const char* path) override { return OpenFile(path, O_RDWR); }
+  Error CreateOutput(const char* path, Handle* file) override {
+    const int fd =
+        AboveStandardStreams(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666));
+    if (fd < 0) return errno;
+    *file = fd;
+    return kOk;
+  }
 
   bool IsSameFile(Handle file, const char* path) override {
     struct stat open;
     struct stat named;
-    return fstat(static_cast<int>(file), &open) == 0 && stat(path, &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    return fstat(Fd(file), &open) == 0 && stat(path, &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
   }
 
-  bool GetSize(Handle file, uint64_t* size) override {
+  Error GetSize(Handle file, uint64_t* size) override {
     struct stat info;
-    if (fstat(static_cast<int>(file), &info) != 0) {
-      RecordFailure(FileStep::kRead);
-      return false;
-    }
+    if (fstat(Fd(file), &info) != 0) return errno;
     *size = static_cast<uint64_t>(info.st_size);
-    return true;
+    return kOk;
   }
 
-  bool ReadAll(Handle file, void* buffer, uint32_t size) override {
+  Error ReadAll(Handle file, void* buffer, uint32_t size) override {
     uint32_t got = 0;
-    if (!ReadUpTo(file, buffer, size, &got)) return false;
-    if (got == size) return true;
-    RecordFailure(FileStep::kRead, nullptr, 0);
-    return false;
+    const Error error = ReadUpTo(file, buffer, size, &got);
+    return error != kOk ? error : got == size ? kOk : kShortTransfer;
   }
 
-  bool ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) override {
+  Error ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) override {
     auto* at = static_cast<char*>(buffer);
     for (*got = 0; *got < size;) {
-      const ssize_t came = read(static_cast<int>(file), at + *got, CallSize(size - *got));
+      const ssize_t came = read(Fd(file), at + *got, CallSize(size - *got));
       if (came < 0 && errno == EINTR) continue;
-      if (came < 0) {
-        RecordFailure(FileStep::kRead);
-        return false;
-      }
+      if (came < 0) return errno;
       if (came == 0) break;
       *got += static_cast<uint32_t>(came);
     }
-    return true;
+    return kOk;
   }
 
-  bool WriteAll(Handle file, const void* buffer, uint32_t size) override {
+  Error WriteAll(Handle file, const void* buffer, uint32_t size) override {
     auto* at = static_cast<const char*>(buffer);
     for (size_t left = size; left > 0;) {
-      const ssize_t put = write(static_cast<int>(file), at, CallSize(left));
+      const ssize_t put = write(Fd(file), at, CallSize(left));
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        RecordFailure(FileStep::kWrite, nullptr, put < 0 ? errno : 0);
-        return false;
-      }
+      if (put < 0) return errno;
+      if (put == 0) return kShortTransfer;
       at += put;
       left -= static_cast<size_t>(put);
     }
-    return true;
+    return kOk;
   }
 
-  void Close(Handle file) override { close(static_cast<int>(file)); }
+  void Close(Handle file) override { close(Fd(file)); }
 
-  // The folder of the final target (realpath is absolute, and follows every link), so that the
-  // rename over it stays within one file system and a symbolic link stays a link.
-  Handle CreateReplacement(const char* path, char* newPath) override {
-    char* target = realpath(path, nullptr);
-    if (!target) {
-      RecordFailure(FileStep::kCreateCopy, path);
-      return kNoFile;
-    }
+  Error FindForReplacement(Handle file, const char* path, uint64_t size,
+                           Replacement* replacement) override {
+    struct stat open;
+    if (fstat(Fd(file), &open) != 0) return errno;
+    replacement->identity = IdentityOf(open);
+    const int folder = OpenFinalFolder(path, replacement->name);
+    if (folder < 0) return errno;
+    replacement->folder = folder;
+    // Opened for writing only to learn that it may be written, as when the swap wrote through it;
+    // never written through this descriptor.
+    const int named = AboveStandardStreams(openat(
+        folder, replacement->name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (named < 0) return errno == ELOOP ? kChanged : errno;
     struct stat info;
-    const size_t folder = static_cast<size_t>(strrchr(target, '/') - target) + 1;
-    const int error = stat(target, &info) != 0                          ? errno
-                      : folder + sizeof kReplacementName > kLongestPath ? ENAMETOOLONG
-                                                                        : 0;
-    const bool linked = error == 0 && info.st_nlink != 1;
-    const bool usable = error == 0 && !linked;
-    if (usable) {
-      memcpy(newPath, target, folder);
-      memcpy(newPath + folder, kReplacementName, sizeof kReplacementName);
-    }
-    free(target);
-    if (!usable) {
-      RecordFailure(linked ? FileStep::kManyNames : FileStep::kCreateCopy, path, error);
-      return kNoFile;
-    }
-    const int fd = mkostemps(newPath, kReplacementSuffix, O_CLOEXEC);
-    if (fd < 0) {
-      RecordFailure(FileStep::kCreateCopy, path);
-      return kNoFile;
-    }
-    TakeOwner(fd, info);
-    // After the owner, whose change may clear the set-user and set-group bits.
-    fchmod(fd, info.st_mode & 07777);
-    return fd;
+    const Error error = fstat(named, &info) != 0 ? errno
+                        : info.st_dev != open.st_dev || info.st_ino != open.st_ino ||
+                                replacement->identity.size != size
+                            ? kChanged
+                        : info.st_nlink != 1 ? kManyNames
+                                             : kOk;
+    close(named);
+    return error;
   }
 
-  bool Flush(Handle file) override {
-    if (fsync(static_cast<int>(file)) == 0) return true;
-    RecordFailure(FileStep::kWrite);
-    return false;
-  }
-
-  bool Replace(const char* newPath, const char* path) override {
-    char* target = realpath(path, nullptr);
-    const bool replaced = target && rename(newPath, target) == 0;
-    if (replaced) {
-      FlushFolderOf(target);
-    } else {
-      RecordFailure(FileStep::kReplace, path);
-      unlink(newPath);
+  Error CreateReplacement(Replacement* replacement) override {
+    const int folder = Fd(replacement->folder);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      unsigned char random[6];
+      if (getrandom(random, sizeof random, 0) != sizeof random) return errno;
+      static const char kLetters[] =
+          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+      char letters[7];
+      for (int i = 0; i < 6; ++i) letters[i] = kLetters[random[i] % 62];
+      letters[6] = '\0';
+      snprintf(replacement->newName, sizeof replacement->newName, "orvane-%s.tmp", letters);
+      // Blocked around the creation, so that the signal handler knows of every new file.
+      const sigset_t set = CleanedSignals();
+      sigset_t old;
+      sigprocmask(SIG_BLOCK, &set, &old);
+      const int fd = AboveStandardStreams(
+          openat(folder, replacement->newName,
+                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
+      const int error = errno;
+      if (fd >= 0) RegisterPending(folder, replacement->newName);
+      sigprocmask(SIG_SETMASK, &old, nullptr);
+      if (fd >= 0) {
+        replacement->file = fd;
+        return kOk;
+      }
+      replacement->newName[0] = '\0';
+      if (error != EEXIST) return error;
     }
-    free(target);
-    return replaced;
+    return EEXIST;
   }
 
-  void Remove(const char* path) override { unlink(path); }
+  // Owner and group first, whose change clears the set-id bits; the bits last, after the access
+  // control list, whose mask they set.
+  Error KeepIdentity(Handle file, Replacement* replacement) override {
+    struct stat info;
+    if (fstat(Fd(file), &info) != 0) return errno;
+    const int fd = Fd(replacement->file);
+    Error error = GiveOwner(fd, info);
+    if (error == kOk) error = GiveAttributes(Fd(file), fd);
+    if (error == kOk && fchmod(fd, info.st_mode & 07777) != 0) error = errno;
+    struct stat now;
+    if (error == kOk && fstat(fd, &now) != 0) error = errno;
+    if (error == kOk && (now.st_mode & 07777) != (info.st_mode & 07777)) error = EPERM;
+    return error;
+  }
+
+  Error Flush(Handle file) override { return fsync(Fd(file)) == 0 ? kOk : errno; }
+
+  // The name looked up within the held folder, without following a link: a write to the file since
+  // it was found changes its size or times, and a file or link put in its place has another inode.
+  Error Replace(Replacement* replacement) override {
+    close(Fd(replacement->file));
+    replacement->file = kNoFile;
+    const int folder = Fd(replacement->folder);
+    struct stat named;
+    if (fstatat(folder, replacement->name, &named, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno == ENOENT ? kChanged : errno;
+    if (!IsSameIdentity(IdentityOf(named), replacement->identity)) return kChanged;
+    const sigset_t set = CleanedSignals();
+    sigset_t old;
+    sigprocmask(SIG_BLOCK, &set, &old);
+    const bool renamed = renameat(folder, replacement->newName, folder, replacement->name) == 0;
+    const int error = errno;
+    if (renamed) {
+      UnregisterPending();
+      replacement->newName[0] = '\0';
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    if (!renamed) return error;
+    // A rename reaches the disk with its folder; one opened for lookups only cannot be flushed, and
+    // is left to the system to write back: the rename has happened either way.
+    fsync(folder);
+    close(folder);
+    replacement->folder = kNoFile;
+    return kOk;
+  }
+
+  void Abandon(Replacement* replacement) override {
+    if (replacement->file != kNoFile) close(Fd(replacement->file));
+    if (replacement->folder != kNoFile) {
+      if (replacement->newName[0] != '\0')
+        unlinkat(Fd(replacement->folder), replacement->newName, 0);
+      UnregisterPending();
+      close(Fd(replacement->folder));
+    }
+    replacement->newName[0] = '\0';
+    replacement->file = kNoFile;
+    replacement->folder = kNoFile;
+  }
 
   // A mapping that cannot be had falls back to the heap; which of the two a buffer came from is
   // remembered for its release (one swap holds one buffer at a time).
@@ -221,12 +420,9 @@ class PosixFileLayer final : public FileLayer {
     if (size >= kHugePage) {
       if (void* mapped = MapHugePageBuffer(size)) return mapped;
       heapFallback_ = malloc(size);
-      if (!heapFallback_) RecordFailure(FileStep::kAllocate);
       return heapFallback_;
     }
-    void* buffer = malloc(size);
-    if (!buffer) RecordFailure(FileStep::kAllocate);
-    return buffer;
+    return malloc(size);
   }
 
   void ReleaseBuffer(void* buffer, size_t size) override {
@@ -243,23 +439,6 @@ class PosixFileLayer final : public FileLayer {
   uint32_t StreamPieceBytes() override { return kStreamPiece; }
 
  private:
-  static Handle OpenFile(const char* path, int access) {
-    const FileStep step = access == O_RDONLY ? FileStep::kOpen : FileStep::kCreate;
-    const int fd = open(path, access | O_CLOEXEC);
-    if (fd < 0) {
-      RecordFailure(step, path);
-      return kNoFile;
-    }
-    struct stat info;
-    const int error = fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
-    if (error != 0) {
-      RecordFailure(step, path, error);
-      close(fd);
-      return kNoFile;
-    }
-    return fd;
-  }
-
   void* heapFallback_ = nullptr;
 };
 
@@ -268,5 +447,3 @@ PosixFileLayer systemFileLayer;
 }  // namespace
 
 FileLayer& SystemFileLayer() { return systemFileLayer; }
-
-FileFailure LastFileFailure() { return lastFailure; }

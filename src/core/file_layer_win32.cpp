@@ -62,45 +62,97 @@ size_t ShortenFolder(char* folder, size_t length) {
   return shortLength;
 }
 
-// The access control list of the file `from` given to the file `to`, through advapi32 loaded for
-// the call (the program imports from four system DLLs only). Where it cannot be read or set (no
-// such DLL, a file system without security), `to` keeps what its folder gives it.
-void CopyAccessControl(const char* from, const char* to) {
-  const HMODULE advapi = LoadLibraryA("advapi32.dll");
-  if (!advapi) return;
-  using GetSecurity =
-      BOOL(WINAPI*)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
-  using SetSecurity = BOOL(WINAPI*)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
-  const auto getSecurity = reinterpret_cast<GetSecurity>(
-      reinterpret_cast<void*>(GetProcAddress(advapi, "GetFileSecurityA")));
-  const auto setSecurity = reinterpret_cast<SetSecurity>(
-      reinterpret_cast<void*>(GetProcAddress(advapi, "SetFileSecurityA")));
-  DWORD needed = 0;
-  if (getSecurity && setSecurity &&
-      !getSecurity(from, DACL_SECURITY_INFORMATION, nullptr, 0, &needed) && needed != 0) {
-    void* descriptor = malloc(needed);
-    if (descriptor && getSecurity(from, DACL_SECURITY_INFORMATION, descriptor, needed, &needed))
-      setSecurity(to, DACL_SECURITY_INFORMATION, descriptor);
-    free(descriptor);
+// A kernel32 or advapi32 function that Windows XP lacks, or that the program does not import (it
+// imports from four system DLLs only), looked up when it is needed; null where there is none.
+template <typename Function>
+Function SystemFunction(HMODULE module, const char* name) {
+  if (!module) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The path of the file open as `file` with every link resolved, through GetFinalPathNameByHandleA
+// (Windows Vista and later), without its "\\?\" prefix. False where the system cannot tell it.
+bool GetFinalPath(HANDLE file, char* path, size_t room) {
+  using GetFinalPathName = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+  const auto getFinalPath = SystemFunction<GetFinalPathName>(GetModuleHandleA("kernel32.dll"),
+                                                             "GetFinalPathNameByHandleA");
+  char full[FileLayer::kLongestPath];
+  const DWORD length = getFinalPath ? getFinalPath(file, full, sizeof full, 0) : 0;
+  if (length == 0 || length >= sizeof full) return false;
+  const char* start = full;
+  char unc[FileLayer::kLongestPath];
+  if (strncmp(full, "\\\\?\\UNC\\", 8) == 0) {
+    unc[0] = '\\';
+    memcpy(unc + 1, full + 7, length - 6);
+    start = unc;
+  } else if (strncmp(full, "\\\\?\\", 4) == 0) {
+    start = full + 4;
   }
-  FreeLibrary(advapi);
+  if (strlen(start) >= room) return false;
+  strcpy(path, start);
+  return true;
+}
+
+// The access control list of the file open as `file` (with READ_CONTROL), as a self-relative
+// security descriptor for the new file's creation, through advapi32 loaded for the call. Fails with
+// the system's reason where it cannot be read; `*descriptor` is then null. Free it with free().
+DWORD ReadAccessControl(HANDLE file, void** descriptor) {
+  *descriptor = nullptr;
+  const HMODULE advapi = LoadLibraryA("advapi32.dll");
+  using GetSecurity =
+      BOOL(WINAPI*)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
+  const auto getSecurity = SystemFunction<GetSecurity>(advapi, "GetKernelObjectSecurity");
+  DWORD error = getSecurity ? NO_ERROR : ERROR_PROC_NOT_FOUND;
+  DWORD needed = 0;
+  if (getSecurity && !getSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed))
+    error = GetLastError() == ERROR_INSUFFICIENT_BUFFER ? NO_ERROR : GetLastError();
+  if (error == NO_ERROR) {
+    *descriptor = malloc(needed);
+    if (!*descriptor) {
+      error = ERROR_NOT_ENOUGH_MEMORY;
+    } else if (!getSecurity(file, DACL_SECURITY_INFORMATION, *descriptor, needed, &needed)) {
+      error = GetLastError();
+      free(*descriptor);
+      *descriptor = nullptr;
+    }
+  }
+  if (advapi) FreeLibrary(advapi);
+  return error;
+}
+
+FileLayer::Identity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileLayer::Identity identity;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  identity.modified =
+      static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                           info.ftLastWriteTime.dwLowDateTime);
+  identity.changed = info.dwFileAttributes;
+  return identity;
+}
+
+bool IsSameIdentity(const FileLayer::Identity& a, const FileLayer::Identity& b) {
+  return a.volume == b.volume && a.index == b.index && a.size == b.size &&
+         a.modified == b.modified && a.changed == b.changed;
+}
+
+DWORD Failure() {
+  const DWORD error = GetLastError();
+  return error != NO_ERROR ? error : ERROR_GEN_FAILURE;
 }
 
 class Win32FileLayer final : public FileLayer {
  public:
-  Handle OpenInput(const char* path) override {
-    return FromHandle(
-        CreateFileA(path, GENERIC_READ, kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr));
+  Error OpenInput(const char* path, Handle* file) override {
+    return Opened(
+        CreateFileA(path, GENERIC_READ, kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr), file);
   }
 
-  Handle CreateOutput(const char* path) override {
-    return FromHandle(
-        CreateFileA(path, GENERIC_WRITE, kShareReadWrite, nullptr, CREATE_ALWAYS, 0, nullptr));
-  }
-
-  Handle OpenInPlace(const char* path) override {
-    return FromHandle(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, kShareReadWrite, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
+  Error CreateOutput(const char* path, Handle* file) override {
+    return Opened(
+        CreateFileA(path, GENERIC_WRITE, kShareReadWrite, nullptr, CREATE_ALWAYS, 0, nullptr),
+        file);
   }
 
   bool IsSameFile(Handle file, const char* path) override {
@@ -113,70 +165,134 @@ class Win32FileLayer final : public FileLayer {
            openInfo.nFileIndexLow == namedInfo.nFileIndexLow;
   }
 
-  bool GetSize(Handle file, uint64_t* size) override {
+  Error GetSize(Handle file, uint64_t* size) override {
     DWORD high = 0;
     const DWORD low = GetFileSize(AsHandle(file), &high);
-    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return Failure();
     *size = (static_cast<uint64_t>(high) << 32) | low;
-    return true;
+    return kOk;
   }
 
-  bool ReadAll(Handle file, void* buffer, uint32_t size) override {
+  Error ReadAll(Handle file, void* buffer, uint32_t size) override {
     DWORD read = 0;
-    return ReadFile(AsHandle(file), buffer, size, &read, nullptr) && read == size;
+    if (!ReadFile(AsHandle(file), buffer, size, &read, nullptr)) return Failure();
+    return read == size ? kOk : kShortTransfer;
   }
 
-  bool ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) override {
+  Error ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) override {
     auto* at = static_cast<char*>(buffer);
     DWORD read = 0;
     for (*got = 0; *got < size; *got += read) {
-      if (!ReadFile(AsHandle(file), at + *got, size - *got, &read, nullptr)) return false;
+      if (!ReadFile(AsHandle(file), at + *got, size - *got, &read, nullptr)) return Failure();
       if (read == 0) break;
     }
-    return true;
+    return kOk;
   }
 
-  bool WriteAll(Handle file, const void* buffer, uint32_t size) override {
+  Error WriteAll(Handle file, const void* buffer, uint32_t size) override {
     DWORD written = 0;
-    return WriteFile(AsHandle(file), buffer, size, &written, nullptr) && written == size;
+    if (!WriteFile(AsHandle(file), buffer, size, &written, nullptr)) return Failure();
+    return written == size ? kOk : kShortTransfer;
   }
 
   void Close(Handle file) override { CloseHandle(AsHandle(file)); }
 
-  // In the path's own folder: everything up to its last separator or drive colon.
-  Handle CreateReplacement(const char* path, char* newPath) override {
+  // The file's final path where the system tells it, so that a link stays a link and its target is
+  // swapped; where it cannot tell it, a link is refused rather than replaced by a plain file. The
+  // file is then held open, sharing deletion, to tell whether anyone writes it while it is swapped.
+  Error FindForReplacement(Handle file, const char* path, uint64_t size,
+                           Replacement* replacement) override {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetNamedFileInformation(path, &info) || info.nNumberOfLinks != 1) return kNoFile;
+    if (!GetFileInformationByHandle(AsHandle(file), &info)) return Failure();
+    replacement->identity = IdentityOf(info);
+    if (replacement->identity.size != size) return kChanged;
+    if (!GetFinalPath(AsHandle(file), replacement->name, sizeof replacement->name)) {
+      if (strlen(path) >= sizeof replacement->name) return ERROR_FILENAME_EXCED_RANGE;
+      strcpy(replacement->name, path);
+    }
+    const HANDLE named = CreateFileA(replacement->name, GENERIC_READ | GENERIC_WRITE,
+                                     kShareReadWrite | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (named == INVALID_HANDLE_VALUE) return Failure();
+    replacement->original = FromHandle(named);
+    BY_HANDLE_FILE_INFORMATION namedInfo;
+    if (!GetFileInformationByHandle(named, &namedInfo)) return Failure();
+    if (namedInfo.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_NOT_SUPPORTED;
+    if (!IsSameIdentity(IdentityOf(namedInfo), replacement->identity)) return kChanged;
+    return info.nNumberOfLinks != 1 ? kManyNames : kOk;
+  }
+
+  // In the file's own folder: everything up to its last separator or drive colon. The access
+  // control list is the old file's from the start, so that no data is ever written under what the
+  // folder alone would give; one that cannot be read fails the swap.
+  Error CreateReplacement(Replacement* replacement) override {
+    const char* path = replacement->name;
     size_t folder = 0;
     for (size_t at = 0; path[at] != '\0'; ++at) {
       if (path[at] == '\\' || path[at] == '/' || path[at] == ':') folder = at + 1;
     }
-    if (folder + kReplacementNameBytes > kLongestPath) return kNoFile;
+    char* newPath = replacement->newName;
     memcpy(newPath, path, folder);
     newPath[folder] = '\0';
     folder = ShortenFolder(newPath, folder);
-    for (DWORD attempt = 0; attempt < kReplacementAttempts; ++attempt) {
+    void* descriptor = nullptr;
+    if (const DWORD error = ReadAccessControl(AsHandle(replacement->original), &descriptor))
+      return static_cast<Error>(error);
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD error =
+        GetFileInformationByHandle(AsHandle(replacement->original), &info) ? NO_ERROR : Failure();
+    for (DWORD attempt = 0; error == NO_ERROR && attempt < kReplacementAttempts; ++attempt) {
       WriteReplacementName(newPath + folder, attempt);
-      const HANDLE file = CreateFileA(newPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+      const HANDLE file = CreateFileA(newPath, GENERIC_WRITE, 0, &security, CREATE_NEW,
                                       info.dwFileAttributes & kKeptAttributes, nullptr);
-      if (file != INVALID_HANDLE_VALUE) return FromHandle(file);
-      if (GetLastError() != ERROR_FILE_EXISTS) break;
+      if (file != INVALID_HANDLE_VALUE) {
+        replacement->file = FromHandle(file);
+        break;
+      }
+      error = Failure();
+      if (error == ERROR_FILE_EXISTS) error = NO_ERROR;
     }
-    return kNoFile;
+    free(descriptor);
+    if (replacement->file == kNoFile) {
+      newPath[0] = '\0';
+      return static_cast<Error>(error != NO_ERROR ? error : ERROR_FILE_EXISTS);
+    }
+    return kOk;
   }
 
-  bool Flush(Handle file) override { return FlushFileBuffers(AsHandle(file)) != 0; }
+  // Attributes and access control list were given at creation; the owner is the user who swaps.
+  Error KeepIdentity(Handle, Replacement*) override { return kOk; }
+
+  Error Flush(Handle file) override { return FlushFileBuffers(AsHandle(file)) ? kOk : Failure(); }
 
   // MoveFileExA replaces in one step; ReplaceFileA, which would carry the security over itself,
-  // renames the old file away first under Wine, leaving the path empty for a moment.
-  bool Replace(const char* newPath, const char* path) override {
-    CopyAccessControl(path, newPath);
-    if (MoveFileExA(newPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    DeleteFileA(newPath);
-    return false;
+  // renames the old file away first under Wine, leaving the path empty for a moment. A file that
+  // is open cannot be replaced: the held handle is closed once it has shown the file unchanged.
+  Error Replace(Replacement* replacement) override {
+    CloseHandle(AsHandle(replacement->file));
+    replacement->file = kNoFile;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool unchanged = GetFileInformationByHandle(AsHandle(replacement->original), &info) &&
+                           IsSameIdentity(IdentityOf(info), replacement->identity);
+    CloseHandle(AsHandle(replacement->original));
+    replacement->original = kNoFile;
+    if (!unchanged) return kChanged;
+    if (!MoveFileExA(replacement->newName, replacement->name,
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return Failure();
+    replacement->newName[0] = '\0';
+    return kOk;
   }
 
-  void Remove(const char* path) override { DeleteFileA(path); }
+  void Abandon(Replacement* replacement) override {
+    if (replacement->file != kNoFile) CloseHandle(AsHandle(replacement->file));
+    if (replacement->original != kNoFile) CloseHandle(AsHandle(replacement->original));
+    if (replacement->newName[0] != '\0') DeleteFileA(replacement->newName);
+    replacement->file = kNoFile;
+    replacement->original = kNoFile;
+    replacement->newName[0] = '\0';
+  }
 
   void* AllocateBuffer(size_t size) override { return malloc(size); }
 
@@ -185,6 +301,13 @@ class Win32FileLayer final : public FileLayer {
   uint64_t LargestWholeFile() override { return UINT32_MAX; }
   uint32_t WholeReadPieceBytes() override { return UINT32_MAX; }
   uint32_t StreamPieceBytes() override { return uint32_t{4} << 20; }
+
+ private:
+  static Error Opened(HANDLE handle, Handle* file) {
+    if (handle == INVALID_HANDLE_VALUE) return Failure();
+    *file = FromHandle(handle);
+    return kOk;
+  }
 };
 
 Win32FileLayer systemFileLayer;

@@ -1,5 +1,6 @@
 #include "swap.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "file_layer.h"
@@ -32,46 +33,89 @@ uint32_t PieceOf(uint64_t left, uint32_t piece) {
   return left < piece ? static_cast<uint32_t>(left) : piece;
 }
 
-// The whole input in `buffer`, swapped piece by piece as each is read (still in cache), then the
-// output, another file than the input, created and written with one call. Closes the input and
-// releases the buffer.
-bool SwapWhole(FileLayer& files, FileLayer::Handle input, unsigned char* buffer, uint32_t size,
-               const char* outputPath, unsigned blockBytes) {
+SwapOutcome Failed(SwapStep step, SwapSide side, int error = 0) {
+  SwapOutcome outcome;
+  outcome.step = step;
+  outcome.side = side;
+  outcome.error = error < 0 ? 0 : error;  // the layer's own reasons are steps of their own
+  return outcome;
+}
+
+// An open file, closed on every way out of the function that holds it.
+class OpenFile {
+ public:
+  OpenFile(FileLayer& files, FileLayer::Handle file) : files_(files), file_(file) {}
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  ~OpenFile() { Close(); }
+  FileLayer::Handle Get() const { return file_; }
+  /// Takes a file opened later, for an OpenFile that holds none yet.
+  void Own(FileLayer::Handle file) { file_ = file; }
+  void Close() {
+    if (file_ != FileLayer::kNoFile) files_.Close(file_);
+    file_ = FileLayer::kNoFile;
+  }
+
+ private:
+  FileLayer& files_;
+  FileLayer::Handle file_;
+};
+
+// A buffer from the file layer, released on every way out of the function that holds it.
+class Buffer {
+ public:
+  Buffer(FileLayer& files, size_t size)
+      : files_(files),
+        data_(static_cast<unsigned char*>(files.AllocateBuffer(size))),
+        size_(size) {}
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer() {
+    if (data_) files_.ReleaseBuffer(data_, size_);
+  }
+  unsigned char* Get() const { return data_; }
+
+ private:
+  FileLayer& files_;
+  unsigned char* data_;
+  size_t size_;
+};
+
+// Reads `size` bytes of `input` piece by piece and writes each, swapped, to `output`.
+SwapOutcome SwapStreamed(FileLayer& files, FileLayer::Handle input, FileLayer::Handle output,
+                         uint64_t size, unsigned char* buffer, uint32_t piece,
+                         unsigned blockBytes) {
+  for (uint64_t done = 0; done < size;) {
+    const uint32_t bytes = PieceOf(size - done, piece);
+    if (const int error = files.ReadAll(input, buffer, bytes))
+      return Failed(SwapStep::kRead, SwapSide::kInput, error);
+    SwapBlocks(buffer, bytes, blockBytes);
+    if (const int error = files.WriteAll(output, buffer, bytes))
+      return Failed(SwapStep::kWrite, SwapSide::kOutput, error);
+    done += bytes;
+  }
+  return SwapOutcome{};
+}
+
+// The whole input read into one buffer, swapped piece by piece as each is read (still in cache),
+// then the output, another file than the input, created and written with one call.
+SwapOutcome SwapWhole(FileLayer& files, OpenFile& input, unsigned char* buffer, uint32_t size,
+                      const char* outputPath, unsigned blockBytes) {
   const uint32_t piece = WholeBlocks(files.WholeReadPieceBytes(), blockBytes);
   for (uint32_t done = 0; done < size;) {
     const uint32_t bytes = PieceOf(size - done, piece);
-    if (!files.ReadAll(input, buffer + done, bytes)) {
-      files.Close(input);
-      files.ReleaseBuffer(buffer, size);
-      return false;
-    }
+    if (const int error = files.ReadAll(input.Get(), buffer + done, bytes))
+      return Failed(SwapStep::kRead, SwapSide::kInput, error);
     SwapBlocks(buffer + done, bytes, blockBytes);
     done += bytes;
   }
-  files.Close(input);
-
-  const FileLayer::Handle output = files.CreateOutput(outputPath);
-  if (output == FileLayer::kNoFile) {
-    files.ReleaseBuffer(buffer, size);
-    return false;
-  }
-  const bool written = files.WriteAll(output, buffer, size);
-  files.Close(output);
-  files.ReleaseBuffer(buffer, size);
-  return written;
-}
-
-// Reads `size` bytes of `input` piece by piece and writes each, swapped, to `output`.
-bool SwapStreamed(FileLayer& files, FileLayer::Handle input, FileLayer::Handle output,
-                  uint64_t size, unsigned char* buffer, uint32_t piece, unsigned blockBytes) {
-  for (uint64_t done = 0; done < size;) {
-    const uint32_t bytes = PieceOf(size - done, piece);
-    if (!files.ReadAll(input, buffer, bytes)) return false;
-    SwapBlocks(buffer, bytes, blockBytes);
-    if (!files.WriteAll(output, buffer, bytes)) return false;
-    done += bytes;
-  }
-  return true;
+  FileLayer::Handle created = FileLayer::kNoFile;
+  if (const int error = files.CreateOutput(outputPath, &created))
+    return Failed(SwapStep::kOpen, SwapSide::kOutput, error);
+  OpenFile output(files, created);
+  if (const int error = files.WriteAll(output.Get(), buffer, size))
+    return Failed(SwapStep::kWrite, SwapSide::kOutput, error);
+  return SwapOutcome{};
 }
 
 // One piece's buffer for a file of `size` bytes, so that memory use stays flat whatever the size.
@@ -80,64 +124,95 @@ uint32_t StreamPiece(FileLayer& files, uint64_t size, unsigned blockBytes) {
 }
 
 // A file too large to hold whole, going to another file: streamed into the created or truncated
-// output through one buffer of a few MiB. Closes the input.
-bool SwapInPieces(FileLayer& files, FileLayer::Handle input, uint64_t size, const char* outputPath,
-                  unsigned blockBytes) {
+// output through one buffer of a few MiB.
+SwapOutcome SwapInPieces(FileLayer& files, OpenFile& input, uint64_t size, const char* outputPath,
+                         unsigned blockBytes) {
   const uint32_t piece = StreamPiece(files, size, blockBytes);
-  auto* buffer = static_cast<unsigned char*>(files.AllocateBuffer(piece));
-  bool swapped = false;
-  if (buffer) {
-    const FileLayer::Handle output = files.CreateOutput(outputPath);
-    if (output != FileLayer::kNoFile) {
-      swapped = SwapStreamed(files, input, output, size, buffer, piece, blockBytes);
-      files.Close(output);
-    }
-    files.ReleaseBuffer(buffer, piece);
-  }
-  files.Close(input);
-  return swapped;
+  Buffer buffer(files, piece);
+  if (!buffer.Get()) return Failed(SwapStep::kAllocate, SwapSide::kInput, ENOMEM);
+  FileLayer::Handle created = FileLayer::kNoFile;
+  if (const int error = files.CreateOutput(outputPath, &created))
+    return Failed(SwapStep::kOpen, SwapSide::kOutput, error);
+  OpenFile output(files, created);
+  return SwapStreamed(files, input.Get(), output.Get(), size, buffer.Get(), piece, blockBytes);
 }
 
-// A file that cannot be written refuses a swap in place, as it did when the swap wrote through it,
-// although its folder might let it be replaced. Its size is measured again: a file whose size
-// changed since it was first measured is being written by someone else, whose work a replacement
-// would undo.
-bool IsWritableAndUnchanged(FileLayer& files, const char* path, uint64_t size) {
-  const FileLayer::Handle file = files.OpenInPlace(path);
-  if (file == FileLayer::kNoFile) return false;
-  uint64_t sizeNow = 0;
-  const bool unchanged = files.GetSize(file, &sizeNow) && sizeNow == size;
-  files.Close(file);
-  return unchanged;
+SwapStep StepOfReplacementError(int error, SwapStep otherwise) {
+  if (error == FileLayer::kManyNames) return SwapStep::kManyNames;
+  if (error == FileLayer::kChanged) return SwapStep::kChanged;
+  return otherwise;
+}
+
+// Streams the swapped input into the new file, gives it what the user set on the old one and
+// flushes it: everything that comes before the replacement.
+SwapOutcome WriteReplacement(FileLayer& files, FileLayer::Handle input, uint64_t size,
+                             unsigned blockBytes, FileLayer::Replacement& replacement) {
+  const uint32_t piece = StreamPiece(files, size, blockBytes);
+  Buffer buffer(files, piece);
+  if (!buffer.Get()) return Failed(SwapStep::kAllocate, SwapSide::kInput, ENOMEM);
+  if (const int error = files.CreateReplacement(&replacement))
+    return Failed(SwapStep::kCreateCopy, SwapSide::kOutput, error);
+  const SwapOutcome streamed =
+      SwapStreamed(files, input, replacement.file, size, buffer.Get(), piece, blockBytes);
+  if (!streamed.Succeeded()) return streamed;
+  if (const int error = files.KeepIdentity(input, &replacement))
+    return Failed(SwapStep::kKeepIdentity, SwapSide::kOutput, error);
+  if (const int error = files.Flush(replacement.file))
+    return Failed(SwapStep::kWrite, SwapSide::kOutput, error);
+  return SwapOutcome{};
 }
 
 // The output is the input file itself. The swapped contents are streamed into a new file beside
-// it, flushed to the disk, and only then put in its place in one step: a failure, a kill or a power
-// cut at any moment leaves `path` naming either the original or the whole swapped file, and a
-// failure removes the new file. Memory stays at one piece whatever the size. Closes the input
-// before the replacement, which a platform may refuse while the file is open.
-bool SwapInPlace(FileLayer& files, FileLayer::Handle input, uint64_t size, const char* path,
-                 unsigned blockBytes) {
-  const uint32_t piece = StreamPiece(files, size, blockBytes);
-  unsigned char* buffer = nullptr;
-  if (IsWritableAndUnchanged(files, path, size))
-    buffer = static_cast<unsigned char*>(files.AllocateBuffer(piece));
-  if (!buffer) {
-    files.Close(input);
-    return false;
+// it, in the folder found once at the start, flushed to the disk, and only then put in its place
+// in one step: a failure, a kill or a power cut at any moment leaves the name naming either the
+// original or the whole swapped file, and a failure removes the new file. A file that changed
+// while it was read (someone else writing it, or its name moved to another file) is left as it is:
+// replacing it would undo their work or land on a file nobody named. Memory stays at one piece
+// whatever the size. The input is closed before the replacement, which a platform may refuse
+// while the file is open.
+SwapOutcome SwapInPlace(FileLayer& files, OpenFile& input, uint64_t size, const char* path,
+                        unsigned blockBytes) {
+  FileLayer::Replacement replacement;
+  SwapOutcome outcome;
+  if (const int error = files.FindForReplacement(input.Get(), path, size, &replacement)) {
+    outcome = Failed(StepOfReplacementError(error, SwapStep::kOpen), SwapSide::kOutput, error);
+  } else {
+    outcome = WriteReplacement(files, input.Get(), size, blockBytes, replacement);
   }
-  char newPath[FileLayer::kLongestPath];
-  const FileLayer::Handle replacement = files.CreateReplacement(path, newPath);
-  bool written = false;
-  if (replacement != FileLayer::kNoFile) {
-    written = SwapStreamed(files, input, replacement, size, buffer, piece, blockBytes) &&
-              files.Flush(replacement);
-    files.Close(replacement);
-    if (!written) files.Remove(newPath);
+  input.Close();
+  if (outcome.Succeeded()) {
+    if (const int error = files.Replace(&replacement))
+      outcome = Failed(StepOfReplacementError(error, SwapStep::kReplace), SwapSide::kOutput, error);
   }
-  files.Close(input);
-  files.ReleaseBuffer(buffer, piece);
-  return written && files.Replace(newPath, path);
+  files.Abandon(&replacement);  // after a replacement, nothing is left to remove
+  return outcome;
+}
+
+SwapOutcome SwapChecked(FileLayer& files, OpenFile& input, const char* outputPath,
+                        unsigned blockBytes) {
+  uint64_t size = 0;
+  if (const int error = files.GetSize(input.Get(), &size))
+    return Failed(SwapStep::kRead, SwapSide::kInput, error);
+  if (!IsSwappableSize(size, blockBytes)) {
+    SwapOutcome refused = Failed(SwapStep::kSize, SwapSide::kInput);
+    refused.length = size;
+    return refused;
+  }
+  // The same file by identity, not by the spelling of its path: writing into a truncated "other"
+  // file that is really the input would destroy it.
+  SwapOutcome outcome;
+  if (files.IsSameFile(input.Get(), outputPath)) {
+    outcome = SwapInPlace(files, input, size, outputPath, blockBytes);
+  } else if (size <= files.LargestWholeFile()) {
+    Buffer whole(files, static_cast<size_t>(size));
+    outcome = whole.Get() ? SwapWhole(files, input, whole.Get(), static_cast<uint32_t>(size),
+                                      outputPath, blockBytes)
+                          : SwapInPieces(files, input, size, outputPath, blockBytes);
+  } else {
+    outcome = SwapInPieces(files, input, size, outputPath, blockBytes);
+  }
+  outcome.length = size;
+  return outcome;
 }
 
 }  // namespace
@@ -179,53 +254,64 @@ bool IsSwappableSize(uint64_t size, unsigned blockBytes) {
   return size != 0 && blockBytes != 0 && size % blockBytes == 0;
 }
 
-bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outputPath,
-                       unsigned dataSizeBits) {
-  if (!inputPath || !outputPath || !IsValidDataSize(dataSizeBits)) return false;
-  const unsigned blockBytes = dataSizeBits / 8;
-
-  const FileLayer::Handle input = files.OpenInput(inputPath);
-  if (input == FileLayer::kNoFile) return false;
-  uint64_t size = 0;
-  if (!files.GetSize(input, &size) || !IsSwappableSize(size, blockBytes)) {
-    files.Close(input);
-    return false;
-  }
-  // The same file by identity, not by the spelling of its path: writing into a truncated "other"
-  // file that is really the input would destroy it.
-  if (files.IsSameFile(input, outputPath))
-    return SwapInPlace(files, input, size, outputPath, blockBytes);
-  if (size <= files.LargestWholeFile()) {
-    void* buffer = files.AllocateBuffer(static_cast<size_t>(size));
-    if (buffer) {
-      return SwapWhole(files, input, static_cast<unsigned char*>(buffer),
-                       static_cast<uint32_t>(size), outputPath, blockBytes);
-    }
-  }
-  return SwapInPieces(files, input, size, outputPath, blockBytes);
+SwapOutcome SwapOpenFile(FileLayer& files, FileLayer::Handle input, const char* outputPath,
+                         unsigned dataSizeBits) {
+  OpenFile opened(files, input);
+  if (!outputPath || !IsValidDataSize(dataSizeBits))
+    return Failed(SwapStep::kArguments, SwapSide::kOutput);
+  return SwapChecked(files, opened, outputPath, dataSizeBits / 8);
 }
 
-bool SwapStreamByteOrder(FileLayer& files, FileLayer::Handle input, FileLayer::Handle output,
-                         unsigned dataSizeBits, uint64_t* length) {
-  *length = 0;
-  if (!IsValidDataSize(dataSizeBits)) return false;
+SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
+                     unsigned dataSizeBits) {
+  if (!inputPath || !outputPath || !IsValidDataSize(dataSizeBits))
+    return Failed(SwapStep::kArguments, SwapSide::kInput);
+  FileLayer::Handle input = FileLayer::kNoFile;
+  if (const int error = files.OpenInput(inputPath, &input))
+    return Failed(SwapStep::kOpen, SwapSide::kInput, error);
+  return SwapOpenFile(files, input, outputPath, dataSizeBits);
+}
+
+SwapOutcome SwapStream(FileLayer& files, FileLayer::Handle input, StreamOutput output,
+                       unsigned dataSizeBits) {
+  if (!IsValidDataSize(dataSizeBits)) return Failed(SwapStep::kArguments, SwapSide::kInput);
   const unsigned blockBytes = dataSizeBits / 8;
   const uint32_t piece = WholeBlocks(files.StreamPieceBytes(), blockBytes);
-  auto* buffer = static_cast<unsigned char*>(files.AllocateBuffer(piece));
-  if (!buffer) return false;
+  Buffer buffer(files, piece);
+  if (!buffer.Get()) return Failed(SwapStep::kAllocate, SwapSide::kInput, ENOMEM);
+  OpenFile createdOutput(files, FileLayer::kNoFile);
 
   // Every piece but the last is full, and so whole blocks; a remainder can only end the input.
-  bool swapped = true;
-  for (uint32_t got = piece; swapped && got == piece;) {
-    swapped = files.ReadUpTo(input, buffer, piece, &got);
-    if (!swapped) break;
-    *length += got;
+  uint64_t length = 0;
+  SwapOutcome outcome;
+  for (uint32_t got = piece; outcome.Succeeded() && got == piece;) {
+    if (const int error = files.ReadUpTo(input, buffer.Get(), piece, &got)) {
+      outcome = Failed(SwapStep::kRead, SwapSide::kInput, error);
+      break;
+    }
+    length += got;
     const uint32_t whole = got - got % blockBytes;
-    SwapBlocks(buffer, whole, blockBytes);
-    swapped = files.WriteAll(output, buffer, whole);
+    if (whole == 0) break;
+    if (output.file == FileLayer::kNoFile) {
+      if (const int error = files.CreateOutput(output.path, &output.file)) {
+        outcome = Failed(SwapStep::kOpen, SwapSide::kOutput, error);
+        break;
+      }
+      createdOutput.Own(output.file);
+    }
+    SwapBlocks(buffer.Get(), whole, blockBytes);
+    if (const int error = files.WriteAll(output.file, buffer.Get(), whole))
+      outcome = Failed(SwapStep::kWrite, SwapSide::kOutput, error);
   }
-  files.ReleaseBuffer(buffer, piece);
-  return swapped && IsSwappableSize(*length, blockBytes);
+  if (outcome.Succeeded() && !IsSwappableSize(length, blockBytes))
+    outcome = Failed(SwapStep::kSize, SwapSide::kInput);
+  outcome.length = length;
+  return outcome;
+}
+
+bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outputPath,
+                       unsigned dataSizeBits) {
+  return SwapFile(files, inputPath, outputPath, dataSizeBits).Succeeded();
 }
 
 bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned dataSizeBits) {

@@ -1,14 +1,16 @@
 // A file layer that passes every call to the platform's own and makes the faults happen that no
 // real file can produce on demand: a failed or short read, a failed or short write, a failed flush
-// or replace, a failed allocation, a size beyond 32 bits or one that changes between two looks. It
-// can also make a small file count as too large to hold whole, with pieces of a few bytes, so that
-// swapping in pieces is tested on small real files. It counts the files opened and still open, the
-// calls made, the buffers still held and the largest buffer taken.
+// or replace, a failed allocation, a size beyond 32 bits, another process's doing just before a
+// replacement. It can also make a small file count as too large to hold whole, with pieces of a few
+// bytes, so that swapping in pieces is tested on small real files. It counts the files opened and
+// still open, the calls made, the buffers still held and the largest buffer taken.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "file_layer.h"
 
@@ -19,21 +21,31 @@ struct Faults {
   bool shortWrite = false;  ///< writes the first half, then reports failure
   bool failAllocation = false;
   uint64_t reportedSize = 0;  ///< when non-zero, the size the input claims to have
-  uint64_t laterSize = 0;     ///< when non-zero, the size every GetSize after the first reports
+  bool failCreateReplacement = false;
+  bool failKeepIdentity = false;
   bool failFlush = false;
-  bool failReplace =
-      false;  ///< fails as a rename would: the old file stays, the new one is removed
+  /// Fails as a refused rename would, before the real one: the new file is left for the product.
+  bool failReplace = false;
   /// When non-zero: read and write calls after this many succeeded ones fail, moving nothing.
   int readsBeforeFailure = 0;
   int writesBeforeFailure = 0;
   size_t largestAllocation = 0;   ///< when non-zero, any larger allocation fails
   uint64_t largestWholeFile = 0;  ///< when non-zero, replaces the platform's limit
   uint32_t pieceBytes = 0;        ///< when non-zero, the piece size of whole reads and of streaming
+  /// Called just before the replacement: another process's doing while the swap ran.
+  std::function<void()> beforeReplace;
 };
+
+// What the platform reports for a failed call that the fake makes up.
+#ifdef _WIN32
+constexpr int kFakeError = 5;  // ERROR_ACCESS_DENIED
+#else
+constexpr int kFakeError = 5;  // EIO
+#endif
 
 class FaultyFileLayer final : public FileLayer {
  public:
-  explicit FaultyFileLayer(Faults faults) : faults_(faults) {}
+  explicit FaultyFileLayer(Faults faults) : faults_(std::move(faults)) {}
 
   int opened = 0;
   int allocations = 0;
@@ -45,38 +57,40 @@ class FaultyFileLayer final : public FileLayer {
   int buffersNow = 0;  ///< buffers taken and not yet released
   size_t largestAllocated = 0;
 
-  Handle OpenInput(const char* path) override { return Opened(real_.OpenInput(path)); }
-  Handle CreateOutput(const char* path) override { return Opened(real_.CreateOutput(path)); }
-  Handle OpenInPlace(const char* path) override { return Opened(real_.OpenInPlace(path)); }
-  bool IsSameFile(Handle file, const char* path) override { return real_.IsSameFile(file, path); }
-  bool GetSize(Handle file, uint64_t* size) override {
-    if (!real_.GetSize(file, size)) return false;
-    if (faults_.reportedSize != 0) *size = faults_.reportedSize;
-    if (faults_.laterSize != 0 && ++sizes_ > 1) *size = faults_.laterSize;
-    return true;
+  Error OpenInput(const char* path, Handle* file) override {
+    return Opened(real_.OpenInput(path, file));
   }
-  bool ReadAll(Handle file, void* buffer, uint32_t size) override {
+  Error CreateOutput(const char* path, Handle* file) override {
+    return Opened(real_.CreateOutput(path, file));
+  }
+  bool IsSameFile(Handle file, const char* path) override { return real_.IsSameFile(file, path); }
+  Error GetSize(Handle file, uint64_t* size) override {
+    if (const Error error = real_.GetSize(file, size)) return error;
+    if (faults_.reportedSize != 0) *size = faults_.reportedSize;
+    return kOk;
+  }
+  Error ReadAll(Handle file, void* buffer, uint32_t size) override {
     ++reads;
-    if (faults_.failRead) return false;
-    if (faults_.readsBeforeFailure != 0 && reads > faults_.readsBeforeFailure) return false;
+    if (faults_.failRead) return kFakeError;
+    if (faults_.readsBeforeFailure != 0 && reads > faults_.readsBeforeFailure) return kFakeError;
     if (faults_.shortRead) {
       real_.ReadAll(file, buffer, size - 1);
-      return false;
+      return kShortTransfer;
     }
     return real_.ReadAll(file, buffer, size);
   }
-  bool ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) override {
+  Error ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) override {
     ++reads;
-    if (faults_.failRead) return false;
+    if (faults_.failRead) return kFakeError;
     return real_.ReadUpTo(file, buffer, size, got);
   }
-  bool WriteAll(Handle file, const void* buffer, uint32_t size) override {
+  Error WriteAll(Handle file, const void* buffer, uint32_t size) override {
     ++writes;
-    if (faults_.failWrite) return false;
-    if (faults_.writesBeforeFailure != 0 && writes > faults_.writesBeforeFailure) return false;
+    if (faults_.failWrite) return kFakeError;
+    if (faults_.writesBeforeFailure != 0 && writes > faults_.writesBeforeFailure) return kFakeError;
     if (faults_.shortWrite) {
       real_.WriteAll(file, buffer, size / 2);
-      return false;
+      return kShortTransfer;
     }
     return real_.WriteAll(file, buffer, size);
   }
@@ -84,20 +98,28 @@ class FaultyFileLayer final : public FileLayer {
     --openNow;
     real_.Close(file);
   }
-  Handle CreateReplacement(const char* path, char* newPath) override {
-    return Opened(real_.CreateReplacement(path, newPath));
+  Error FindForReplacement(Handle file, const char* path, uint64_t size,
+                           Replacement* replacement) override {
+    return real_.FindForReplacement(file, path, size, replacement);
   }
-  bool Flush(Handle file) override {
+  Error CreateReplacement(Replacement* replacement) override {
+    if (faults_.failCreateReplacement) return kFakeError;
+    return real_.CreateReplacement(replacement);
+  }
+  Error KeepIdentity(Handle file, Replacement* replacement) override {
+    if (faults_.failKeepIdentity) return kFakeError;
+    return real_.KeepIdentity(file, replacement);
+  }
+  Error Flush(Handle file) override {
     ++flushes;
-    return !faults_.failFlush && real_.Flush(file);
+    return faults_.failFlush ? kFakeError : real_.Flush(file);
   }
-  bool Replace(const char* newPath, const char* path) override {
+  Error Replace(Replacement* replacement) override {
     ++replaces;
-    if (!faults_.failReplace) return real_.Replace(newPath, path);
-    real_.Remove(newPath);
-    return false;
+    if (faults_.beforeReplace) faults_.beforeReplace();
+    return faults_.failReplace ? kFakeError : real_.Replace(replacement);
   }
-  void Remove(const char* path) override { real_.Remove(path); }
+  void Abandon(Replacement* replacement) override { real_.Abandon(replacement); }
   void* AllocateBuffer(size_t size) override {
     ++allocations;
     if (faults_.failAllocation) return nullptr;
@@ -122,13 +144,12 @@ class FaultyFileLayer final : public FileLayer {
   }
 
  private:
-  Handle Opened(Handle file) {
+  Error Opened(Error error) {
     ++opened;
-    if (file != kNoFile) ++openNow;
-    return file;
+    if (error == kOk) ++openNow;
+    return error;
   }
 
   FileLayer& real_ = SystemFileLayer();
   Faults faults_;
-  int sizes_ = 0;
 };

@@ -179,22 +179,6 @@ TEST_CASE("in pieces: a failure part-way leaves a partial output") {
   }
 }
 
-// The size is measured again through a handle opened for writing, just before the swap: a file
-// that grew or shrank since its first measure is being written by someone else.
-TEST_CASE("in place: a file whose size changed since it was measured is refused untouched") {
-  TempFolder folder;
-  const Bytes original = RandomBytes(64, 51);
-  WriteBytes(folder.Path("in.bin"), original);
-  Faults faults = InPieces(16);
-  faults.laterSize = 80;  // the first look sees the real 64 bytes, the second 80
-  FaultyFileLayer files{faults};
-  CHECK_FALSE(
-      SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("in.bin").c_str(), 16));
-  CHECK(ReadBytes(folder.Path("in.bin")) == original);
-  CHECK(files.writes == 0);
-  CHECK(files.openNow == 0);
-}
-
 TEST_CASE("whole reads in pieces: each piece is read and swapped, the output written once") {
   TempFolder folder;
   const Bytes input = RandomBytes(1000, 61);

@@ -1,31 +1,68 @@
 // A swap in place that fails at any step, from the first read to the replacement itself, leaves the
-// file as it was and nothing beside it. No real file can be made to fail a read, a flush or a
-// rename on demand, so those faults come through the file layer's seam (a full disk and a file size
-// limit are made for real in failure_causes_test.sh); the file left on disk is real and read back.
+// file as it was and nothing beside it; so does one whose file another process changes, or whose
+// name it moves to another file, just before the replacement. No real file can be made to fail a
+// read, a flush or a rename on demand, nor a race be won on demand, so those come through the file
+// layer's seam (a full disk, a file size limit and a signal are made for real in
+// failure_causes_test.sh); the files left on disk are real and read back.
 #include <doctest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "faulty_file_layer.h"
 #include "swap.h"
 #include "test_files.h"
 
-TEST_CASE("seam: in place, a failure at any step leaves the file untouched and nothing beside it") {
+namespace {
+
+const Bytes kRecord = {'r', 'e', 'c', 'o', 'r', 'd', '!', '\n'};
+
+void Append(const std::string& path, const Bytes& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::app);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+TEST_CASE("seam: in place, a failure at any step leaves the file as it was and nothing beside it") {
   struct Case {
     const char* name;
-    void (*make)(Faults&);
-    int replaces;  ///< whether the product went as far as the replacement
+    void (*make)(Faults&, const std::string& file);
+    SwapStep step;
+    int replaces;   ///< whether the product went as far as the replacement
+    bool appended;  ///< whether the file ends as the original plus kRecord
   };
   const Case cases[] = {
-      {"first read fails", [](Faults& f) { f.failRead = true; }, 0},
-      {"third read fails", [](Faults& f) { f.readsBeforeFailure = 2; }, 0},
-      {"short read", [](Faults& f) { f.shortRead = true; }, 0},
-      {"first write fails", [](Faults& f) { f.failWrite = true; }, 0},
-      {"third write fails", [](Faults& f) { f.writesBeforeFailure = 2; }, 0},
-      {"short write", [](Faults& f) { f.shortWrite = true; }, 0},
-      {"no buffer", [](Faults& f) { f.failAllocation = true; }, 0},
-      {"flush fails", [](Faults& f) { f.failFlush = true; }, 0},
-      {"replace fails", [](Faults& f) { f.failReplace = true; }, 1},
+      {"first read fails", [](Faults& f, const std::string&) { f.failRead = true; },
+       SwapStep::kRead, 0, false},
+      {"third read fails", [](Faults& f, const std::string&) { f.readsBeforeFailure = 2; },
+       SwapStep::kRead, 0, false},
+      {"short read", [](Faults& f, const std::string&) { f.shortRead = true; }, SwapStep::kRead, 0,
+       false},
+      {"first write fails", [](Faults& f, const std::string&) { f.failWrite = true; },
+       SwapStep::kWrite, 0, false},
+      {"third write fails", [](Faults& f, const std::string&) { f.writesBeforeFailure = 2; },
+       SwapStep::kWrite, 0, false},
+      {"short write", [](Faults& f, const std::string&) { f.shortWrite = true; }, SwapStep::kWrite,
+       0, false},
+      {"no buffer", [](Faults& f, const std::string&) { f.failAllocation = true; },
+       SwapStep::kAllocate, 0, false},
+      {"new file not created",
+       [](Faults& f, const std::string&) { f.failCreateReplacement = true; }, SwapStep::kCreateCopy,
+       0, false},
+      {"owner or attributes not given",
+       [](Faults& f, const std::string&) { f.failKeepIdentity = true; }, SwapStep::kKeepIdentity, 0,
+       false},
+      {"flush fails", [](Faults& f, const std::string&) { f.failFlush = true; }, SwapStep::kWrite,
+       0, false},
+      {"replace fails", [](Faults& f, const std::string&) { f.failReplace = true; },
+       SwapStep::kReplace, 1, false},
+      {"a record appended during the swap",
+       [](Faults& f, const std::string& file) {
+         f.beforeReplace = [file] { Append(file, kRecord); };
+       },
+       SwapStep::kChanged, 1, true},
   };
   for (const Case& c : cases) {
     CAPTURE(c.name);
@@ -35,12 +72,15 @@ TEST_CASE("seam: in place, a failure at any step leaves the file untouched and n
     WriteBytes(file, original);
     Faults faults;
     faults.pieceBytes = 16;  // six pieces, so that a failure can come part-way
-    c.make(faults);
+    c.make(faults, file);
     FaultyFileLayer files{faults};
 
-    CHECK_FALSE(SwapFileByteOrder(files, file.c_str(), file.c_str(), 64));
+    const SwapOutcome outcome = SwapFile(files, file.c_str(), file.c_str(), 64);
 
-    CHECK(ReadBytes(file) == original);
+    CHECK(outcome.step == c.step);
+    Bytes expected = original;
+    if (c.appended) expected.insert(expected.end(), kRecord.begin(), kRecord.end());
+    CHECK(ReadBytes(file) == expected);
     size_t entries = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder.Root())) {
       CHECK(entry.path().filename() == "data.bin");
@@ -52,3 +92,31 @@ TEST_CASE("seam: in place, a failure at any step leaves the file untouched and n
     CHECK(files.buffersNow == 0);
   }
 }
+
+#ifndef _WIN32
+// Another user who may write the folder puts a link to a file of the victim's in the place of the
+// file being swapped: the swap must neither write the victim's file nor replace the link.
+TEST_CASE("seam: in place, a name moved to a link to another file just before the replacement") {
+  TempFolder folder;
+  const std::string file = folder.Path("data.bin");
+  const std::string victim = folder.Path("victim.bin");
+  const Bytes original = RandomBytes(96, 32);
+  const Bytes secret = RandomBytes(96, 33);
+  WriteBytes(file, original);
+  WriteBytes(victim, secret);
+  Faults faults;
+  faults.beforeReplace = [&] {
+    std::filesystem::rename(file, folder.Path("moved.bin"));
+    std::filesystem::create_symlink(victim, file);
+  };
+  FaultyFileLayer files{faults};
+
+  CHECK(SwapFile(files, file.c_str(), file.c_str(), 16).step == SwapStep::kChanged);
+
+  CHECK(ReadBytes(victim) == secret);
+  CHECK(std::filesystem::is_symlink(file));
+  CHECK(ReadBytes(folder.Path("moved.bin")) == original);
+  CHECK(std::distance(std::filesystem::directory_iterator(folder.Root()),
+                      std::filesystem::directory_iterator()) == 3);
+}
+#endif
