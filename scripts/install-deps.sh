@@ -15,6 +15,7 @@ packages=(
   doctest-dev                              # the test framework, for every build
   binutils xxd                             # objcopy as an independent reference; hex dumps
   time                                     # peak memory of the program in the large-file test
+  acl attr                                 # access control lists and attributes a swap in place keeps
   eatmydata                                # bench/run.sh: the swap in place timed without its flush
   libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
   clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv

@@ -60,12 +60,14 @@ class FileLayer {
   /// A new file being written to take the place of an existing one. The layer fills it in; the
   /// caller only writes to `file` through WriteAll.
   struct Replacement {
-    Handle file = kNoFile;            ///< the new file, open for writing
-    Handle folder = kNoFile;          ///< POSIX: the folder that holds both files, open
-    Handle original = kNoFile;        ///< the file to replace, held open (Win32), or kNoFile
-    char name[kLongestPath] = {};     ///< the file's name in `folder` (Win32: its full path)
-    char newName[kLongestPath] = {};  ///< the new file's name beside it, while there is one
-    Identity identity;                ///< the file to replace when it was first found
+    Handle file = kNoFile;       ///< the new file, open for writing
+    Handle folder = kNoFile;     ///< POSIX: the folder that holds both files, open
+    Handle original = kNoFile;   ///< the file to replace, held open (Win32), or kNoFile
+    char name[kLongestPath];     ///< the file's name in `folder` (Win32: its full path)
+    char newName[kLongestPath];  ///< the new file's name beside it, while there is one
+    Identity identity;           ///< the file to replace when it was first found
+
+    Replacement() { name[0] = newName[0] = '\0'; }
   };
 
   /// Finds the file that `path` names and that is open as `file`, `size` bytes long, for a swap in

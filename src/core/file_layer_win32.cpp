@@ -89,7 +89,7 @@ bool GetFinalPath(HANDLE file, char* path, size_t room) {
     start = full + 4;
   }
   if (strlen(start) >= room) return false;
-  strcpy(path, start);
+  memcpy(path, start, strlen(start) + 1);
   return true;
 }
 
@@ -208,7 +208,7 @@ class Win32FileLayer final : public FileLayer {
     if (replacement->identity.size != size) return kChanged;
     if (!GetFinalPath(AsHandle(file), replacement->name, sizeof replacement->name)) {
       if (strlen(path) >= sizeof replacement->name) return ERROR_FILENAME_EXCED_RANGE;
-      strcpy(replacement->name, path);
+      memcpy(replacement->name, path, strlen(path) + 1);
     }
     const HANDLE named = CreateFileA(replacement->name, GENERIC_READ | GENERIC_WRITE,
                                      kShareReadWrite | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
