@@ -154,8 +154,7 @@ std::string FailureMessage(const SwapOutcome& outcome, unsigned blockBytes) {
       return "cannot give the swapped copy of " + name +
              " its owner, permissions and attributes: " + reason;
     case SwapStep::kChanged:
-      return "cannot swap " + name +
-             " in place: it changed while it was being swapped, and is left as it is";
+      return name + " changed while it was being swapped, and is left as it is";
     case SwapStep::kReplace:
       return "cannot put the swapped copy in the place of " + name + ": " + reason;
     case SwapStep::kArguments:

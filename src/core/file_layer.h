@@ -57,8 +57,13 @@ class FileLayer {
     int64_t modified = 0;  ///< the last write, in the platform's finest unit
     int64_t changed = 0;   ///< the last change of its data or its metadata, where kept
   };
-  /// A new file being written to take the place of an existing one. The layer fills it in; the
-  /// caller only writes to `file` through WriteAll.
+  /// What a new file is written for: to replace the input itself, to become an output that does not
+  /// exist yet, or to replace an existing output; or, where a new file is not to be written, the
+  /// output to be written directly (a device, a pipe, a file with several names or of another
+  /// owner).
+  enum class Target { kInPlace, kNewOutput, kExistingOutput, kDirect };
+  /// A new file being written to take the place of an existing one, or of none. The layer fills it
+  /// in; the caller only writes to `file` through WriteAll.
   struct Replacement {
     Handle file = kNoFile;       ///< the new file, open for writing
     Handle folder = kNoFile;     ///< POSIX: the folder that holds both files, open
@@ -66,6 +71,10 @@ class FileLayer {
     char name[kLongestPath];     ///< the file's name in `folder` (Win32: its full path)
     char newName[kLongestPath];  ///< the new file's name beside it, while there is one
     Identity identity;           ///< the file to replace when it was first found
+    Target target = Target::kInPlace;
+    /// Whether the new file and its rename are flushed to the disk (a swap in place), so that a
+    /// power cut leaves the old or the new contents.
+    bool durable = true;
 
     Replacement() { name[0] = newName[0] = '\0'; }
   };
@@ -77,6 +86,15 @@ class FileLayer {
   /// cannot be opened for writing (a file its user may not write is not replaced either).
   virtual Error FindForReplacement(Handle file, const char* path, uint64_t size,
                                    Replacement* replacement) = 0;
+  /// Whether a swap to another file writes a new file beside the output and renames it over the
+  /// output at the end, so that no failure leaves a partial output, rather than writing the output.
+  virtual bool ReplacesOutputs() = 0;
+  /// Finds the folder of the output `path` (of its final target when `path` is a symbolic link),
+  /// looked up once and held, and sets `target` to what is there: no file, a regular file this
+  /// process may open for writing (held open as `original`, with its identity), or one to be
+  /// written directly. Fails with the system's reason when the folder cannot be found, `path` names
+  /// a folder, or the file there may not be written.
+  virtual Error FindForOutput(const char* path, Replacement* replacement) = 0;
   /// Creates the new file in the held folder, exclusively, under a name no file has yet and a user
   /// recognises as Orvane's ("orvane-....tmp"), readable by nobody but its creator while it is
   /// written (on Win32: with the old file's access control list already).
@@ -84,7 +102,8 @@ class FileLayer {
   /// Gives the new file what the user set on the old one, open as `file`: owner, group, permission
   /// bits (set-id ones included, so after the last write), access control list and extended
   /// attributes, where the platform keeps them. Fails when anything that restricts access to the
-  /// old file cannot be given.
+  /// old file cannot be given. For an output that did not exist, `file` is the input: the new file
+  /// gets the permission bits a new file gets, but none that the input withholds.
   virtual Error KeepIdentity(Handle file, Replacement* replacement) = 0;
   /// Writes what was written to `file` through to the disk.
   virtual Error Flush(Handle file) = 0;

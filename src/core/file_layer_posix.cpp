@@ -1,6 +1,10 @@
 // The file layer on POSIX: the same steps and outcomes as on Win32. A single read or write may move
-// fewer bytes than asked, so both loop until done. Each call moves at most a few MiB, so a whole
-// file is read in pieces that the swap reverses while they are still in cache.
+// fewer bytes than asked, so both loop until done.
+//
+// A swap to another file never holds the whole file: it streams through one small buffer into a
+// new file beside the output, renamed over it once whole. A buffer of the file's size, fresh memory
+// that the kernel must find and zero while the page cache is full of data still being written
+// back, stalled the swap on a busy machine for many times the copy's own time.
 //
 // A file swapped in place is replaced by renaming a new file over it, which is atomic within one
 // folder. The folder is looked up once and held open: the new file is created in it and renamed
@@ -8,7 +12,6 @@
 // a link in the file's place while it is swapped.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -27,35 +30,12 @@ namespace {
 static_assert(sizeof(off_t) >= 8, "files beyond 4 GiB need a 64-bit file offset");
 
 constexpr size_t kLargestCall = size_t{4} << 20;
-constexpr size_t kHugePage = size_t{2} << 20;
-// A file streamed in pieces (in place, or too large to hold whole) goes through a buffer small
-// enough to stay in the processor's cache between its read, its swap and its write, and to come
-// from the heap: fresh pages, which a large buffer would need, cost more to fault in than the copy.
+// Every file goes through a buffer small enough to stay in the processor's cache between its read,
+// its swap and its write, and to come from the heap: fresh pages, which a large buffer would need,
+// cost more to fault in than the copy.
 constexpr uint32_t kStreamPiece = uint32_t{256} << 10;
 
 size_t CallSize(size_t left) { return left < kLargestCall ? left : kLargestCall; }
-
-size_t RoundUpToHugePage(size_t size) { return (size + kHugePage - 1) & ~(kHugePage - 1); }
-
-// Most of the cost of reading a large file into a fresh buffer is faulting its pages in one by
-// one; a mapping aligned to 2 MiB and marked for huge pages takes one fault per 2 MiB instead. Any
-// smaller buffer comes from the heap.
-void* MapHugePageBuffer(size_t size) {
-  const size_t length = RoundUpToHugePage(size);
-  // Mapped with one huge page to spare, then trimmed so that the buffer starts on a boundary.
-  void* mapped =
-      mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) return nullptr;
-  const auto start = reinterpret_cast<uintptr_t>(mapped);
-  const uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
-  if (aligned > start) munmap(mapped, aligned - start);
-  const uintptr_t end = start + length + kHugePage;
-  if (end > aligned + length)
-    munmap(reinterpret_cast<void*>(aligned + length), end - aligned - length);
-  void* buffer = reinterpret_cast<void*>(aligned);
-  madvise(buffer, length, MADV_HUGEPAGE);  // a hint: without huge pages it merely costs more faults
-  return buffer;
-}
 
 int Fd(FileLayer::Handle file) { return static_cast<int>(file); }
 
@@ -324,6 +304,46 @@ class PosixFileLayer final : public FileLayer {
     return error;
   }
 
+  bool ReplacesOutputs() override { return true; }
+
+  // A file of another owner, or with several names, is written directly, as it always was:
+  // replacing it would take it from its owner or split its names.
+  Error FindForOutput(const char* path, Replacement* replacement) override {
+    replacement->durable = false;
+    // A device or a pipe, reached through whatever links (/dev/stdout among them, whose target
+    // names no file in any folder), is written directly.
+    struct stat reached;
+    if (stat(path, &reached) == 0 && !S_ISREG(reached.st_mode) && !S_ISDIR(reached.st_mode)) {
+      replacement->target = Target::kDirect;
+      return kOk;
+    }
+    const int folder = OpenFinalFolder(path, replacement->name);
+    if (folder < 0) return errno;
+    replacement->folder = folder;
+    if (replacement->name[0] == '\0') return *path == '\0' ? ENOENT : EISDIR;
+    struct stat info;
+    if (fstatat(folder, replacement->name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) return errno;
+      replacement->target = Target::kNewOutput;
+      return kOk;
+    }
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    replacement->target = Target::kDirect;
+    if (!S_ISREG(info.st_mode)) return kOk;
+    const int named = AboveStandardStreams(openat(
+        folder, replacement->name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (named < 0) return errno;
+    const bool ownable = geteuid() == 0 || info.st_uid == geteuid();
+    if (fstat(named, &info) != 0 || info.st_nlink != 1 || !ownable) {
+      close(named);
+      return kOk;
+    }
+    replacement->original = named;
+    replacement->identity = IdentityOf(info);
+    replacement->target = Target::kExistingOutput;
+    return kOk;
+  }
+
   Error CreateReplacement(Replacement* replacement) override {
     const int folder = Fd(replacement->folder);
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -361,6 +381,11 @@ class PosixFileLayer final : public FileLayer {
     struct stat info;
     if (fstat(Fd(file), &info) != 0) return errno;
     const int fd = Fd(replacement->file);
+    if (replacement->target == Target::kNewOutput) {
+      const mode_t mask = umask(0);
+      umask(mask);
+      return fchmod(fd, info.st_mode & 0666 & ~mask) == 0 ? kOk : errno;
+    }
     Error error = GiveOwner(fd, info);
     if (error == kOk) error = GiveAttributes(Fd(file), fd);
     if (error == kOk && fchmod(fd, info.st_mode & 07777) != 0) error = errno;
@@ -374,28 +399,38 @@ class PosixFileLayer final : public FileLayer {
 
   // The name looked up within the held folder, without following a link: a write to the file since
   // it was found changes its size or times, and a file or link put in its place has another inode.
+  // A new output takes its name only while no file has it.
   Error Replace(Replacement* replacement) override {
     close(Fd(replacement->file));
     replacement->file = kNoFile;
+    if (replacement->original != kNoFile) close(Fd(replacement->original));
+    replacement->original = kNoFile;
     const int folder = Fd(replacement->folder);
     struct stat named;
-    if (fstatat(folder, replacement->name, &named, AT_SYMLINK_NOFOLLOW) != 0)
-      return errno == ENOENT ? kChanged : errno;
-    if (!IsSameIdentity(IdentityOf(named), replacement->identity)) return kChanged;
+    const bool isNew = replacement->target == Target::kNewOutput;
+    if (fstatat(folder, replacement->name, &named, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) return errno;
+      if (!isNew) return kChanged;
+    } else if (isNew || !IsSameIdentity(IdentityOf(named), replacement->identity)) {
+      return kChanged;
+    }
     const sigset_t set = CleanedSignals();
     sigset_t old;
     sigprocmask(SIG_BLOCK, &set, &old);
-    const bool renamed = renameat(folder, replacement->newName, folder, replacement->name) == 0;
+    int renamed = renameat2(folder, replacement->newName, folder, replacement->name,
+                            isNew ? RENAME_NOREPLACE : 0);
+    if (renamed != 0 && isNew && (errno == EINVAL || errno == ENOSYS))
+      renamed = renameat(folder, replacement->newName, folder, replacement->name);
     const int error = errno;
-    if (renamed) {
+    if (renamed == 0) {
       UnregisterPending();
       replacement->newName[0] = '\0';
     }
     sigprocmask(SIG_SETMASK, &old, nullptr);
-    if (!renamed) return error;
+    if (renamed != 0) return error == EEXIST ? kChanged : error;
     // A rename reaches the disk with its folder; one opened for lookups only cannot be flushed, and
     // is left to the system to write back: the rename has happened either way.
-    fsync(folder);
+    if (replacement->durable) fsync(folder);
     close(folder);
     replacement->folder = kNoFile;
     return kOk;
@@ -403,6 +438,8 @@ class PosixFileLayer final : public FileLayer {
 
   void Abandon(Replacement* replacement) override {
     if (replacement->file != kNoFile) close(Fd(replacement->file));
+    if (replacement->original != kNoFile) close(Fd(replacement->original));
+    replacement->original = kNoFile;
     if (replacement->folder != kNoFile) {
       if (replacement->newName[0] != '\0')
         unlinkat(Fd(replacement->folder), replacement->newName, 0);
@@ -414,32 +451,13 @@ class PosixFileLayer final : public FileLayer {
     replacement->folder = kNoFile;
   }
 
-  // A mapping that cannot be had falls back to the heap; which of the two a buffer came from is
-  // remembered for its release (one swap holds one buffer at a time).
-  void* AllocateBuffer(size_t size) override {
-    if (size >= kHugePage) {
-      if (void* mapped = MapHugePageBuffer(size)) return mapped;
-      heapFallback_ = malloc(size);
-      return heapFallback_;
-    }
-    return malloc(size);
-  }
-
-  void ReleaseBuffer(void* buffer, size_t size) override {
-    if (size >= kHugePage && buffer != heapFallback_) {
-      munmap(buffer, RoundUpToHugePage(size));
-      return;
-    }
-    if (buffer == heapFallback_) heapFallback_ = nullptr;
-    free(buffer);
-  }
+  // Only ever a piece's buffer: a swap to another file streams, as a swap in place does.
+  void* AllocateBuffer(size_t size) override { return malloc(size); }
+  void ReleaseBuffer(void* buffer, size_t) override { free(buffer); }
 
   uint64_t LargestWholeFile() override { return UINT32_MAX; }
   uint32_t WholeReadPieceBytes() override { return kLargestCall; }
   uint32_t StreamPieceBytes() override { return kStreamPiece; }
-
- private:
-  void* heapFallback_ = nullptr;
 };
 
 PosixFileLayer systemFileLayer;

@@ -261,6 +261,11 @@ class Win32FileLayer final : public FileLayer {
     return kOk;
   }
 
+  // Outputs are written directly: the whole file read first, then the output created and written
+  // with one call, so that a failed read leaves it untouched.
+  bool ReplacesOutputs() override { return false; }
+  Error FindForOutput(const char*, Replacement*) override { return ERROR_NOT_SUPPORTED; }
+
   // Attributes and access control list were given at creation; the owner is the user who swaps.
   Error KeepIdentity(Handle, Replacement*) override { return kOk; }
 

@@ -143,10 +143,12 @@ SwapStep StepOfReplacementError(int error, SwapStep otherwise) {
   return otherwise;
 }
 
-// Streams the swapped input into the new file, gives it what the user set on the old one and
-// flushes it: everything that comes before the replacement.
-SwapOutcome WriteReplacement(FileLayer& files, FileLayer::Handle input, uint64_t size,
-                             unsigned blockBytes, FileLayer::Replacement& replacement) {
+// Streams the swapped input into the new file, gives it what the user set on `source` (the file it
+// replaces, or the input for an output that did not exist) and, for a swap in place, flushes it:
+// everything that comes before the replacement.
+SwapOutcome WriteReplacement(FileLayer& files, FileLayer::Handle input, FileLayer::Handle source,
+                             uint64_t size, unsigned blockBytes,
+                             FileLayer::Replacement& replacement) {
   const uint32_t piece = StreamPiece(files, size, blockBytes);
   Buffer buffer(files, piece);
   if (!buffer.Get()) return Failed(SwapStep::kAllocate, SwapSide::kInput, ENOMEM);
@@ -155,11 +157,51 @@ SwapOutcome WriteReplacement(FileLayer& files, FileLayer::Handle input, uint64_t
   const SwapOutcome streamed =
       SwapStreamed(files, input, replacement.file, size, buffer.Get(), piece, blockBytes);
   if (!streamed.Succeeded()) return streamed;
-  if (const int error = files.KeepIdentity(input, &replacement))
+  if (const int error = files.KeepIdentity(source, &replacement))
     return Failed(SwapStep::kKeepIdentity, SwapSide::kOutput, error);
-  if (const int error = files.Flush(replacement.file))
-    return Failed(SwapStep::kWrite, SwapSide::kOutput, error);
+  if (replacement.durable) {
+    if (const int error = files.Flush(replacement.file))
+      return Failed(SwapStep::kWrite, SwapSide::kOutput, error);
+  }
   return SwapOutcome{};
+}
+
+// A folder that takes no new file (no write permission, a read-only mount) may still hold an output
+// that can be written: that one is written directly, as it always was.
+bool IsFolderRefusal(const SwapOutcome& outcome) {
+  return outcome.step == SwapStep::kCreateCopy &&
+         (outcome.error == EACCES || outcome.error == EPERM || outcome.error == EROFS);
+}
+
+// Another file than the input, where the platform replaces outputs: the swapped input is streamed
+// through one small buffer into a new file beside the output, which takes the output's name only
+// once it is whole. A failure at any step leaves the output as it was (or absent) and nothing
+// beside it, and memory stays at one piece whatever the size. An output that is not a regular file
+// (a device, a pipe), or one that replacing would split or take from its owner, is written
+// directly.
+SwapOutcome SwapBeside(FileLayer& files, OpenFile& input, uint64_t size, const char* path,
+                       unsigned blockBytes) {
+  FileLayer::Replacement replacement;
+  SwapOutcome outcome;
+  if (const int error = files.FindForOutput(path, &replacement)) {
+    outcome = Failed(SwapStep::kOpen, SwapSide::kOutput, error);
+  } else if (replacement.target != FileLayer::Target::kDirect) {
+    const bool existing = replacement.target == FileLayer::Target::kExistingOutput;
+    const FileLayer::Handle source = existing ? replacement.original : input.Get();
+    outcome = WriteReplacement(files, input.Get(), source, size, blockBytes, replacement);
+    if (IsFolderRefusal(outcome) && existing) {
+      replacement.target = FileLayer::Target::kDirect;
+    } else if (outcome.step == SwapStep::kCreateCopy) {
+      outcome.step = SwapStep::kOpen;  // to the user, the output could not be created
+    } else if (outcome.Succeeded()) {
+      if (const int error = files.Replace(&replacement))
+        outcome =
+            Failed(StepOfReplacementError(error, SwapStep::kReplace), SwapSide::kOutput, error);
+    }
+  }
+  const bool direct = replacement.target == FileLayer::Target::kDirect;
+  files.Abandon(&replacement);  // after a replacement, nothing is left to remove
+  return direct ? SwapInPieces(files, input, size, path, blockBytes) : outcome;
 }
 
 // The output is the input file itself. The swapped contents are streamed into a new file beside
@@ -177,7 +219,7 @@ SwapOutcome SwapInPlace(FileLayer& files, OpenFile& input, uint64_t size, const 
   if (const int error = files.FindForReplacement(input.Get(), path, size, &replacement)) {
     outcome = Failed(StepOfReplacementError(error, SwapStep::kOpen), SwapSide::kOutput, error);
   } else {
-    outcome = WriteReplacement(files, input.Get(), size, blockBytes, replacement);
+    outcome = WriteReplacement(files, input.Get(), input.Get(), size, blockBytes, replacement);
   }
   input.Close();
   if (outcome.Succeeded()) {
@@ -203,6 +245,8 @@ SwapOutcome SwapChecked(FileLayer& files, OpenFile& input, const char* outputPat
   SwapOutcome outcome;
   if (files.IsSameFile(input.Get(), outputPath)) {
     outcome = SwapInPlace(files, input, size, outputPath, blockBytes);
+  } else if (files.ReplacesOutputs()) {
+    outcome = SwapBeside(files, input, size, outputPath, blockBytes);
   } else if (size <= files.LargestWholeFile()) {
     Buffer whole(files, static_cast<size_t>(size));
     outcome = whole.Get() ? SwapWhole(files, input, whole.Get(), static_cast<uint32_t>(size),

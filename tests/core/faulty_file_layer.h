@@ -32,6 +32,9 @@ struct Faults {
   size_t largestAllocation = 0;   ///< when non-zero, any larger allocation fails
   uint64_t largestWholeFile = 0;  ///< when non-zero, replaces the platform's limit
   uint32_t pieceBytes = 0;        ///< when non-zero, the piece size of whole reads and of streaming
+  /// Writes another file directly, read whole first where it fits, as Windows does, where the
+  /// platform would write a new file beside it and rename it.
+  bool writeOutputsDirectly = false;
   /// Called just before the replacement: another process's doing while the swap ran.
   std::function<void()> beforeReplace;
 };
@@ -101,6 +104,12 @@ class FaultyFileLayer final : public FileLayer {
   Error FindForReplacement(Handle file, const char* path, uint64_t size,
                            Replacement* replacement) override {
     return real_.FindForReplacement(file, path, size, replacement);
+  }
+  bool ReplacesOutputs() override {
+    return !faults_.writeOutputsDirectly && real_.ReplacesOutputs();
+  }
+  Error FindForOutput(const char* path, Replacement* replacement) override {
+    return real_.FindForOutput(path, replacement);
   }
   Error CreateReplacement(Replacement* replacement) override {
     if (faults_.failCreateReplacement) return kFakeError;

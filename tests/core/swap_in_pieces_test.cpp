@@ -80,6 +80,7 @@ TEST_CASE("in pieces: a whole buffer that cannot be had, or a file too large for
   const Bytes input = RandomBytes(5000, 31);
   WriteBytes(folder.Path("in.bin"), input);
   Faults noWholeBuffer;
+  noWholeBuffer.writeOutputsDirectly = true;
   noWholeBuffer.largestAllocation = 4096;
   noWholeBuffer.pieceBytes = 1024;
   FaultyFileLayer files{noWholeBuffer};
@@ -133,10 +134,12 @@ TEST_CASE("in pieces: an output that cannot be created leaves the input untouche
   }
 }
 
-// What a failure part-way leaves in another file: the pieces before it. The bytes a short write
-// stores are the fake's doing; the product's part is to stop there, report failure and close and
-// release everything. In place, the same faults are rows of faults_seam_write_test's table.
-TEST_CASE("in pieces: a failure part-way leaves a partial output") {
+// What a failure part-way leaves in another file: written directly (Windows), the pieces before it;
+// written beside it and renamed (Linux), the old output as it was and nothing beside it. The bytes
+// a short write stores are the fake's doing; the product's part is to stop there, report failure
+// and close and release everything. In place, the same faults are rows of faults_seam_write_test's
+// table.
+TEST_CASE("in pieces: a failure part-way leaves a partial output, or the old one") {
   const Bytes original = RandomBytes(96, 41);
   const Bytes swapped = ReferenceSwap(original, 8);
   struct Case {
@@ -164,12 +167,17 @@ TEST_CASE("in pieces: a failure part-way leaves a partial output") {
     faults.shortWrite = c.shortWrite;
     TempFolder folder;
     WriteBytes(folder.Path("in.bin"), original);
+    const Bytes previous = RandomBytes(200, 42);
+    WriteBytes(folder.Path("out.bin"), previous);
     FaultyFileLayer files{faults};
     CHECK_FALSE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(),
                                   folder.Path("out.bin").c_str(), 64));
     CHECK(ReadBytes(folder.Path("in.bin")) == original);
-    CHECK(Exists(folder.Path("out.bin")));
-    if (c.outputBytes != SIZE_MAX) {
+    if (files.ReplacesOutputs()) {
+      CHECK(ReadBytes(folder.Path("out.bin")) == previous);
+      CHECK(std::distance(std::filesystem::directory_iterator(folder.Root()),
+                          std::filesystem::directory_iterator()) == 2);
+    } else if (c.outputBytes != SIZE_MAX) {
       CHECK(ReadBytes(folder.Path("out.bin")) ==
             Bytes(swapped.begin(), swapped.begin() + c.outputBytes));
     }
@@ -186,6 +194,7 @@ TEST_CASE("whole reads in pieces: each piece is read and swapped, the output wri
   for (unsigned bits : {16u, 32u, 64u}) {
     CAPTURE(bits);
     Faults faults;
+    faults.writeOutputsDirectly = true;
     faults.pieceBytes = 100;  // for 64 bits rounded down to whole blocks: 96
     FaultyFileLayer files{faults};
     REQUIRE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(),
