@@ -31,7 +31,8 @@ if(WIN32)
   # 5.2), marked for data-execution prevention, for terminal services, and movable to a random base;
   # the relocation records that the move needs are kept in the stripped file. No build time in the
   # header (its time stamp is 0), so that a rebuild gives the same bytes; the linker's checksum is
-  # then taken over that.
+  # then taken over that. Not SOURCE_DATE_EPOCH, which this linker would read: an executable linked
+  # before it was set is not linked again when it is.
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(oldest_windows 2)
   else()
