@@ -4,6 +4,13 @@ set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
 set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
 
+# A release names no folder of the machine that built it: the same sources give the same bytes
+# wherever they are checked out and built. The build folder comes last, as it may lie inside the
+# sources and the last matching map wins.
+set(release_code "$<AND:$<CONFIG:Release>,$<COMPILE_LANGUAGE:C,CXX>>")
+add_compile_options($<${release_code}:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>
+                    $<${release_code}:-ffile-prefix-map=${PROJECT_BINARY_DIR}/=>)
+
 option(ORVANE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 
 # Product code: no exceptions. The Windows executable must stay a few tens of KiB and depend on nothing
@@ -22,7 +29,10 @@ if(WIN32)
   add_link_options($<$<CONFIG:Release>:-s>)
   # The product's header: runs from the first Windows of its kind on (XP, 5.1; for 64 bits XP x64,
   # 5.2), marked for data-execution prevention, for terminal services, and movable to a random base;
-  # the relocation records that the move needs are kept in the stripped file.
+  # the relocation records that the move needs are kept in the stripped file. No build time in the
+  # header (its time stamp is 0), so that a rebuild gives the same bytes; the linker's checksum is
+  # then taken over that. Not SOURCE_DATE_EPOCH, which this linker would read: an executable linked
+  # before it was set is not linked again when it is.
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(oldest_windows 2)
   else()
@@ -31,7 +41,7 @@ if(WIN32)
   target_link_options(orvane_product_flags INTERFACE
     -Wl,--major-os-version,5 -Wl,--minor-os-version,${oldest_windows}
     -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,${oldest_windows}
-    -Wl,--nxcompat -Wl,--dynamicbase -Wl,--tsaware)
+    -Wl,--nxcompat -Wl,--dynamicbase -Wl,--tsaware -Wl,--no-insert-timestamp)
 endif()
 
 if(ORVANE_SANITIZE)

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Checks what scripts/package.sh made in dist/: the .deb's files and lintian's verdict (no error),
 # the program and its manual page installed from it into a scratch root and run there, the .zip's
-# files, and the checksums.
+# files; then that anyone can make them again bit for bit: the same sources, copied into another
+# folder, packaged there later into other build folders, give the same bytes in every file of dist/.
 set -u
 cd "$(dirname "$0")/.."
 source tests/support/checks.sh
+sources=$PWD
 dist=$PWD/dist
-version=$(sed -n 's/^project(Orvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-deb=$dist/orvane_${version}_amd64.deb
+version=$(cat build/linux/version.txt)
+deb=$dist/orvane_${version}_$(dpkg --print-architecture).deb
 zip=$dist/orvane-$version-windows.zip
 enter_scratch_folder
 
@@ -33,6 +35,27 @@ unzip -Z1 "$zip" >zip.txt
 for file in Orvane.exe Orvane64.exe README.md LICENSE; do
   check ".zip holds $file" grep -qx "orvane-$version-windows/$file" zip.txt
 done
-check "checksums" bash -c "cd '$dist' && sha256sum --quiet -c SHA256SUMS"
+
+# Made again from a copy of the sources as they are (changes not yet committed included, as in
+# dist/), with the time that dist/ took from the last commit: nothing of the first build's folders
+# or clock may show.
+copy=$work/orvane
+mkdir "$copy"
+(cd "$sources" && git ls-files -z --cached --others --exclude-standard |
+  tar --null --files-from=- --ignore-failed-read -cf -) | tar -xf - -C "$copy"
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$sources" log -1 --format=%ct)}
+export SOURCE_DATE_EPOCH
+if ! bash "$copy/scripts/package.sh" >package.txt 2>&1; then
+  cat package.txt
+fi
+check "made again: the same files" test "$(ls "$dist")" = "$(ls "$copy/dist")"
+same_bytes() {  # same_bytes FILE AGAIN: the same, or what differs (diffoscope, the first lines)
+  cmp -s "$1" "$2" && return
+  diffoscope --text - "$1" "$2" | head -n 100
+  return 1
+}
+for file in "$dist"/*; do
+  check "made again bit for bit: ${file##*/}" same_bytes "$file" "$copy/dist/${file##*/}"
+done
 
 report

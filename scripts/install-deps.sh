@@ -21,7 +21,8 @@ packages=(
   clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
   python3 python3-pefile                   # draws the icon; reads the executables' PE files
   mandoc groff-base                        # lint the manual page
-  dpkg-dev file lintian unzip              # packages: the .deb's dependencies, its checks; the .zip
+  git dpkg-dev                             # packages: the last commit's time; the .deb's fields
+  file lintian unzip diffoscope-minimal    # their checks; what differs when a rebuild does
 )
 # The 32-bit build runs under 32-bit Wine, an i386 package, only where the kernel executes 32-bit
 # code: some x86-64 hosts cannot, and there it would only be in the way.

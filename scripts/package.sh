@@ -1,27 +1,51 @@
 #!/usr/bin/env bash
-# Makes the packages into dist/, with CPack: the .deb of the native command line (program, manual
-# page, copyright and changelog), the .zip of the two Windows executables (32-bit Orvane.exe and
-# 64-bit Orvane64.exe) with the README and the license, and SHA256SUMS of both.
+# Makes the packages into dist/ from what the builds install: the .deb of the native command line
+# (program, manual page, copyright and changelog), the .zip of the two Windows executables (32-bit
+# Orvane.exe and 64-bit Orvane64.exe) with the README and the license, and SHA256SUMS of both.
 #   scripts/package.sh            (scripts/check-packages.sh then checks what they hold)
+# The same sources give the same bytes wherever and whenever they are packaged: every time inside
+# is the last commit's (or SOURCE_DATE_EPOCH's, when set), every file owned by root, every list in
+# a fixed order.
 set -eu
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-jobs=$(nproc)
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+export SOURCE_DATE_EPOCH
+# The modes of every folder and control file made below, whatever the caller's umask.
+umask 022
 
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j "$jobs" >/dev/null
-(cd build/linux && cpack -G DEB >/dev/null)
+# Each build makes only what it installs, and installs it into the one staging folder, laid out as
+# Debian's tools expect: debian/orvane/ is the .deb's root, beside the package's control fields and
+# changelog in debian/; orvane-VERSION-windows/ is the .zip's folder, where both Windows builds go.
+for preset in linux windows windows64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$(nproc)" --target orvane_packaged >/dev/null
+done
+version=$(cat build/linux/version.txt)
+dist=$PWD/dist
+stage=$PWD/build/stage
+deb_root=$stage/debian/orvane
+zip_folder=orvane-$version-windows
+rm -rf "$stage" "$dist"
+cmake --install build/linux --prefix "$deb_root/usr" --strip >/dev/null
+for preset in windows windows64; do
+  cmake --install "build/$preset" --prefix "$stage/$zip_folder" >/dev/null
+done
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$jobs" >/dev/null
-# The 64-bit build packages the 32-bit executable beside its own.
-cmake --preset windows64 -DORVANE_PACKAGE_ALSO="$PWD/build/windows/src/app/Orvane.exe" >/dev/null
-cmake --build --preset windows64 -j "$jobs" >/dev/null
-(cd build/windows64 && cpack -G ZIP >/dev/null)
+# The .deb's control file from Debian's tools: the dependencies from the libraries the program
+# links, the version from the changelog, the architecture from the system, the installed size from
+# the staged files.
+cp build/linux/debian/control build/linux/debian/changelog "$stage/debian/"
+mkdir "$deb_root/DEBIAN"
+(cd "$stage" && dpkg-shlibdeps -e"$deb_root/usr/bin/orvane" && dpkg-gencontrol -P"$deb_root")
+(cd "$deb_root" && find usr -type f | LC_ALL=C sort | xargs md5sum >DEBIAN/md5sums)
 
-rm -rf dist
-mkdir dist
-version=$(sed -n 's/^project(Orvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-cp "build/linux/orvane_${version}_amd64.deb" "build/windows64/orvane-$version-windows.zip" dist/
-(cd dist && sha256sum -- *.deb *.zip >SHA256SUMS)
-ls -l dist
+find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+mkdir "$dist"
+# dpkg-deb sorts the files and clamps their times to SOURCE_DATE_EPOCH. One compression thread: xz
+# lays out its output differently with several, so the builder's processor count would show.
+dpkg-deb --root-owner-group --threads-max=1 --build "$deb_root" "$dist" >/dev/null
+# Python's zip (Debian's) writes a folder's entries in sorted order, each time as local time: UTC.
+(cd "$stage" && TZ=UTC0 /usr/bin/python3 -m zipfile -c "$dist/$zip_folder.zip" "$zip_folder")
+(cd "$dist" && sha256sum -- *.deb *.zip >SHA256SUMS)
+ls -l "$dist"

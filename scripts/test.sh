@@ -11,10 +11,22 @@ set -u
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
 
-failed=0
+# The steps run in chains: a step runs only when the steps before it in its chain passed (a build
+# whose configuration failed, tests of a build that failed, the check of packages never made). A
+# failed step is said at once and again at the end; the steps it stopped are said as skipped.
+failures=()
+chain() { chain_failed=""; }
 run() {
+  if [ -n "$chain_failed" ]; then
+    echo "== skipped, as '$chain_failed' failed: $*"
+    return 1
+  fi
   echo "== $*"
-  "$@" || failed=1
+  "$@" && return 0
+  echo "FAILED (exit status $?): $*"
+  chain_failed="$*"
+  failures+=("$*")
+  return 1
 }
 
 # The Windows builds: CMake preset, executable, Wine prefix kind.
@@ -56,19 +68,23 @@ plan() {
 echo "Windows builds:"
 plan
 
+chain
 run cmake --preset linux-asan
 run cmake --build --preset linux-asan -j "$(nproc)"
 run ctest --preset linux-asan
 
 # The native command line under valgrind's memcheck, in an optimised build without the sanitizers.
+chain
 run cmake --preset linux
 run cmake --build --preset linux -j "$(nproc)" --target orvane
 run bash scripts/memcheck.sh build/linux/src/app/orvane
 
 # Each libFuzzer target for a minute from the seed corpus.
+chain
 run bash scripts/fuzz.sh 60
 
 for preset in "${presets[@]}"; do
+  chain
   run cmake --preset "$preset"
   run cmake --build --preset "$preset" -j "$(nproc)"
   if [[ " ${tested[*]} " == *" $preset "* ]]; then
@@ -79,7 +95,9 @@ for preset in "${presets[@]}"; do
     run ctest --preset "$preset" -L static
   fi
 done
-run bash scripts/package.sh && run bash scripts/check-packages.sh
+chain
+run bash scripts/package.sh
+run bash scripts/check-packages.sh
 
 echo
 echo "Windows builds:"
@@ -88,8 +106,9 @@ if [ ${#tested[@]} -eq 0 ]; then
   echo "FAILED: no Windows build was tested under Wine"
   exit 1
 fi
-if [ $failed -ne 0 ]; then
-  echo "FAILED: see the output above"
+if [ ${#failures[@]} -ne 0 ]; then
+  printf 'FAILED: %s\n' "${failures[@]}"
+  echo "(see the output above; the steps after each in its chain were skipped)"
   exit 1
 fi
 echo "All tests passed."

@@ -7,23 +7,49 @@
 # Debian's wine32; win64 (Orvane64.exe) needs Debian's wine64.
 set -u
 
+root=$(cd "$(dirname "$0")/.." && pwd)
+
 # A complete 32-bit x86 Linux program of 96 bytes, needing no library: exit(42) through int 0x80.
-# Where the kernel cannot execute 32-bit code, starting it fails with "Exec format error".
-runs_32_bit_code() {
-  local probe status
-  probe=$(mktemp "${TMPDIR:-/tmp}/orvane-i386-probe.XXXXXX") || return 1
-  printf '%b' \
-    '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
-    '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00' \
-    '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00' \
-    '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08' \
-    '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' \
-    '\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' >"$probe"
-  chmod +x "$probe"
-  "$probe" 2>/dev/null
-  status=$?
-  rm -f "$probe"
-  [ $status -eq 42 ]
+# Where the kernel cannot execute 32-bit code, starting it fails with "Exec format error". It runs
+# from the first of two folders that lets programs run: $TMPDIR, else the project's build folder,
+# where the build runs its own programs anyway. A folder mounted noexec refuses every program
+# ("Permission denied"), which says nothing about 32-bit code: a shell script started there first
+# tells such a folder apart.
+# probe_32_bit_code: exit status 0 when the probe ran; otherwise it prints why not.
+probe_32_bit_code() {
+  local folder probe error status refused=""
+  for folder in "${TMPDIR:-/tmp}" "$root/build"; do
+    mkdir -p "$folder" 2>/dev/null
+    if ! probe=$(mktemp -d "$folder/orvane-i386-probe.XXXXXX" 2>&1); then
+      refused+="${refused:+; }$folder: ${probe##*: }"
+      continue
+    fi
+    printf '#!/bin/sh\nexit 0\n' >"$probe/script"
+    printf '%b' \
+      '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
+      '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00' \
+      '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00' \
+      '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08' \
+      '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' \
+      '\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' >"$probe/i386"
+    chmod +x "$probe/script" "$probe/i386"
+    if ! error=$("$probe/script" 2>&1); then
+      refused+="${refused:+; }$folder: ${error##*: }"
+      rm -rf "$probe"
+      continue
+    fi
+    error=$("$probe/i386" 2>&1)
+    status=$?
+    rm -rf "$probe"
+    [ $status -eq 42 ] && return 0
+    # The shell's own words (the probe's path left out), or the signal that ended it.
+    error=${error##*"$probe/i386": }
+    [ $status -gt 128 ] && [ -z "$error" ] && error="killed by SIG$(kill -l $((status - 128)))"
+    echo "a 32-bit program does not run on this host: ${error:-no message} (exit status $status)"
+    return 1
+  done
+  echo "no folder here lets a program run, to try 32-bit code in ($refused)"
+  return 1
 }
 
 # The verdict on one Wine: its loader installed and starting.
@@ -38,10 +64,11 @@ wine_verdict() {  # wine_verdict KIND LOADER WHAT
 }
 
 win32() {
-  if runs_32_bit_code; then
+  local why
+  if why=$(probe_32_bit_code); then
     wine_verdict win32 /usr/lib/wine/wine "32-bit Wine (Debian's wine32)"
   else
-    echo "win32 no: this host cannot execute 32-bit code (Exec format error)"
+    echo "win32 no: $why"
   fi
 }
 
@@ -49,6 +76,6 @@ win64() { wine_verdict win64 /usr/lib/wine/wine64 "64-bit Wine (Debian's wine64)
 
 case ${1:-} in
   --usable) { win32; win64; } | sed -n 's/ yes$//p' ;;
-  --runs-32-bit-code) runs_32_bit_code ;;
+  --runs-32-bit-code) probe_32_bit_code >/dev/null ;;
   *) win32; win64 ;;
 esac

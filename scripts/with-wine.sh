@@ -21,6 +21,26 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/orvane-wine.XXXXXX")
 export ORVANE_WINE_ARCH WINEARCH=$ORVANE_WINE_ARCH WINELOADER=$loader
 export WINEPREFIX="$scratch/prefix" HOME="$scratch/home" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# However the run ends, interrupted included: the command is ended; the resident process too,
+# outright, as one still starting would bring up a server after the others are gone; then this
+# prefix's own server with every Wine process it still holds (another prefix's server is not
+# touched); and the prefix goes. The command runs in the background and is waited for, as a signal
+# is handled only between commands: a wait can be interrupted, a command in the foreground cannot.
+command_pid="" resident_pid=""
+clean_up() {
+  [ -n "$command_pid" ] && kill "$command_pid" 2>/dev/null && wait "$command_pid" 2>/dev/null
+  [ -n "$resident_pid" ] && kill -KILL "$resident_pid" 2>/dev/null && wait "$resident_pid" 2>/dev/null
+  exec 9>&-
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  rm -rf "$scratch"
+}
+trap clean_up EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
 mkdir -p "$HOME" "$scratch/bin"
 # `wine`, and `wine-stable` behind Wine's own tools (wineboot), start the chosen loader.
 for name in wine wine-stable; do
@@ -51,13 +71,13 @@ wineserver -w
 # It reads a pipe that nothing writes to, and ends when the pipe is closed.
 mkfifo "$scratch/hold"
 wine cmd.exe <"$scratch/hold" >/dev/null 2>&1 &
+resident_pid=$!
 exec 9>"$scratch/hold"
 
-"$@"
+# In the background, the command still gets this standard input and interrupts, as in the foreground.
+(trap - INT QUIT; exec "$@") <&0 &
+command_pid=$!
+wait "$command_pid"
 status=$?
-
-exec 9>&-
-wineserver -k 2>/dev/null
-wineserver -w 2>/dev/null
-rm -rf "$scratch"
+command_pid=""
 exit $status

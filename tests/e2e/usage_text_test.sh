@@ -2,10 +2,11 @@
 # The native program has no message box: malformed arguments, and no arguments at all, print the
 # usage text and one line feed to standard error, print nothing else, and exit with 1. Asked for
 # help or its version, it prints them on standard output and exits with 0.
-#   usage_text_test.sh PROGRAM
+#   usage_text_test.sh PROGRAM VERSION   (VERSION: the project's, from the build)
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=$1
+version=$2
 enter_scratch_folder
 printf 'Orvane Command Line Usage\n\n-in <file path>               : Path to file to be byte swapped\n-out <file path>             : Output file path to contain swapped results\n-datasize <size in bits>  : Size in bits of each data block (16, 32, or 64)\n\nexample:\nOrvdane -in "c:\\foo\\filein.bin" -out "c:\\foo\\fileout.bin" -datasize 16\n' >expected.txt
 printf '\x01\x02\x03\x04' >a.bin
@@ -45,7 +46,6 @@ done
 } >help.txt
 check "-h" prints_on_standard_output help.txt -h
 check "--help" prints_on_standard_output help.txt --help
-version=$(sed -n 's/^project(Orvane VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
 echo "orvane $version" >version.txt
 check "--version: orvane $version" prints_on_standard_output version.txt --version
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The Windows executable read as a PE file with Debian's pefile: the header flags, the relocation
-records, the resources (languages, both icon groups and their images, the version block's fixed
-part, the manifest's bytes and elements) and the imports: from the system's DLLs only, and for the
-32-bit Orvane.exe only functions that Windows XP SP3 exports, from the allow-list.
+"""The Windows executable read as a PE file with Debian's pefile: the header flags, time stamp and
+checksum, the relocation records, the resources (languages, both icon groups and their images, the
+version block's fixed part, the manifest's bytes and elements) and the imports: from the system's
+DLLs only, and for the 32-bit Orvane.exe only functions that Windows XP SP3 exports, from the
+allow-list.
 
 Usage: check_exe.py BITS EXE ICO MANIFEST ALLOW_LIST   (BITS: 32 for Orvane.exe, 64 for Orvane64.exe)
 """
@@ -120,6 +121,12 @@ class OrvaneExeTest(unittest.TestCase):
     def test_header_asks_for_nx_dynamic_base_and_terminal_services(self):
         wanted = NX_COMPAT | DYNAMIC_BASE | TERMINAL_SERVER_AWARE
         self.assertEqual(self.pe.OPTIONAL_HEADER.DllCharacteristics & wanted, wanted)
+
+    def test_header_holds_no_build_time_and_a_true_checksum(self):
+        # A rebuild of the same sources gives the same bytes; a checksum, where one is set, is then
+        # still the file's own.
+        self.assertEqual(self.pe.FILE_HEADER.TimeDateStamp, 0)
+        self.assertIn(self.pe.OPTIONAL_HEADER.CheckSum, (0, self.pe.generate_checksum()))
 
     def test_carries_the_relocation_records_a_moved_base_needs(self):
         blocks = getattr(self.pe, "DIRECTORY_ENTRY_BASERELOC", [])
