@@ -10,17 +10,26 @@
 /// null block, leaves memory unchanged.
 void SwapBlock(void* block, unsigned blockBytes);
 
-/// Does to each of the `size / blockBytes` consecutive blocks of `buffer` what SwapBlock does, many
-/// blocks at once with the fastest instructions this processor and system offer. `buffer` may have
-/// any alignment.
+/// Reverses the bytes of each of the `size / blockBytes` consecutive blocks of `buffer`, many
+/// blocks at once with the fastest instructions this processor and system offer, for any block
+/// length from 2 to 128 bytes; any other length leaves memory unchanged, as does a partial block at
+/// the end. `buffer` may have any alignment.
 void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes);
+
+/// The data sizes the swap takes: any whole number of bytes from 2 to 128.
+constexpr unsigned kSmallestDataSizeBits = 16;
+constexpr unsigned kLargestDataSizeBits = 1024;
+
+/// True when the swap takes blocks of `dataSizeBits`: a multiple of 8 from kSmallestDataSizeBits
+/// to kLargestDataSizeBits. The front ends may offer fewer.
+bool IsValidDataSize(unsigned dataSizeBits);
 
 /// True when a file of `size` bytes can be swapped in blocks of `blockBytes`: not empty and an
 /// exact multiple of the block length.
 bool IsSwappableSize(uint64_t size, unsigned blockBytes);
 
 /// Reverses every block of `dataSizeBits / 8` bytes of `inputPath` and writes the result to
-/// `outputPath`, which may name the same file. `dataSizeBits` must be a non-zero multiple of 16.
+/// `outputPath`, which may name the same file. `dataSizeBits` must be valid (IsValidDataSize).
 /// Returns false on any failure; a failed check (paths, data size, an empty input or one that is
 /// not a multiple of the block length) never creates or changes any file.
 /// To another file: a file below 4 GiB whose buffer can be had is read whole before the output is
@@ -41,7 +50,7 @@ bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outp
 /// ends, and writes each piece to the open `output` once it is swapped: for pipes and other inputs
 /// whose length is known only at their end. Memory use is one piece, whatever the length.
 /// `*length` receives the number of bytes read. Returns false on a failed read or write, a data
-/// size that is not a non-zero multiple of 16, and an input that turns out empty or not a whole
+/// size that is not valid (IsValidDataSize), and an input that turns out empty or not a whole
 /// number of blocks, whose whole blocks are by then written. Closes neither file.
 bool SwapStreamByteOrder(FileLayer& files, FileLayer::Handle input, FileLayer::Handle output,
                          unsigned dataSizeBits, uint64_t* length);
