@@ -168,7 +168,8 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
     printf("orvane %s\n", ORVANE_VERSION_TEXT);
     return kExitSuccess;
   }
-  if (argc <= 1 || !ParseCommandLine(argc, argv, &g_inputPath, &g_outputPath, &g_dataSizeBits)) {
+  if (argc <= 1 ||
+      !ParseCommandLine(argc, argv, &g_inputPath, &g_outputPath, &g_dataSizeBits).ok()) {
     ShowUsage();
     return kExitFailure;
   }
