@@ -13,6 +13,7 @@
 #include "command_line.h"
 #include "file_failure_posix.h"
 #include "file_layer.h"
+#include "native_arguments.h"
 #include "native_command_line.h"
 #include "orvane_version.h"
 #include "swap.h"
@@ -20,15 +21,6 @@
 namespace {
 
 const char kStandardStream[] = "-";
-
-const char kHelpNotes[] =
-    "'-' as the input reads standard input, as the output writes standard output; a named pipe\n"
-    "as the input is read the same way, until it ends.\n"
-    "\n"
-    "-h, --help                    : Show this text\n"
-    "--version                     : Show the version\n"
-    "\n"
-    "See orvane(1).\n";
 
 bool IsStandardStream(const char* path) { return strcmp(path, kStandardStream) == 0; }
 
@@ -161,23 +153,15 @@ int SwapStreams(unsigned blockBytes) {
 
 int RunNativeCommandLine(int argc, const char* const* argv) {
   if (argc == 2 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)) {
-    printf("%s\n\n%s", kUsageText, kHelpNotes);
+    PrintNativeHelp();
     return kExitSuccess;
   }
   if (argc == 2 && strcmp(argv[1], "--version") == 0) {
     printf("orvane %s\n", ORVANE_VERSION_TEXT);
     return kExitSuccess;
   }
-  if (argc <= 1 ||
-      !ParseCommandLine(argc, argv, &g_inputPath, &g_outputPath, &g_dataSizeBits).ok()) {
-    ShowUsage();
-    return kExitFailure;
-  }
-  // The parser refuses any data size but 16, 32 and 64; left at its start value, none was given.
-  if (g_dataSizeBits == 0) {
-    Say("no -datasize given: it must be 16, 32 or 64");
-    return kExitFailure;
-  }
+  if (!ReadNativeArguments(argc, argv)) return kExitFailure;
+  // A whole number of bytes, as the arguments allow no other data size.
   const unsigned blockBytes = static_cast<unsigned>(g_dataSizeBits) / 8;
 
   if (IsStandardStream(g_outputPath) && isatty(STDOUT_FILENO)) {
