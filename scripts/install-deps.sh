@@ -20,6 +20,7 @@ packages=(
   clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
   python3 python3-pefile                   # draws the icon; reads the executables' PE files
   mandoc groff-base                        # lint the manual page
+  bash-completion                          # runs the completion script in its test
   dpkg-dev file lintian unzip              # packages: the .deb's dependencies, its checks; the .zip
 )
 # The 32-bit build runs under 32-bit Wine, an i386 package, only where the kernel executes 32-bit

@@ -2,7 +2,7 @@
 # The native program's own help and argument errors. Malformed or incomplete arguments, and none at
 # all, print on standard error one line saying what is wrong and a line pointing to the help, print
 # nothing else, touch no file and exit with 1. Asked for help or its version, it prints them on
-# standard output and exits with 0.
+# standard output and exits with 0. Bash completes its data sizes.
 #   usage_text_test.sh PROGRAM
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
@@ -69,5 +69,16 @@ check "--help: ends with the manual page" test "$(tail -n 1 help.txt)" = "See or
 
 version=$(sed -n 's/^project(Orvane VERSION \([0-9.]*\).*/\1/p' "$source_root/CMakeLists.txt")
 check "--version: orvane $version" test "$("$program" --version)" = "orvane $version"
+
+# Completion, as bash-completion loads it: the sizes after -datasize.
+offered() {  # offered WORDS...: what bash offers for the last word, one line
+  bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" && shift &&
+    COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) && COMP_LINE="$*" && COMP_POINT=${#COMP_LINE} &&
+    function=$(complete -p orvane | sed -E "s/.* -F ([^ ]+) .*/\1/") &&
+    "$function" orvane "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" &&
+    echo "${COMPREPLY[*]}"' bash "$source_root/packaging/orvane.bash-completion" "$@"
+}
+check "completion: data sizes after -datasize" test \
+  "$(offered orvane -in a.bin -datasize '')" = "16 24 32 48 64 128"
 
 report
