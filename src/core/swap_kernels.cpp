@@ -241,11 +241,15 @@ ORVANE_TARGET("ssse3") void Ssse3ShortBlocks(unsigned char* p, size_t blocks, un
   PlainAnyBlocks(p, bytes / length, length);
 }
 
-// Blocks of 16 bytes or more, as PlainLongBlocks does with 16-byte chunks. Up to 32 bytes, the two
-// chunks at either end cover a block, and need no loop of their own.
+// Blocks of 16 bytes or more, as PlainLongBlocks does with 16-byte chunks. A block of 16 is one
+// chunk; up to 32 bytes, the two chunks at either end cover a block, and need no loop of their own.
 ORVANE_TARGET("ssse3")
 void Ssse3LongBlocks(unsigned char* p, size_t blocks, unsigned length) {
   const __m128i reverse = _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  if (length == 16) {
+    for (; blocks > 0; --blocks, p += 16) Store128(p, _mm_shuffle_epi8(Load128(p), reverse));
+    return;
+  }
   if (length <= 32) {
     for (; blocks > 0; --blocks, p += length) {
       const __m128i first = Load128(p);
