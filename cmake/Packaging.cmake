@@ -5,7 +5,7 @@ set(CPACK_PACKAGE_NAME orvane)
 set(CPACK_PACKAGE_VENDOR "Orvane Project")
 set(CPACK_PACKAGE_CONTACT "Orvane Project <maintainers@orvane.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-  "reverse the byte order of every 16-, 32- or 64-bit block of a file")
+  "reverse the byte order of every fixed-size block of a file")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 if(WIN32)
@@ -62,10 +62,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # The long description in lines of at most 80 characters, as Debian's policy asks.
   string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
-    "Orvane reads a file, reverses the bytes of each consecutive 2-, 4- or 8-byte"
-    "block, and writes the result to another file, in place, or to standard output."
-    "It reads standard input and named pipes in pieces, with memory use that stays"
-    "flat whatever their length.")
+    "Orvane reads a file, reverses the bytes of each consecutive block of 2 to 128"
+    "bytes (16-, 24-, 32- or 64-bit values, say), and writes the result to another"
+    "file, in place, or to standard output. It reads standard input and named pipes"
+    "in pieces, with memory use that stays flat whatever their length.")
   set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 endif()
