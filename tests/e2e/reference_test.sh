@@ -18,7 +18,7 @@ widths=(16 32 64)
 reference() {
   local bytes=$(($2 / 8))
   if [ $((bytes % 2)) -eq 0 ]; then
-    objcopy -I binary -O binary --reverse-bytes=$bytes "$1" expected.bin
+    objcopy -I binary -O binary --reverse-bytes="$bytes" "$1" expected.bin
   else
     perl -0777 -pe "s/(.{$bytes})/reverse \$1/gse" "$1" >expected.bin
   fi
@@ -29,9 +29,9 @@ for size in 8 16 64 120 1000 4096 65528 65536 100000 1048576 1048584; do
   for bits in "${widths[@]}"; do
     bytes=$((bits / 8))
     [ $((size % bytes)) -eq 0 ] || continue
-    reference in.bin $bits
+    reference in.bin "$bits"
     rm -f out.bin
-    "${program[@]}" -in in.bin -out out.bin -datasize $bits
+    "${program[@]}" -in in.bin -out out.bin -datasize "$bits"
     check "size $size, $bits bits: exit code $?" test $? -eq 0
     check "size $size, $bits bits: output" cmp -s out.bin expected.bin
   done
@@ -43,12 +43,12 @@ if [ $native = yes ]; then
   head -c $((9 * 1024 * 1024 + 48)) /dev/urandom >in.bin
   mkfifo fifo
   for bits in "${widths[@]}"; do
-    reference in.bin $bits
-    cat in.bin | "${program[@]}" -in - -out - -datasize $bits >out.bin
+    reference in.bin "$bits"
+    cat in.bin | "${program[@]}" -in - -out - -datasize "$bits" >out.bin
     check "pipe, $bits bits: exit code" test "${PIPESTATUS[1]}" -eq 0
     check "pipe, $bits bits: output" cmp -s out.bin expected.bin
     cat in.bin >fifo &
-    "${program[@]}" -in fifo -out out.bin -datasize $bits
+    "${program[@]}" -in fifo -out out.bin -datasize "$bits"
     check "named pipe, $bits bits: exit code" test $? -eq 0
     check "named pipe, $bits bits: output" cmp -s out.bin expected.bin
   done
@@ -58,8 +58,8 @@ fi
 head -c 4176 /dev/urandom >original.bin
 for bits in "${widths[@]}"; do
   cp original.bin inplace.bin
-  reference inplace.bin $bits
-  "${program[@]}" -in inplace.bin -out inplace.bin -datasize $bits
+  reference inplace.bin "$bits"
+  "${program[@]}" -in inplace.bin -out inplace.bin -datasize "$bits"
   check "in place, $bits bits: exit code" test $? -eq 0
   check "in place, $bits bits: output" cmp -s inplace.bin expected.bin
 done
