@@ -3,19 +3,22 @@
 # user would otherwise reach for, then runs the in-memory micro-benchmark. Prints Markdown tables.
 #   bench/run.sh [SIZE_MIB...]        (default: 1 64 256)
 # Environment: RUNS (runs of each command per case; default 11), BENCH_DIR (where the inputs go;
-# default a fresh folder under TMPDIR, on the disk under test, removed at the end).
+# default a fresh folder under TMPDIR, on the disk under test, removed at the end), WIDTHS (the data
+# sizes in bits, one row each; default 16 24 32 48 64 128: Orvane.exe's three, then a 3-byte, a
+# 6-byte and a 16-byte block, which the native program alone takes).
 #
 # Each case runs every command once per round, the rounds in alternation, so that a disturbance
 # spreads over all commands alike; each figure is the median of the rounds, the file cache warm
 # (one round unrecorded first). Columns:
 #   cat           cat in > out: the native floor
 #   orvane        the native program                         (x cat)
-#   objcopy       objcopy -I binary -O binary --reverse-bytes (x cat, and orvane / objcopy)
+#   objcopy       objcopy -I binary -O binary --reverse-bytes (x cat, and orvane / objcopy); even
+#                 numbers of bytes only
 #   dd            dd conv=swab bs=4M, 16 bits only            (x cat)
 #   pipe          cat in | orvane -in - -out - > out: streamed  (x cat)
 #   dd pipe       cat in | dd conv=swab bs=1M > out, 16 bits only (x cat)
 #   floor (Wine)  one ReadFile and one WriteFile of the whole file, built as Orvane.exe, under Wine
-#   Orvane.exe    the Windows build under Wine                (x the Wine floor)
+#   Orvane.exe    the Windows build under Wine                (x the Wine floor); 16, 32, 64 bits
 #   start-up      Orvane.exe under Wine on a missing input: loading the program and the system DLLs
 #                 of its dialog front end, which the bare floor does not load
 #   in place      orvane -in in.bin -out in.bin under eatmydata, which makes fsync do nothing: the
@@ -31,6 +34,7 @@ sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1 64 256)
 runs=${RUNS:-11}
 read -r -a columns <<<"${COLUMNS:-cat orvane objcopy dd pipe ddpipe inplace flushed ddsync wfloor wine wstart}"
+read -r -a widths <<<"${WIDTHS:-16 24 32 48 64 128}"
 wine_columns=no
 [[ " ${columns[*]} " =~ \ w ]] && wine_columns=yes
 
@@ -73,10 +77,15 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 # The command of each column for the current case; "" where the column does not apply.
 command_of() {
+  local windows=no
+  case $bits in 16 | 32 | 64) windows=yes ;; esac
   case $1 in
     cat) echo "cat in.bin >out.bin" ;;
     orvane) echo "$native -in in.bin -out out.bin -datasize $bits" ;;
-    objcopy) echo "objcopy -I binary -O binary --reverse-bytes=$((bits / 8)) in.bin out.bin" ;;
+    objcopy)
+      if [ $((bits % 16)) -eq 0 ]; then
+        echo "objcopy -I binary -O binary --reverse-bytes=$((bits / 8)) in.bin out.bin"
+      fi ;;
     dd) if [ "$bits" -eq 16 ]; then echo "dd if=in.bin of=out.bin conv=swab bs=4M status=none"; fi ;;
     pipe) echo "cat in.bin | $native -in - -out - -datasize $bits >out.bin" ;;
     ddpipe)
@@ -84,11 +93,18 @@ command_of() {
     inplace) echo "eatmydata $native -in in.bin -out in.bin -datasize $bits" ;;
     flushed) echo "$native -in in.bin -out in.bin -datasize $bits" ;;
     ddsync) echo "dd if=in.bin of=out.bin bs=4M conv=fsync status=none" ;;
-    wfloor) echo "wine $floor in.bin out.bin" ;;
-    wine) echo "wine $exe -in in.bin -out out.bin -datasize $bits" ;;
-    wstart) echo "wine $exe -in missing.bin -out none.bin -datasize $bits || true" ;;
+    wfloor) if [ $windows = yes ]; then echo "wine $floor in.bin out.bin"; fi ;;
+    wine) if [ $windows = yes ]; then echo "wine $exe -in in.bin -out out.bin -datasize $bits"; fi ;;
+    wstart)
+      if [ $windows = yes ]; then echo "wine $exe -in missing.bin -out none.bin -datasize $bits || true"; fi ;;
   esac
 }
+
+# The inputs hold a whole number of blocks of every width (3 bytes divide no power of two): their
+# size is rounded down to a multiple of every block length.
+gcd() { if [ "$2" -eq 0 ]; then echo "$1"; else gcd "$2" $(($1 % $2)); fi; }
+whole=1
+for bits in "${widths[@]}"; do whole=$((whole * (bits / 8) / $(gcd $whole $((bits / 8))))); done
 
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 echo "Command: bench/run.sh ${sizes[*]} (RUNS=$runs), medians in seconds, warm file cache"
@@ -97,8 +113,8 @@ echo
 echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | pipe (x cat) | dd pipe (x cat) | in place, no flush (x cat) | flush | dd conv=fsync (its flush) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for mib in "${sizes[@]}"; do
-  head -c $((mib * 1024 * 1024)) /dev/urandom >in.bin
-  for bits in 16 32 64; do
+  head -c $((mib * 1024 * 1024 / whole * whole)) /dev/urandom >in.bin
+  for bits in "${widths[@]}"; do
     declare -A samples=()
     for round in $(seq 0 "$runs"); do
       for column in "${columns[@]}"; do

@@ -1,4 +1,5 @@
-// The in-memory swap of one buffer, for each kernel this processor runs and each block length, on a
+// The in-memory swap of one buffer, for each kernel this processor runs and block lengths of each
+// path (2, 4 and 8 bytes; 3; and the general one for other lengths, short and long), on a
 // buffer that fits the L2 cache and on one of 256 MiB that only memory holds; against memcpy of the
 // same buffer into another, and against one SwapBlock call per block.
 #include <benchmark/benchmark.h>
@@ -73,7 +74,7 @@ void KernelArguments(benchmark::internal::Benchmark* b) {
   for (int64_t size : {static_cast<int64_t>(L2Sized()), static_cast<int64_t>(kLarge)}) {
     for (int kernel = 0; kernel < 4; ++kernel) {
       if (!IsSwapKernelSupported(static_cast<SwapKernel>(kernel))) continue;
-      for (int64_t blockBytes : {2, 4, 8}) b->Args({kernel, blockBytes, size});
+      for (int64_t blockBytes : {2, 4, 8, 3, 6, 16, 128}) b->Args({kernel, blockBytes, size});
     }
   }
 }

@@ -43,6 +43,9 @@ else()
     DEPENDS ${PROJECT_BINARY_DIR}/orvane.1.gz ${PROJECT_BINARY_DIR}/changelog.gz)
   add_dependencies(orvane_packaged orvane_compressed_docs)
   install(FILES ${PROJECT_BINARY_DIR}/orvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Where bash-completion loads a command's completion from, the first time it is completed.
+  install(FILES packaging/orvane.bash-completion
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME orvane)
   install(FILES ${PROJECT_BINARY_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
     DESTINATION ${doc_dir})
 endif()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks what scripts/package.sh made in dist/: the .deb's files and lintian's verdict (no error),
-# the program and its manual page installed from it into a scratch root and run there, the .zip's
-# files; then that anyone can make them again bit for bit: the same sources, copied into another
-# folder, packaged there later into other build folders, give the same bytes in every file of dist/.
+# the program, its manual page and its completion installed from it into a scratch root and used
+# there, the .zip's files; then that anyone can make them again bit for bit: the same sources, copied
+# into another folder, packaged there later into other build folders, give the same bytes in every
+# file of dist/.
 set -u
 cd "$(dirname "$0")/.."
 source tests/support/checks.sh
@@ -15,7 +16,7 @@ enter_scratch_folder
 
 dpkg-deb -c "$deb" | awk '{ print $6 }' >deb.txt
 for file in ./usr/bin/orvane ./usr/share/man/man1/orvane.1.gz ./usr/share/doc/orvane/copyright \
-  ./usr/share/doc/orvane/changelog.gz; do
+  ./usr/share/doc/orvane/changelog.gz ./usr/share/bash-completion/completions/orvane; do
   check ".deb holds $file" grep -qx "$file" deb.txt
 done
 lintian "$deb" >lintian.txt 2>&1
@@ -30,6 +31,10 @@ check "dpkg installs it" dpkg --root="$root" --force-depends --force-script-chro
   --force-not-root -i "$deb" >dpkg.txt 2>&1
 check "installed: orvane --version" test "$("$root/usr/bin/orvane" --version)" = "orvane $version"
 check "installed: man orvane" test -n "$(MANPATH=$root/usr/share/man man -w orvane 2>/dev/null)"
+# bash-completion finds it where it looks for a command's completion, as it would under /usr.
+check "installed: bash completes orvane" env XDG_DATA_DIRS="$root/usr/share" bash -c \
+  'source /usr/share/bash-completion/bash_completion && __load_completion orvane &&
+    complete -p orvane >/dev/null'
 
 unzip -Z1 "$zip" >zip.txt
 for file in Orvane.exe Orvane64.exe README.md LICENSE; do

@@ -21,6 +21,7 @@ packages=(
   clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
   python3 python3-pefile                   # draws the icon; reads the executables' PE files
   mandoc groff-base                        # lint the manual page
+  bash-completion                          # runs the completion script in its test
   git dpkg-dev                             # packages: the last commit's time; the .deb's fields
   file lintian unzip diffoscope-minimal    # their checks; what differs when a rebuild does
 )

@@ -26,9 +26,9 @@ bool IsEither(const char* argument, const char* dashForm, const char* slashForm)
   return IsSameOption(argument, dashForm) || IsSameOption(argument, slashForm);
 }
 
-bool IsOfferedDataSize(int32_t bits) { return bits == 16 || bits == 32 || bits == 64; }
-
 }  // namespace
+
+bool IsOfferedDataSize(int32_t bits) { return bits == 16 || bits == 32 || bits == 64; }
 
 int32_t ParseDecimal(const char* text) {
   // strtol saturates at its own range; narrowing that to 32 bits keeps the saturation on every
@@ -39,30 +39,31 @@ int32_t ParseDecimal(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-bool ParseCommandLine(int argc, const char* const* argv, const char** inputPath,
-                      const char** outputPath, int32_t* dataSizeBits) {
+ParseResult ParseCommandLine(int argc, const char* const* argv, const char** inputPath,
+                             const char** outputPath, int32_t* dataSizeBits,
+                             bool (*isAllowedDataSize)(int32_t bits)) {
   for (int k = 1; k < argc; k += 2) {
     const char* option = argv[k];
     const bool hasValue = k + 1 < argc;
     if (IsEither(option, "-datasize", "/datasize")) {
-      if (!hasValue) return false;
+      if (!hasValue) return {ParseStop::kMissingValue, k};
       *dataSizeBits = ParseDecimal(argv[k + 1]);
-      if (!IsOfferedDataSize(*dataSizeBits)) return false;
+      if (!isAllowedDataSize(*dataSizeBits)) return {ParseStop::kDataSize, k + 1};
     } else if (IsEither(option, "-in", "/in")) {
-      if (!hasValue) return false;
+      if (!hasValue) return {ParseStop::kMissingValue, k};
       *inputPath = argv[k + 1];
     } else if (IsEither(option, "-out", "/out")) {
-      if (!hasValue) return false;
+      if (!hasValue) return {ParseStop::kMissingValue, k};
       *outputPath = argv[k + 1];
     } else {
-      return false;
+      return {ParseStop::kUnknownOption, k};
     }
   }
-  return true;
+  return {ParseStop::kNone, argc};
 }
 
 int RunCommandLine(int argc, const char* const* argv) {
-  if (!ParseCommandLine(argc, argv, &g_inputPath, &g_outputPath, &g_dataSizeBits)) {
+  if (!ParseCommandLine(argc, argv, &g_inputPath, &g_outputPath, &g_dataSizeBits).ok()) {
     ShowUsage();
     return kExitFailure;
   }

@@ -18,11 +18,31 @@ extern int32_t g_dataSizeBits;
 extern const char kUsageCaption[];
 extern const char kUsageText[];
 
+/// Why the parser stopped before the end of the arguments.
+enum class ParseStop {
+  kNone,           ///< every pair was read
+  kUnknownOption,  ///< an argument where an option belongs is none of the three
+  kMissingValue,   ///< an option is the last argument, with no value after it
+  kDataSize,       ///< a data size that the caller does not allow
+};
+
+/// Where and why the parser stopped: `index` is that of the argument at fault in `argv` (the
+/// unknown option, the option without its value, the data size's value), or `argc` when none was.
+struct ParseResult {
+  ParseStop stop;
+  int index;
+  bool ok() const { return stop == ParseStop::kNone; }
+};
+
+/// The data sizes that Orvane.exe and its dialog offer: 16, 32 and 64.
+bool IsOfferedDataSize(int32_t bits);
+
 /// Reads `argv[1..argc)` as option/value pairs into the three values given. Stops at the first bad
-/// pair (an unknown option, a missing value, a data size other than 16, 32 or 64) and returns
-/// false; values stored before it remain stored.
-bool ParseCommandLine(int argc, const char* const* argv, const char** inputPath,
-                      const char** outputPath, int32_t* dataSizeBits);
+/// pair (an unknown option, a missing value, a data size that `isAllowedDataSize` refuses); values
+/// stored before it remain stored, and so does the refused data size.
+ParseResult ParseCommandLine(int argc, const char* const* argv, const char** inputPath,
+                             const char** outputPath, int32_t* dataSizeBits,
+                             bool (*isAllowedDataSize)(int32_t bits) = IsOfferedDataSize);
 
 /// Parses into the process-wide values and swaps once. A malformed command line shows the usage
 /// message and touches no file.

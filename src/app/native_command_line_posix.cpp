@@ -15,6 +15,7 @@
 
 #include "command_line.h"
 #include "file_layer.h"
+#include "native_arguments.h"
 #include "native_command_line.h"
 #include "orvane_version.h"
 #include "swap.h"
@@ -22,15 +23,6 @@
 namespace {
 
 const char kStandardStream[] = "-";
-
-const char kHelpNotes[] =
-    "'-' as the input reads standard input, as the output writes standard output; a named pipe\n"
-    "as the input is read the same way, until it ends.\n"
-    "\n"
-    "-h, --help                    : Show this text\n"
-    "--version                     : Show the version\n"
-    "\n"
-    "See orvane(1).\n";
 
 // Which of the three standard descriptors were closed when the program started.
 bool standardClosed[3];
@@ -53,54 +45,6 @@ bool IsStandardStream(const char* path) { return strcmp(path, kStandardStream) =
 
 bool IsSameFileInfo(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// The length of the UTF-8 sequence that starts `text`, or 0 where it is not a valid one or encodes
-// a control character.
-size_t PrintableSequence(const unsigned char* text) {
-  const unsigned char lead = text[0];
-  const size_t length = lead >= 0xF0 && lead <= 0xF4  ? 4
-                        : lead >= 0xE0                ? 3
-                        : lead >= 0xC2 && lead < 0xE0 ? 2
-                                                      : 0;
-  if (length == 0 || lead > 0xF4) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((text[i] & 0xC0) != 0x80) return 0;
-  }
-  if (lead == 0xC2 && text[1] < 0xA0) return 0;   // U+0080 to U+009F: control characters
-  if (lead == 0xE0 && text[1] < 0xA0) return 0;   // overlong
-  if (lead == 0xF0 && text[1] < 0x90) return 0;   // overlong
-  if (lead == 0xF4 && text[1] >= 0x90) return 0;  // beyond U+10FFFF
-  if (lead == 0xED && text[1] >= 0xA0) return 0;  // surrogates
-  return length;
-}
-
-// A path quoted for a message: control characters, a backslash and bytes that are not printable
-// UTF-8 escaped, so that the message stays one line and no terminal obeys a name.
-std::string Quoted(const char* path) {
-  std::string quoted = "'";
-  const auto* at = reinterpret_cast<const unsigned char*>(path);
-  while (*at != '\0') {
-    if (*at == '\\') {
-      quoted += "\\\\";
-    } else if (*at == '\n') {
-      quoted += "\\n";
-    } else if (*at == '\t') {
-      quoted += "\\t";
-    } else if (*at >= 0x20 && *at < 0x7F) {
-      quoted += static_cast<char>(*at);
-    } else if (const size_t length = *at >= 0x80 ? PrintableSequence(at) : 0) {
-      quoted.append(reinterpret_cast<const char*>(at), length);
-      at += length;
-      continue;
-    } else {
-      char escaped[5];
-      snprintf(escaped, sizeof escaped, "\\x%02x", *at);
-      quoted += escaped;
-    }
-    ++at;
-  }
-  return quoted + "'";
 }
 
 // A path as messages show it: quoted, or the standard stream that `-` stands for.
@@ -280,19 +224,15 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
   // A file size limit is a failure like any other, reported by the write it stops.
   signal(SIGXFSZ, SIG_IGN);
   if (argc == 2 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)) {
-    printf("%s\n\n%s", kUsageText, kHelpNotes);
+    PrintNativeHelp();
     return kExitSuccess;
   }
   if (argc == 2 && strcmp(argv[1], "--version") == 0) {
     printf("orvane %s\n", ORVANE_VERSION_TEXT);
     return kExitSuccess;
   }
-  if (argc <= 1 || !ParseCommandLine(argc, argv, &g_inputPath, &g_outputPath, &g_dataSizeBits)) {
-    ShowUsage();
-    return kExitFailure;
-  }
-  // The parser refuses any data size but 16, 32 and 64; left at its start value, none was given.
-  if (g_dataSizeBits == 0) return Fail("no -datasize given: it must be 16, 32 or 64");
+  if (!ReadNativeArguments(argc, argv)) return kExitFailure;
+  // A whole number of bytes, as the arguments allow no other data size.
   const unsigned blockBytes = static_cast<unsigned>(g_dataSizeBits) / 8;
 
   if (IsStandardStream(g_outputPath) && isatty(STDOUT_FILENO) && !standardClosed[STDOUT_FILENO]) {

@@ -21,8 +21,6 @@ void Store(void* p, T value) {
   memcpy(p, &value, sizeof value);
 }
 
-bool IsValidDataSize(unsigned dataSizeBits) { return dataSizeBits != 0 && dataSizeBits % 16 == 0; }
-
 // `bytes` rounded down to whole blocks, and at least one block: a piece never splits a block.
 uint32_t WholeBlocks(uint32_t bytes, unsigned blockBytes) {
   const uint32_t rounded = bytes - bytes % blockBytes;
@@ -289,9 +287,19 @@ void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes) {
     case 8:
       SwapBlocks8(buffer, size / 8);
       break;
+    case 3:
+      SwapBlocks3(buffer, size / 3);  // 24-bit samples, common enough for a path of their own
+      break;
     default:
-      break;  // SwapBlock leaves blocks of any other length as they are
+      if (blockBytes >= kSmallestDataSizeBits / 8 && blockBytes <= kLargestDataSizeBits / 8)
+        SwapBlocksOfAnyLength(buffer, size / blockBytes, blockBytes);
+      break;
   }
+}
+
+bool IsValidDataSize(unsigned dataSizeBits) {
+  return dataSizeBits % 8 == 0 && dataSizeBits >= kSmallestDataSizeBits &&
+         dataSizeBits <= kLargestDataSizeBits;
 }
 
 bool IsSwappableSize(uint64_t size, unsigned blockBytes) {

@@ -10,10 +10,19 @@
 /// null block, leaves memory unchanged.
 void SwapBlock(void* block, unsigned blockBytes);
 
-/// Does to each of the `size / blockBytes` consecutive blocks of `buffer` what SwapBlock does, many
-/// blocks at once with the fastest instructions this processor and system offer. `buffer` may have
-/// any alignment.
+/// Reverses the bytes of each of the `size / blockBytes` consecutive blocks of `buffer`, many
+/// blocks at once with the fastest instructions this processor and system offer, for any block
+/// length from 2 to 128 bytes; any other length leaves memory unchanged, as does a partial block at
+/// the end. `buffer` may have any alignment.
 void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes);
+
+/// The data sizes the swap takes: any whole number of bytes from 2 to 128.
+constexpr unsigned kSmallestDataSizeBits = 16;
+constexpr unsigned kLargestDataSizeBits = 1024;
+
+/// True when the swap takes blocks of `dataSizeBits`: a multiple of 8 from kSmallestDataSizeBits
+/// to kLargestDataSizeBits. The front ends may offer fewer.
+bool IsValidDataSize(unsigned dataSizeBits);
 
 /// True when a file of `size` bytes can be swapped in blocks of `blockBytes`: not empty and an
 /// exact multiple of the block length.
@@ -48,7 +57,7 @@ struct SwapOutcome {
 };
 
 /// Reverses every block of `dataSizeBits / 8` bytes of `inputPath` and writes the result to
-/// `outputPath`, which may name the same file. `dataSizeBits` must be a non-zero multiple of 16.
+/// `outputPath`, which may name the same file. `dataSizeBits` must be valid (IsValidDataSize).
 /// A failed check (paths, data size, an empty input or one that is not a multiple of the block
 /// length) never creates or changes any file.
 /// To another file: a file below 4 GiB whose buffer can be had is read whole before the output is
@@ -84,7 +93,7 @@ struct StreamOutput {
 /// Reverses every block of `dataSizeBits / 8` bytes of the open `input`, read in pieces until it
 /// ends, and writes each piece to `output` once it is swapped: for pipes and other inputs whose
 /// length is known only at their end. Memory use is one piece, whatever the length. Fails on a
-/// failed read or write, a data size that is not a non-zero multiple of 16, and an input that turns
+/// failed read or write, a data size that is not valid (IsValidDataSize), and an input that turns
 /// out empty or not a whole number of blocks, whose whole blocks are by then written. Closes the
 /// output only when it created it, and never the input.
 SwapOutcome SwapStream(FileLayer& files, FileLayer::Handle input, StreamOutput output,

@@ -17,7 +17,16 @@ SwapKernel CurrentSwapKernel();
 /// Tests use it to check each kernel; the program never calls it.
 bool UseSwapKernel(SwapKernel kernel);
 
-/// Reverses each of the `blocks` consecutive blocks of 2, 4 or 8 bytes at `buffer` (any alignment).
+/// Reverses each of the `blocks` consecutive blocks of 2, 3, 4 or 8 bytes at `buffer` (any
+/// alignment).
 void SwapBlocks2(unsigned char* buffer, size_t blocks);
+void SwapBlocks3(unsigned char* buffer, size_t blocks);
 void SwapBlocks4(unsigned char* buffer, size_t blocks);
 void SwapBlocks8(unsigned char* buffer, size_t blocks);
+
+/// The longest block SwapBlocksOfAnyLength reverses, in bytes.
+constexpr unsigned kLongestBlock = 128;
+
+/// Reverses each of the `blocks` consecutive blocks of `blockBytes` bytes at `buffer` (any
+/// alignment), for any length from 2 to kLongestBlock; any other length leaves memory unchanged.
+void SwapBlocksOfAnyLength(unsigned char* buffer, size_t blocks, unsigned blockBytes);

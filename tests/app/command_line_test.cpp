@@ -14,16 +14,19 @@ struct Parsed {
   std::string input;
   std::string output;
   int32_t dataSizeBits;
+  ParseStop stop = ParseStop::kNone;
+  int index = 0;  // in the arguments after the program's name
 };
 
-Parsed Parse(std::vector<const char*> arguments) {
+Parsed Parse(std::vector<const char*> arguments,
+             bool (*isAllowedDataSize)(int32_t) = IsOfferedDataSize) {
   arguments.insert(arguments.begin(), "Orvane.exe");
   const char* input = "";
   const char* output = "";
   int32_t bits = 0;
-  const bool ok = ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), &input,
-                                   &output, &bits);
-  return {ok, input, output, bits};
+  const ParseResult result = ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(),
+                                              &input, &output, &bits, isAllowedDataSize);
+  return {result.ok(), input, output, bits, result.stop, result.index - 1};
 }
 
 }  // namespace
@@ -62,30 +65,34 @@ TEST_CASE("command lines that parse, and the values they give") {
   }
 }
 
-TEST_CASE("command lines that are usage errors stop at the first bad pair") {
+TEST_CASE("command lines that are usage errors stop at the first bad pair, and say where and why") {
   struct Case {
     std::vector<const char*> arguments;
     Parsed storedBeforeStop;
   };
+  const ParseStop kDataSize = ParseStop::kDataSize;
+  const ParseStop kMissingValue = ParseStop::kMissingValue;
+  const ParseStop kUnknownOption = ParseStop::kUnknownOption;
   const Case cases[] = {
-      {{"-datasize", "0x10"}, {false, "", "", 0}},
-      {{"-datasize", "8"}, {false, "", "", 8}},
-      {{"-datasize", "128"}, {false, "", "", 128}},
-      {{"-datasize", "4294967312"}, {false, "", "", INT32_MAX}},  // 2^32 + 16 saturates
-      {{"-datasize", "-4294967312"}, {false, "", "", INT32_MIN}},
-      {{"-datasize", "-16"}, {false, "", "", -16}},
-      {{"-datasize", ""}, {false, "", "", 0}},
-      {{"-datasize", "8", "-datasize", "16"}, {false, "", "", 8}},
-      {{"-in"}, {false, "", "", 0}},
-      {{"-out"}, {false, "", "", 0}},
-      {{"-datasize"}, {false, "", "", 0}},
-      {{"-in", "a.bin", "-datasize"}, {false, "a.bin", "", 0}},
-      {{"-in", "a.bin", "-out", "b.bin", "x"}, {false, "a.bin", "b.bin", 0}},
-      {{"a.bin"}, {false, "", "", 0}},
-      {{"--in", "a.bin"}, {false, "", "", 0}},
-      {{"-in:", "a.bin"}, {false, "", "", 0}},
-      {{"in", "a.bin"}, {false, "", "", 0}},
-      {{"-datasize", "16", "-size", "32", "-in", "a.bin"}, {false, "", "", 16}},
+      {{"-datasize", "0x10"}, {false, "", "", 0, kDataSize, 1}},
+      {{"-datasize", "8"}, {false, "", "", 8, kDataSize, 1}},
+      {{"-datasize", "24"}, {false, "", "", 24, kDataSize, 1}},
+      {{"-datasize", "128"}, {false, "", "", 128, kDataSize, 1}},
+      {{"-datasize", "4294967312"}, {false, "", "", INT32_MAX, kDataSize, 1}},  // 2^32 + 16
+      {{"-datasize", "-4294967312"}, {false, "", "", INT32_MIN, kDataSize, 1}},
+      {{"-datasize", "-16"}, {false, "", "", -16, kDataSize, 1}},
+      {{"-datasize", ""}, {false, "", "", 0, kDataSize, 1}},
+      {{"-datasize", "8", "-datasize", "16"}, {false, "", "", 8, kDataSize, 1}},
+      {{"-in"}, {false, "", "", 0, kMissingValue, 0}},
+      {{"-out"}, {false, "", "", 0, kMissingValue, 0}},
+      {{"-datasize"}, {false, "", "", 0, kMissingValue, 0}},
+      {{"-in", "a.bin", "-datasize"}, {false, "a.bin", "", 0, kMissingValue, 2}},
+      {{"-in", "a.bin", "-out", "b.bin", "x"}, {false, "a.bin", "b.bin", 0, kUnknownOption, 4}},
+      {{"a.bin"}, {false, "", "", 0, kUnknownOption, 0}},
+      {{"--in", "a.bin"}, {false, "", "", 0, kUnknownOption, 0}},
+      {{"-in:", "a.bin"}, {false, "", "", 0, kUnknownOption, 0}},
+      {{"in", "a.bin"}, {false, "", "", 0, kUnknownOption, 0}},
+      {{"-datasize", "16", "-size", "32", "-in", "a.bin"}, {false, "", "", 16, kUnknownOption, 2}},
   };
   for (const Case& c : cases) {
     CAPTURE(c.arguments[0]);
@@ -95,7 +102,17 @@ TEST_CASE("command lines that are usage errors stop at the first bad pair") {
     CHECK(parsed.input == c.storedBeforeStop.input);
     CHECK(parsed.output == c.storedBeforeStop.output);
     CHECK(parsed.dataSizeBits == c.storedBeforeStop.dataSizeBits);
+    CHECK(parsed.stop == c.storedBeforeStop.stop);
+    CHECK(parsed.index == c.storedBeforeStop.index);
   }
+}
+
+TEST_CASE("the caller's rule decides which data sizes pass") {
+  auto everyWholeByte = [](int32_t bits) { return bits > 0 && bits % 8 == 0; };
+  CHECK(Parse({"-datasize", "24", "-in", "a.bin"}, everyWholeByte).dataSizeBits == 24);
+  const Parsed refused = Parse({"-datasize", "24", "-datasize", "20"}, everyWholeByte);
+  CHECK(refused.stop == ParseStop::kDataSize);
+  CHECK(refused.index == 3);
 }
 
 TEST_CASE("ParseDecimal reads a number the way atoi does, saturating beyond 32 bits") {

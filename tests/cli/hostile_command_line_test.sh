@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Command lines as users type them, hostile ones included, against the native program: each either
-# gives the usage text and exit code 1 touching no file, or runs the swap and gives its result.
+# says what is wrong with it and exits with 1 touching no file, or runs the swap and gives its result.
 #   hostile_command_line_test.sh PROGRAM
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
@@ -9,12 +9,8 @@ enter_scratch_folder
 
 printf '\x01\x02\x03\x04\x05\x06\x07\x08' >original.bin
 swapped16=0201040306050807
-usage=$(printf '%s\n' "Orvane Command Line Usage" "" \
-  "-in <file path>               : Path to file to be byte swapped" \
-  "-out <file path>             : Output file path to contain swapped results" \
-  "-datasize <size in bits>  : Size in bits of each data block (16, 32, or 64)" "" \
-  "example:" \
-  'Orvdane -in "c:\foo\filein.bin" -out "c:\foo\fileout.bin" -datasize 16')
+try_help="Try 'orvane --help' for more information."
+sizes="it must be a multiple of 8 from 16 to 1024"
 
 # A fresh case folder holding a.bin, the original.
 fresh() {
@@ -26,15 +22,16 @@ fresh() {
 }
 listing() { find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' '; }
 
-# usage_error NAME ARGS...: the usage text on standard error, exit code 1, a.bin alone and untouched.
+# usage_error NAME REASON ARGS...: on standard error the reason and the pointer to the help, exit
+# code 1, a.bin alone and untouched.
 usage_error() {
-  local name=$1
-  shift
+  local name=$1 reason=$2
+  shift 2
   fresh
   "$program" "$@" >../stdout.txt 2>../stderr.txt
   local status=$?
   check "$name: exit code $status" test $status -eq 1
-  check "$name: usage text" test "$(cat ../stderr.txt)" = "$usage"
+  check "$name: says why" test "$(cat ../stderr.txt)" = "orvane: $reason"$'\n'"$try_help"
   check "$name: nothing on standard output" test ! -s ../stdout.txt
   check "$name: a.bin untouched" cmp -s a.bin ../original.bin
   check "$name: no file created" test "$(listing)" = "./a.bin "
@@ -64,17 +61,21 @@ swap_result() {
 
 # An option given as the only argument, or with its value missing; empty arguments.
 for option in -in -out -datasize /IN /Out /DATASIZE; do
-  usage_error "$option alone" "$option"
+  usage_error "$option alone" "option '$option' requires an argument" "$option"
 done
-usage_error "an empty string alone" ""
-usage_error "two empty strings" "" ""
-usage_error "option and value in one argument" "-in a.bin" -out b.bin -datasize 16
-usage_error "empty data size" -in a.bin -out b.bin -datasize ""
-usage_error "data size of spaces" -in a.bin -out b.bin -datasize "   "
-usage_error "trailing empty argument" -in a.bin -out b.bin -datasize 16 ""
-usage_error "an option spelled with a space" "-in " a.bin -out b.bin -datasize 16
-usage_error "an option with a quote" '-in"' a.bin -out b.bin -datasize 16
-usage_error "an option in non-ASCII letters" $'-\xc3\xaen' a.bin -out b.bin -datasize 16
+usage_error "an empty string alone" "unrecognized option ''" ""
+usage_error "two empty strings" "unrecognized option ''" "" ""
+usage_error "option and value in one argument" "unrecognized option '-in a.bin'" \
+  "-in a.bin" -out b.bin -datasize 16
+usage_error "empty data size" "invalid -datasize '': $sizes" -in a.bin -out b.bin -datasize ""
+usage_error "data size of spaces" "invalid -datasize '   ': $sizes" \
+  -in a.bin -out b.bin -datasize "   "
+usage_error "trailing empty argument" "unrecognized option ''" -in a.bin -out b.bin -datasize 16 ""
+usage_error "an option spelled with a space" "unrecognized option '-in '" \
+  "-in " a.bin -out b.bin -datasize 16
+usage_error "an option with a quote" "unrecognized option '-in\"'" '-in"' a.bin -out b.bin -datasize 16
+usage_error "an option in non-ASCII letters" $'unrecognized option \'-\xc3\xaen\'' \
+  $'-\xc3\xaen' a.bin -out b.bin -datasize 16
 
 # Values the parser accepts, whatever the swap makes of them.
 swap_result "empty input path" 1 - -in "" -out b.bin -datasize 16
@@ -128,7 +129,9 @@ many=()
 for _ in $(seq 10000); do many+=(-in missing.bin); done
 swap_result "10000 repeated -in, the last one valid" 0 b.bin "${many[@]}" -in a.bin -out b.bin -datasize 16
 swap_result "10000 repeated -in, the last one missing" 1 - -in a.bin "${many[@]}" -out b.bin -datasize 16
-usage_error "10000 pairs, then a stray argument" "${many[@]}" -in a.bin -out b.bin -datasize 16 x
-usage_error "a bad pair before 10000 good ones" -datasize 8 "${many[@]}" -in a.bin -out b.bin -datasize 16
+usage_error "10000 pairs, then a stray argument" "unrecognized option 'x'" \
+  "${many[@]}" -in a.bin -out b.bin -datasize 16 x
+usage_error "a bad pair before 10000 good ones" "invalid -datasize '8': $sizes" \
+  -datasize 8 "${many[@]}" -in a.bin -out b.bin -datasize 16
 
 report

@@ -1,52 +1,84 @@
 #!/usr/bin/env bash
-# The native program has no message box: malformed arguments, and no arguments at all, print the
-# usage text and one line feed to standard error, print nothing else, and exit with 1. Asked for
-# help or its version, it prints them on standard output and exits with 0.
+# The native program's own help and argument errors. Malformed or incomplete arguments, and none at
+# all, print on standard error one line saying what is wrong and a line pointing to the help, print
+# nothing else, touch no file and exit with 1. Asked for help or its version, it prints them on
+# standard output and exits with 0. Bash completes its data sizes.
 #   usage_text_test.sh PROGRAM VERSION   (VERSION: the project's, from the build)
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 program=$1
 version=$2
+source_root=$(cd "$(dirname "$0")/../.." && pwd)
 enter_scratch_folder
-printf 'Orvane Command Line Usage\n\n-in <file path>               : Path to file to be byte swapped\n-out <file path>             : Output file path to contain swapped results\n-datasize <size in bits>  : Size in bits of each data block (16, 32, or 64)\n\nexample:\nOrvdane -in "c:\\foo\\filein.bin" -out "c:\\foo\\fileout.bin" -datasize 16\n' >expected.txt
 printf '\x01\x02\x03\x04' >a.bin
 
-# Exit code 1, the usage text exactly on standard error, nothing on standard output, no file touched.
-shows_usage() {
-  "$program" "$@" >stdout.txt 2>stderr.txt
-  [ $? -eq 1 ] && cmp -s stderr.txt expected.txt && [ ! -s stdout.txt ] && [ ! -e b.bin ] &&
-    [ "$(xxd -p a.bin)" = 01020304 ]
-}
-
-# prints_on_standard_output EXPECTED-FILE ARGS...: exit code 0, the text exactly, nothing else said.
-prints_on_standard_output() {
-  local expected=$1
+# Exit code 1, the reason and the pointer to the help on standard error, nothing else, no file
+# touched.
+refused_with() {  # refused_with REASON ARGS...
+  local reason=$1
   shift
   "$program" "$@" >stdout.txt 2>stderr.txt
-  [ $? -eq 0 ] && cmp -s stdout.txt "$expected" && [ ! -s stderr.txt ]
+  [ $? -eq 1 ] && [ "$(cat stderr.txt)" = "orvane: $reason"$'\n'"Try 'orvane --help' for more information." ] &&
+    [ ! -s stdout.txt ] && [ ! -e b.bin ] && [ "$(xxd -p a.bin)" = 01020304 ]
 }
 
-for arguments in "" "-in" "a.bin" "-in a.bin -out b.bin -datasize 0x10" \
-  "-in a.bin -out b.bin -datasize 8" "-in a.bin -out b.bin -datasize 128" \
-  "-in a.bin -out b.bin -datasize 4294967312" "-in a.bin -out b.bin -datasize 8 -datasize 16" \
-  "-in a.bin -out b.bin -datasize" "-in a.bin -out b.bin x" "--in a.bin -out b.bin -datasize 16"; do
+# Each kind of mistake, with what the program says: the reason, then the arguments.
+sizes="it must be a multiple of 8 from 16 to 1024"
+while IFS='|' read -r reason arguments; do
   # shellcheck disable=SC2086 # each line is split into its arguments on purpose
-  check "usage for: $arguments" shows_usage $arguments
-done
-# Help: the usage text, then what only the native program offers. The version: the project's own.
-{
-  cat expected.txt
-  echo
-  printf '%s\n' \
-    "'-' as the input reads standard input, as the output writes standard output; a named pipe" \
-    "as the input is read the same way, until it ends." "" \
-    "-h, --help                    : Show this text" \
-    "--version                     : Show the version" "" \
-    "See orvane(1)."
-} >help.txt
-check "-h" prints_on_standard_output help.txt -h
-check "--help" prints_on_standard_output help.txt --help
-echo "orvane $version" >version.txt
-check "--version: orvane $version" prints_on_standard_output version.txt --version
+  check "says [$reason] for: $arguments" refused_with "$reason" $arguments
+done <<EOF_CASES
+no arguments: -in, -out and -datasize are required|
+unrecognized option 'a.bin'|a.bin
+unrecognized option '--in'|--in a.bin -out b.bin -datasize 16
+unrecognized option 'x'|-in a.bin -out b.bin x
+unrecognized option '-h'|-in a.bin -h
+option '-in' requires an argument|-in
+option '/OUT' requires an argument|-in a.bin /OUT
+option '-datasize' requires an argument|-in a.bin -out b.bin -datasize
+invalid -datasize '8': $sizes|-in a.bin -out b.bin -datasize 8
+invalid -datasize '20': $sizes|-in a.bin -out b.bin -datasize 20
+invalid -datasize '1032': $sizes|-in a.bin -out b.bin -datasize 1032
+invalid -datasize '0x10': $sizes|-in a.bin -out b.bin -datasize 0x10
+invalid -datasize '4294967312': $sizes|-in a.bin -out b.bin -datasize 4294967312
+invalid -datasize '8': $sizes|-in a.bin -out b.bin -datasize 8 -datasize 16
+missing -in|-out b.bin -datasize 16
+missing -out|-in a.bin -datasize 16
+missing -datasize|-in a.bin -out b.bin
+missing -in and -out|-datasize 24
+missing -out and -datasize|-in a.bin
+EOF_CASES
+
+# Help: written for this program, on standard output. Its option table lists each option once, the
+# descriptions in one column; it ends by pointing to the manual page.
+"$program" --help >help.txt 2>stderr.txt
+check "--help: exit code" test $? -eq 0
+check "--help: nothing on standard error" test ! -s stderr.txt
+check "-h: the same text" cmp -s help.txt <("$program" -h)
+check "--help: the synopsis first" test "$(head -n 1 help.txt)" = \
+  "Usage: orvane -in INPUT -out OUTPUT -datasize BITS"
+table=$(grep -E '^  -' help.txt)
+check "--help: the options, in order" test "$(echo "$table" | awk '{ print $1 }' | tr '\n' ' ')" = \
+  "-in -out -datasize - -h, --version "
+# Where each row's description starts: after the first gap of two spaces or more past the option.
+columns=$(echo "$table" | awk '{ row = substr($0, 3); match(row, /  +[^ ]/); print RSTART + RLENGTH }')
+check "--help: one column of descriptions" test "$(echo "$columns" | sort -u | wc -l)" -eq 1 -a \
+  "$(echo "$columns" | wc -l)" -eq 6
+check "--help: examples with Linux paths" test "$(grep -c -E '^  .*orvane -in [~/-]' help.txt)" -ge 2
+check "--help: nothing of the Windows usage" test -z "$(grep -i -e 'c:\\' -e Orvdane help.txt)"
+check "--help: ends with the manual page" test "$(tail -n 1 help.txt)" = "See orvane(1)."
+
+check "--version: orvane $version" test "$("$program" --version)" = "orvane $version"
+
+# Completion, as bash-completion loads it: the sizes after -datasize.
+offered() {  # offered WORDS...: what bash offers for the last word, one line
+  bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" && shift &&
+    COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) && COMP_LINE="$*" && COMP_POINT=${#COMP_LINE} &&
+    function=$(complete -p orvane | sed -E "s/.* -F ([^ ]+) .*/\1/") &&
+    "$function" orvane "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" &&
+    echo "${COMPREPLY[*]}"' bash "$source_root/packaging/orvane.bash-completion" "$@"
+}
+check "completion: data sizes after -datasize" test \
+  "$(offered orvane -in a.bin -datasize '')" = "16 24 32 48 64 128"
 
 report

@@ -127,7 +127,8 @@ for state in absent previous; do
   cd "$work"
   setup $files
   expect_failure "no data size ($state output)" $state \
-    "orvane: no -datasize given: it must be 16, 32 or 64" -in in.bin -out out.bin
+    "orvane: missing -datasize"$'\n'"Try 'orvane --help' for more information." \
+    -in in.bin -out out.bin
 done
 
 if [ $modes_bind = yes ]; then

@@ -1,8 +1,8 @@
 // Whole argument vectors through the command-line parser. The input is split at NUL bytes into the
 // arguments after the program's name. Whatever the vector, the parser either refuses it (the usage
-// outcome) or yields exactly the last value given for each option, with a data size of 16, 32 or
-// 64; which of the two is decided here by a reading of the rules written independently of the
-// parser.
+// outcome, at the argument at fault) or yields exactly the last value given for each option, with a
+// data size of 16, 32 or 64; which of the two is decided here by a reading of the rules written
+// independently of the parser.
 #include <cctype>
 #include <climits>
 #include <cstdint>
@@ -50,7 +50,15 @@ struct Expected {
   int lastIn = -1;  // index in argv of the value that must win, -1 when never given
   int lastOut = -1;
   int32_t dataSizeBits = 0;
+  int stopIndex = 0;  // index in argv of the argument at fault, when refused
 };
+
+Expected Refused(int stopIndex) {
+  Expected expected;
+  expected.accepted = false;
+  expected.stopIndex = stopIndex;
+  return expected;
+}
 
 Expected ReadRules(const std::vector<std::string>& arguments) {
   Expected expected;
@@ -58,16 +66,17 @@ Expected ReadRules(const std::vector<std::string>& arguments) {
   for (int k = 1; k < argc; k += 2) {
     const std::string& option = arguments[k];
     const bool hasValue = k + 1 < argc;
-    if (IsOption(option, "datasize") && hasValue) {
+    const bool known =
+        IsOption(option, "datasize") || IsOption(option, "in") || IsOption(option, "out");
+    if (!known || !hasValue) return Refused(k);
+    if (IsOption(option, "datasize")) {
       const int64_t bits = AtoiReading(arguments[k + 1]);
-      if (bits != 16 && bits != 32 && bits != 64) return {false};
+      if (bits != 16 && bits != 32 && bits != 64) return Refused(k + 1);
       expected.dataSizeBits = static_cast<int32_t>(bits);
-    } else if (IsOption(option, "in") && hasValue) {
+    } else if (IsOption(option, "in")) {
       expected.lastIn = k + 1;
-    } else if (IsOption(option, "out") && hasValue) {
-      expected.lastOut = k + 1;
     } else {
-      return {false};
+      expected.lastOut = k + 1;
     }
   }
   return expected;
@@ -96,11 +105,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* inputPath = "";
   const char* outputPath = "";
   int32_t dataSizeBits = 0;
-  const bool accepted = ParseCommandLine(argc, argv.data(), &inputPath, &outputPath, &dataSizeBits);
+  const ParseResult result =
+      ParseCommandLine(argc, argv.data(), &inputPath, &outputPath, &dataSizeBits);
+  const bool accepted = result.ok();
 
   const Expected expected = ReadRules(arguments);
   if (accepted != expected.accepted) abort();
-  if (!accepted) return 0;
+  if (!accepted) {
+    if (result.index != expected.stopIndex) abort();
+    return 0;
+  }
   // The very strings given last, not copies: the parser keeps pointers into the vector.
   if (expected.lastIn >= 0 ? inputPath != argv[expected.lastIn] : inputPath[0] != '\0') abort();
   if (expected.lastOut >= 0 ? outputPath != argv[expected.lastOut] : outputPath[0] != '\0') abort();

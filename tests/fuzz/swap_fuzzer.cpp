@@ -1,9 +1,9 @@
 // The whole-file swap over arbitrary file contents and data sizes, with real files. The first byte
 // of the input picks the data size, the second where the output goes (a new file, an existing file,
 // the input itself); the rest is the file. Properties: the swap succeeds exactly when the size is a
-// non-zero multiple of the block length and the data size a non-zero multiple of 16; a success
-// keeps the size, reverses each block and undoes itself when run again; a failure leaves both files
-// as they were.
+// non-zero multiple of the block length and the data size a whole number of bytes from 2 to 128; a
+// success keeps the size, reverses each block and undoes itself when run again; a failure leaves
+// both files as they were.
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,9 +18,8 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// Valid sizes, sizes the swap must refuse, and two it accepts without reversing anything (its block
-// reversal knows only 2, 4 and 8 bytes).
-constexpr unsigned kDataSizes[] = {16, 32, 64, 0, 8, 24, 48, 128};
+// Sizes with paths of their own, sizes the swap must refuse, and sizes of the general path.
+constexpr unsigned kDataSizes[] = {16, 32, 64, 0, 8, 24, 48, 128, 20, 1024, 1032};
 
 // A private folder for the two files, removed when the fuzzer ends: in memory where the system has
 // such a folder, since every swap in place flushes its new file to the disk.
@@ -64,9 +63,11 @@ bool Read(const std::string& path, Bytes* bytes) {
 }
 
 Bytes Reference(const Bytes& input, unsigned blockBytes) {
-  if (blockBytes != 2 && blockBytes != 4 && blockBytes != 8) return input;
   Bytes output(input.size());
-  for (size_t i = 0; i < input.size(); ++i) output[i] = input[i ^ (blockBytes - 1)];
+  for (size_t i = 0; i < input.size(); ++i) {
+    const size_t inBlock = i % blockBytes;
+    output[i] = input[i - inBlock + blockBytes - 1 - inBlock];
+  }
   return output;
 }
 
@@ -90,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (destination == 1) Write(output, previous);
 
   const unsigned blockBytes = dataSizeBits / 8;
-  const bool swappable = dataSizeBits != 0 && dataSizeBits % 16 == 0 && !original.empty() &&
-                         original.size() % blockBytes == 0;
+  const bool swappable = dataSizeBits % 8 == 0 && dataSizeBits >= 16 && dataSizeBits <= 1024 &&
+                         !original.empty() && original.size() % blockBytes == 0;
   const bool swapped = SwapFileByteOrder(input.c_str(), output.c_str(), dataSizeBits);
   Require(swapped == swappable);
 

@@ -44,6 +44,9 @@ Bytes RandomBytes(size_t size, uint32_t seed) {
 
 Bytes ReferenceSwap(const Bytes& input, unsigned blockBytes) {
   Bytes output(input.size());
-  for (size_t i = 0; i < input.size(); ++i) output[i] = input[i ^ (blockBytes - 1)];
+  for (size_t i = 0; i < input.size(); ++i) {
+    const size_t inBlock = i % blockBytes;
+    output[i] = input[i - inBlock + blockBytes - 1 - inBlock];
+  }
   return output;
 }

@@ -29,6 +29,6 @@ Bytes ReadBytes(const std::string& path);
 bool Exists(const std::string& path);
 /// Deterministic pseudo-random bytes.
 Bytes RandomBytes(size_t size, uint32_t seed);
-/// Byte i of the result is byte (i XOR (blockBytes - 1)) of the input: reversal within each
-/// block, written from the index arithmetic rather than by swapping.
+/// Byte i of the result is the byte at the mirror of i within its block of the input: reversal
+/// within each block, written from the index arithmetic rather than by swapping.
 Bytes ReferenceSwap(const Bytes& input, unsigned blockBytes);

@@ -1,0 +1,155 @@
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "command_line.h"
+#include "native_arguments.h"
+#include "swap.h"
+
+namespace {
+
+static_assert(kSmallestDataSizeBits == 16 && kLargestDataSizeBits == 1024,
+              "the help and the messages name the range of data sizes");
+
+const char kHelp[] =
+    "Usage: orvane -in INPUT -out OUTPUT -datasize BITS\n"
+    "Reverse the bytes in each block of BITS bits of INPUT, writing the result to\n"
+    "OUTPUT (a file of the same size), or back to INPUT when OUTPUT names it.\n"
+    "\n"
+    "  -in INPUT        the file to swap\n"
+    "  -out OUTPUT      the file to write, created or replaced\n"
+    "  -datasize BITS   the block length in bits: a multiple of 8 from 16 to 1024\n"
+    "  -                as INPUT, standard input; as OUTPUT, standard output\n"
+    "  -h, --help       print this help and exit\n"
+    "  --version        print the version and exit\n"
+    "\n"
+    "Options come in pairs, in any order and any case, also with / (/in), read from\n"
+    "left to right: a later value replaces an earlier one.\n"
+    "\n"
+    "Examples:\n"
+    "  orvane -in ~/data/big-endian.bin -out ~/data/little-endian.bin -datasize 32\n"
+    "  orvane -in /srv/audio/take1.raw -out /srv/audio/take1.raw -datasize 24\n"
+    "  curl -s https://example.com/x.bin | orvane -in - -out x.bin -datasize 64\n"
+    "\n"
+    "See orvane(1).\n";
+
+bool IsNativeDataSize(int32_t bits) {
+  return bits > 0 && IsValidDataSize(static_cast<unsigned>(bits));
+}
+
+// What the parser stopped at, naming the argument as typed.
+std::string WhyStopped(const ParseResult& result, const char* const* argv) {
+  const char* argument = argv[result.index];
+  switch (result.stop) {
+    case ParseStop::kUnknownOption:
+      return "unrecognized option " + Quoted(argument);
+    case ParseStop::kMissingValue:
+      return "option " + Quoted(argument) + " requires an argument";
+    case ParseStop::kDataSize:
+      return "invalid -datasize " + Quoted(argument) +
+             ": it must be a multiple of 8 from 16 to 1024";
+    case ParseStop::kNone:
+      break;
+  }
+  return "";
+}
+
+// The options never given, as a list ("-in", "-in and -out", "-in, -out and -datasize"); empty
+// when all were. A parsed data size is never 0, so 0 means none was given.
+std::string MissingOptions(const char* input, const char* output, int32_t dataSizeBits) {
+  const char* names[3];
+  int count = 0;
+  if (!input) names[count++] = "-in";
+  if (!output) names[count++] = "-out";
+  if (dataSizeBits == 0) names[count++] = "-datasize";
+  std::string list;
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) list += i + 1 == count ? " and " : ", ";
+    list += names[i];
+  }
+  return list;
+}
+
+void SayWrong(const std::string& what) {
+  fprintf(stderr, "orvane: %s\nTry 'orvane --help' for more information.\n", what.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// The length of the UTF-8 sequence that starts `text`, or 0 where it is not a valid one or encodes
+// a control character.
+size_t PrintableSequence(const unsigned char* text) {
+  const unsigned char lead = text[0];
+  const size_t length = lead >= 0xF0 && lead <= 0xF4  ? 4
+                        : lead >= 0xE0                ? 3
+                        : lead >= 0xC2 && lead < 0xE0 ? 2
+                                                      : 0;
+  if (length == 0 || lead > 0xF4) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((text[i] & 0xC0) != 0x80) return 0;
+  }
+  if (lead == 0xC2 && text[1] < 0xA0) return 0;   // U+0080 to U+009F: control characters
+  if (lead == 0xE0 && text[1] < 0xA0) return 0;   // overlong
+  if (lead == 0xF0 && text[1] < 0x90) return 0;   // overlong
+  if (lead == 0xF4 && text[1] >= 0x90) return 0;  // beyond U+10FFFF
+  if (lead == 0xED && text[1] >= 0xA0) return 0;  // surrogates
+  return length;
+}
+
+}  // namespace
+
+std::string Quoted(const char* text) {
+  std::string quoted = "'";
+  const auto* at = reinterpret_cast<const unsigned char*>(text);
+  while (*at != '\0') {
+    if (*at == '\\') {
+      quoted += "\\\\";
+    } else if (*at == '\n') {
+      quoted += "\\n";
+    } else if (*at == '\t') {
+      quoted += "\\t";
+    } else if (*at >= 0x20 && *at < 0x7F) {
+      quoted += static_cast<char>(*at);
+    } else if (const size_t length = *at >= 0x80 ? PrintableSequence(at) : 0) {
+      quoted.append(reinterpret_cast<const char*>(at), length);
+      at += length;
+      continue;
+    } else {
+      char escaped[5];
+      snprintf(escaped, sizeof escaped, "\\x%02x", *at);
+      quoted += escaped;
+    }
+    ++at;
+  }
+  return quoted + "'";
+}
+
+void PrintNativeHelp() { fputs(kHelp, stdout); }
+
+bool ReadNativeArguments(int argc, const char* const* argv) {
+  if (argc <= 1) {
+    SayWrong("no arguments: -in, -out and -datasize are required");
+    return false;
+  }
+  // Null until given, so that an option given with an empty value is not taken for a missing one.
+  const char* input = nullptr;
+  const char* output = nullptr;
+  int32_t dataSizeBits = 0;
+  const ParseResult result =
+      ParseCommandLine(argc, argv, &input, &output, &dataSizeBits, IsNativeDataSize);
+  if (!result.ok()) {
+    SayWrong(WhyStopped(result, argv));
+    return false;
+  }
+  const std::string missing = MissingOptions(input, output, dataSizeBits);
+  if (!missing.empty()) {
+    SayWrong("missing " + missing);
+    return false;
+  }
+  g_inputPath = input;
+  g_outputPath = output;
+  g_dataSizeBits = dataSizeBits;
+  return true;
+}
