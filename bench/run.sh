@@ -3,7 +3,10 @@
 # user would otherwise reach for, then runs the in-memory micro-benchmark. Prints Markdown tables.
 #   bench/run.sh [SIZE_MIB...]        (default: 1 64 256)
 # Environment: RUNS (runs of each command per case; default 11), BENCH_DIR (where the inputs go;
-# default a fresh folder under TMPDIR, on the disk under test, removed at the end).
+# default a fresh folder under TMPDIR, on the disk under test, removed at the end), PRESSURE_MIB
+# (unset or 0: none; otherwise that many MiB of zeros written to pressure.bin beside the inputs,
+# untimed, right before each command: a machine still writing back what it just wrote, as after a
+# large copy; pressure.bin is removed at the end).
 #
 # Each case runs every command once per round, the rounds in alternation, so that a disturbance
 # spreads over all commands alike; each figure is the median of the rounds, the file cache warm
@@ -30,6 +33,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1 64 256)
 runs=${RUNS:-11}
+pressure=${PRESSURE_MIB:-0}
+[[ $pressure =~ ^[0-9]+$ ]] || { echo "PRESSURE_MIB is a number of MiB, not '$pressure'" >&2; exit 2; }
 read -r -a columns <<<"${COLUMNS:-cat orvane objcopy dd pipe ddpipe inplace flushed ddsync wfloor wine wstart}"
 wine_columns=no
 [[ " ${columns[*]} " =~ \ w ]] && wine_columns=yes
@@ -62,7 +67,7 @@ floor=$root/build/bench-$wine_arch/bench/copy_floor_win32.exe
 
 work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
 mkdir -p "$work"
-trap 'rm -f "$work"/in.bin "$work"/out.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
+trap 'rm -f "$work"/in.bin "$work"/out.bin "$work"/pressure.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
 cd "$work"
 
 now() { date +%s%N; }
@@ -93,6 +98,7 @@ command_of() {
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 echo "Command: bench/run.sh ${sizes[*]} (RUNS=$runs), medians in seconds, warm file cache"
 [ $wine_columns = no ] || echo "Windows build under Wine: ${exe##*/} ($wine_arch)"
+[ "$pressure" -eq 0 ] || echo "Write pressure: $pressure MiB written to another file right before each command"
 echo
 echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | pipe (x cat) | dd pipe (x cat) | in place, no flush (x cat) | flush | dd conv=fsync (its flush) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
@@ -104,6 +110,7 @@ for mib in "${sizes[@]}"; do
       for column in "${columns[@]}"; do
         cmd=$(command_of "$column")
         [ -n "$cmd" ] || continue
+        [ "$pressure" -eq 0 ] || dd if=/dev/zero of=pressure.bin bs=1M count="$pressure" status=none
         start=$(now)
         bash -o pipefail -c "$cmd" >/dev/null 2>&1 || { echo "failed: $cmd" >&2; exit 1; }
         elapsed=$(($(now) - start))
@@ -137,7 +144,7 @@ for mib in "${sizes[@]}"; do
     unset samples m
   done
 done
-rm -f in.bin out.bin
+rm -f in.bin out.bin pressure.bin
 
 if [ -x "$micro" ] && [ -z "${COLUMNS:-}" ]; then
   echo
