@@ -5,7 +5,10 @@
 # Environment: RUNS (runs of each command per case; default 11), BENCH_DIR (where the inputs go;
 # default a fresh folder under TMPDIR, on the disk under test, removed at the end), WIDTHS (the data
 # sizes in bits, one row each; default 16 24 32 48 64 128: Orvane.exe's three, then a 3-byte, a
-# 6-byte and a 16-byte block, which the native program alone takes).
+# 6-byte and a 16-byte block, which the native program alone takes), PRESSURE_MIB (unset or 0:
+# none; otherwise that many MiB of zeros written to pressure.bin beside the inputs, untimed, right
+# before each command: a machine still writing back what it just wrote, as after a large copy;
+# pressure.bin is removed at the end).
 #
 # Each case runs every command once per round, the rounds in alternation, so that a disturbance
 # spreads over all commands alike; each figure is the median of the rounds, the file cache warm
@@ -33,6 +36,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1 64 256)
 runs=${RUNS:-11}
+pressure=${PRESSURE_MIB:-0}
+[[ $pressure =~ ^[0-9]+$ ]] || { echo "PRESSURE_MIB is a number of MiB, not '$pressure'" >&2; exit 2; }
 read -r -a columns <<<"${COLUMNS:-cat orvane objcopy dd pipe ddpipe inplace flushed ddsync wfloor wine wstart}"
 read -r -a widths <<<"${WIDTHS:-16 24 32 48 64 128}"
 wine_columns=no
@@ -66,7 +71,7 @@ floor=$root/build/bench-$wine_arch/bench/copy_floor_win32.exe
 
 work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
 mkdir -p "$work"
-trap 'rm -f "$work"/in.bin "$work"/out.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
+trap 'rm -f "$work"/in.bin "$work"/out.bin "$work"/pressure.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
 cd "$work"
 
 now() { date +%s%N; }
@@ -109,6 +114,7 @@ for bits in "${widths[@]}"; do whole=$((whole * (bits / 8) / $(gcd $whole $((bit
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 echo "Command: bench/run.sh ${sizes[*]} (RUNS=$runs), medians in seconds, warm file cache"
 [ $wine_columns = no ] || echo "Windows build under Wine: ${exe##*/} ($wine_arch)"
+[ "$pressure" -eq 0 ] || echo "Write pressure: $pressure MiB written to another file right before each command"
 echo
 echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | pipe (x cat) | dd pipe (x cat) | in place, no flush (x cat) | flush | dd conv=fsync (its flush) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
@@ -120,6 +126,7 @@ for mib in "${sizes[@]}"; do
       for column in "${columns[@]}"; do
         cmd=$(command_of "$column")
         [ -n "$cmd" ] || continue
+        [ "$pressure" -eq 0 ] || dd if=/dev/zero of=pressure.bin bs=1M count="$pressure" status=none
         start=$(now)
         bash -o pipefail -c "$cmd" >/dev/null 2>&1 || { echo "failed: $cmd" >&2; exit 1; }
         elapsed=$(($(now) - start))
@@ -153,7 +160,7 @@ for mib in "${sizes[@]}"; do
     unset samples m
   done
 done
-rm -f in.bin out.bin
+rm -f in.bin out.bin pressure.bin
 
 if [ -x "$micro" ] && [ -z "${COLUMNS:-}" ]; then
   echo
