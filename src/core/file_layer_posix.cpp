@@ -69,7 +69,7 @@ int AboveStandardStreams(int fd) {
 // The new file a swap in place is writing, for the signal handler to remove: an interrupted swap
 // leaves nothing behind. Set and cleared with the signals blocked.
 volatile sig_atomic_t pendingFolder = -1;
-char pendingName[32];
+char pendingName[FileLayer::kLongestPath];
 constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction previousActions[3];
 
