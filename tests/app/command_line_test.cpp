@@ -1,5 +1,8 @@
 // The option/value parser, table-driven: what each command line yields, and where it stops.
 #include "command_line.h"
+#ifdef _WIN32
+#include "command_line_win32.h"
+#endif
 
 #include <doctest.h>
 
@@ -142,6 +145,7 @@ TEST_CASE("ParseDecimal reads a number the way atoi does, saturating beyond 32 b
   }
 }
 
+#ifdef _WIN32
 TEST_CASE("the usage text is exact: eight lines, bare line feeds, no final line feed") {
   const std::string text = kUsageText;
   std::vector<std::string> lines;
@@ -165,3 +169,4 @@ TEST_CASE("the usage text is exact: eight lines, bare line feeds, no final line 
   CHECK(lines[7] == R"(Orvdane -in "c:\foo\filein.bin" -out "c:\foo\fileout.bin" -datasize 16)");
   CHECK(std::string(kUsageCaption) == "Command Line Usage");
 }
+#endif

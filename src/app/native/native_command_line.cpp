@@ -1,0 +1,106 @@
+// The native command line: the arguments read into values, the standard streams that `-` names
+// refused where they cannot serve (closed, a terminal, the input itself), and one swap through the
+// file layer, whose outcome is said in one line on standard error where it failed.
+#include "native_command_line.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "command_line.h"
+#include "messages.h"
+#include "native_arguments.h"
+#include "orvane_version.h"
+#include "posix/streams.h"
+#include "swap.h"
+
+namespace {
+
+bool IsStandardStream(const char* path) { return strcmp(path, "-") == 0; }
+
+constexpr unsigned kStandardInputBit = 1u << 0;
+constexpr unsigned kStandardOutputBit = 1u << 1;
+
+// Which of the standard streams were closed when the program started.
+unsigned closedStreams = 0;
+
+// Opens the input the arguments name, or says why it cannot be. Standard output as the output is
+// refused where it is the very file the input comes from (it would read what it has just written,
+// without end).
+bool OpenInput(const NativeArguments& arguments, InputFile* input, std::string* refusal) {
+  const bool toStandardOutput = IsStandardStream(arguments.outputPath);
+  if (IsStandardStream(arguments.inputPath)) {
+    if (closedStreams & kStandardInputBit || OpenStandardInput(input).Failed()) {
+      *refusal = RefusalMessage(Refusal::kStandardInputClosed, arguments);
+      return false;
+    }
+    if (toStandardOutput && IsSameRegularFile(input->Get(), 1)) {
+      *refusal = RefusalMessage(Refusal::kOutputIsStandardInput, arguments);
+      return false;
+    }
+    return true;
+  }
+  SwapOutcome opened;
+  opened.error = SystemFileLayer().OpenInput(arguments.inputPath, input);
+  if (opened.error.Failed()) {
+    *refusal = FailureMessage(opened, arguments, StreamType::kOther);
+    return false;
+  }
+  return true;
+}
+
+// The swap into standard output: a regular input is checked for its size first, so that it is
+// refused before standard output is looked at, as in a swap of files.
+SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& arguments,
+                                 std::string* refusal) {
+  SwapOutcome outcome;
+  if (input.IsRegular() && !IsSwappableSize(input.Size(), arguments.dataSizeBits / 8)) {
+    outcome.error = Failure(FileStep::kSize, FileSide::kInput);
+    outcome.length = input.Size();
+    return outcome;
+  }
+  if (closedStreams & kStandardOutputBit) {
+    *refusal = RefusalMessage(Refusal::kStandardOutputClosed, arguments);
+  } else if (!IsStandardStream(arguments.inputPath) && IsSameRegularFile(input.Get(), 1)) {
+    *refusal = RefusalMessage(Refusal::kOutputIsInput, arguments);
+  } else {
+    const OwnedOutput output = StandardOutput();
+    return SwapInto(SystemFileLayer(), input, *output, arguments.dataSizeBits);
+  }
+  return outcome;
+}
+
+int Swap(const NativeArguments& arguments) {
+  InputFile input;
+  std::string refusal;
+  if (!OpenInput(arguments, &input, &refusal)) return Fail(refusal);
+  const StreamType inputType = TypeOf(input.Get());
+  const SwapOutcome outcome =
+      IsStandardStream(arguments.outputPath)
+          ? SwapToStandardOutput(input, arguments, &refusal)
+          : SwapOpenInput(SystemFileLayer(), input, arguments.outputPath, arguments.dataSizeBits);
+  if (!refusal.empty()) return Fail(refusal);
+  return outcome.Succeeded() ? kExitSuccess : Fail(FailureMessage(outcome, arguments, inputType));
+}
+
+}  // namespace
+
+int RunNativeCommandLine(int argc, const char* const* argv) {
+  closedStreams = FillClosedStandardStreams();
+  // A file size limit is a failure like any other, reported by the write it stops.
+  signal(SIGXFSZ, SIG_IGN);
+  if (argc == 2 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)) {
+    PrintNativeHelp();
+    return kExitSuccess;
+  }
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    printf("orvane %s\n", ORVANE_VERSION_TEXT);
+    return kExitSuccess;
+  }
+  NativeArguments arguments;
+  if (!ReadNativeArguments(argc, argv, &arguments)) return kExitFailure;
+  if (IsStandardStream(arguments.outputPath) && !(closedStreams & kStandardOutputBit) &&
+      TypeOf(1) == StreamType::kTerminal)
+    return Fail(RefusalMessage(Refusal::kTerminalOutput, arguments));
+  return Swap(arguments);
+}

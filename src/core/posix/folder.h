@@ -1,0 +1,19 @@
+// A path resolved once: the folder that holds its final target, opened and held, and the target's
+// name in it. Every later look-up of the file goes by that name within that folder, so that nobody
+// who can write a folder on the way can redirect a later step by putting a link in the file's
+// place.
+#pragma once
+
+#include <string>
+
+#include "descriptor.h"
+
+struct FolderEntry {
+  Descriptor folder;  ///< readable where it may be, so that it can be flushed, else for look-ups
+  std::string name;   ///< empty where the path ends in a folder ("dir/", "/")
+};
+
+/// Follows `path` to the folder that holds its final target, each symbolic link read once and
+/// followed where the kernel would follow it, and that target's name in it (a name no file has
+/// yet, where a link dangles). 0 or the errno.
+int FindFinalEntry(const char* path, FolderEntry* entry);
