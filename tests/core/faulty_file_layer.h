@@ -122,8 +122,10 @@ class FaultyFileLayer final : public FileLayer {
       const Faults& faults = files_.faults_;
       const int writes = ++files_.writes;
       if (faults.failWrite ||
-          (faults.writesBeforeFailure != 0 && writes > faults.writesBeforeFailure))
+          (faults.writesBeforeFailure != 0 && writes > faults.writesBeforeFailure)) {
+        real_->Write(data, 0);  // as a write call that fails: the output is there, nothing moved
         return Fake(FileStep::kWrite, FileSide::kOutput);
+      }
       if (!faults.shortWrite) return real_->Write(data, size);
       real_->Write(data, size / 2);
       return Failure(FileStep::kWrite, FileSide::kOutput, FileReason::kShortTransfer);
