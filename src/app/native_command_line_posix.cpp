@@ -101,6 +101,10 @@ std::string FailureMessage(const SwapOutcome& outcome, unsigned blockBytes) {
       return name + " changed while it was being swapped, and is left as it is";
     case SwapStep::kReplace:
       return "cannot put the swapped copy in the place of " + name + ": " + reason;
+    case SwapStep::kUnfollowedLink:
+      return "cannot open " + name +
+             " for writing: it leads through a link in a sticky folder that everyone may write, "
+             "which the system follows only for the link's owner or the folder's owner";
     case SwapStep::kArguments:
     case SwapStep::kNone:
       break;

@@ -25,6 +25,9 @@ class FileLayer {
   static constexpr Error kManyNames = -2;
   /// The file changed (was written, or its name now names another file) while it was swapped.
   static constexpr Error kChanged = -3;
+  /// The path leads through a link that the system would not follow for this process: one in a
+  /// sticky folder that everyone may write, owned by neither the process nor the folder's owner.
+  static constexpr Error kUnfollowedLink = -4;
 
   /// Opens an existing file for reading, sharing reading and writing with other processes.
   /// A folder is not a file: opening one fails.

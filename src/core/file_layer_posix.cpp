@@ -138,18 +138,50 @@ int OpenFolder(int base, const char* path, const char** name) {
   return AboveStandardStreams(fd);
 }
 
+// Whether the system applies its rule on links in shared folders (fs.protected_symlinks); where
+// that cannot be read, it is taken as applied.
+bool AreSharedFolderLinksProtected() {
+  const int fd = open("/proc/sys/fs/protected_symlinks", O_RDONLY | O_CLOEXEC);
+  char value = '1';
+  if (fd >= 0) {
+    if (read(fd, &value, 1) != 1) value = '1';
+    close(fd);
+  }
+  return value != '0';
+}
+
+// Whether the kernel would follow `link`, found in `folder`, for this process, as it rules for the
+// links it follows itself: in a sticky folder that everyone may write (/tmp), only a link of this
+// process's user or of the folder's owner, lest another user's link turn a write to a file of
+// theirs into a write anywhere this process may write.
+bool WouldSystemFollow(int folder, const struct stat& link) {
+  struct stat shared;
+  if (fstat(folder, &shared) != 0) return false;
+  if ((shared.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
+  if (link.st_uid == geteuid() || link.st_uid == shared.st_uid) return true;
+  return !AreSharedFolderLinksProtected();
+}
+
 // Follows `path` to the folder that holds its final target and that target's name in it, each link
-// read once. Returns the folder, open, or -1 with errno set.
+// read once and followed only where the system would. Returns the folder, open, or -1 with errno
+// set, or with errno 0 where a link is not followed (kUnfollowedLink).
 int OpenFinalFolder(const char* path, char* name) {
   char link[FileLayer::kLongestPath];
   const char* part = nullptr;
   int folder = OpenFolder(AT_FDCWD, path, &part);
   for (int links = 0; folder >= 0; ++links) {
-    if (strlen(part) >= FileLayer::kLongestPath) break;
+    if (strlen(part) >= FileLayer::kLongestPath) {
+      errno = ENAMETOOLONG;
+      break;
+    }
     strcpy(name, part);
     struct stat info;
     if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(info.st_mode))
       return folder;
+    if (!WouldSystemFollow(folder, info)) {
+      errno = 0;
+      break;
+    }
     const ssize_t length = readlinkat(folder, name, link, sizeof link - 1);
     if (length < 0 || links == 40) {
       if (length >= 0) errno = ELOOP;
@@ -286,7 +318,7 @@ class PosixFileLayer final : public FileLayer {
     if (fstat(Fd(file), &open) != 0) return errno;
     replacement->identity = IdentityOf(open);
     const int folder = OpenFinalFolder(path, replacement->name);
-    if (folder < 0) return errno;
+    if (folder < 0) return errno != 0 ? errno : kUnfollowedLink;
     replacement->folder = folder;
     // Opened for writing only to learn that it may be written, as when the swap wrote through it;
     // never written through this descriptor.
@@ -318,7 +350,7 @@ class PosixFileLayer final : public FileLayer {
       return kOk;
     }
     const int folder = OpenFinalFolder(path, replacement->name);
-    if (folder < 0) return errno;
+    if (folder < 0) return errno != 0 ? errno : kUnfollowedLink;
     replacement->folder = folder;
     if (replacement->name[0] == '\0') return *path == '\0' ? ENOENT : EISDIR;
     struct stat info;

@@ -138,6 +138,7 @@ SwapOutcome SwapInPieces(FileLayer& files, OpenFile& input, uint64_t size, const
 SwapStep StepOfReplacementError(int error, SwapStep otherwise) {
   if (error == FileLayer::kManyNames) return SwapStep::kManyNames;
   if (error == FileLayer::kChanged) return SwapStep::kChanged;
+  if (error == FileLayer::kUnfollowedLink) return SwapStep::kUnfollowedLink;
   return otherwise;
 }
 
@@ -182,7 +183,7 @@ SwapOutcome SwapBeside(FileLayer& files, OpenFile& input, uint64_t size, const c
   FileLayer::Replacement replacement;
   SwapOutcome outcome;
   if (const int error = files.FindForOutput(path, &replacement)) {
-    outcome = Failed(SwapStep::kOpen, SwapSide::kOutput, error);
+    outcome = Failed(StepOfReplacementError(error, SwapStep::kOpen), SwapSide::kOutput, error);
   } else if (replacement.target != FileLayer::Target::kDirect) {
     const bool existing = replacement.target == FileLayer::Target::kExistingOutput;
     const FileLayer::Handle source = existing ? replacement.original : input.Get();

@@ -158,6 +158,41 @@ expect_failure "folder as output" absent "orvane: cannot open 'sub' for writing:
   -in in.bin -out sub -datasize 16
 check "folder as output: still an empty folder" test -d case/sub -a -z "$(ls -A case/sub)"
 
+# Another user's link in a sticky folder that everyone may write (as /tmp) is not followed, where
+# the system would not follow it either: planted to a file, dangling, or second in a chain. Nothing
+# is written or created; this user's own link there is followed.
+if [ "$platform" = native ] && [ "$(id -u)" -eq 0 ]; then
+  if [ "$(cat /proc/sys/fs/protected_symlinks)" = 1 ]; then
+    for link in planted dangling chained; do
+      setup no-output
+      mkdir -m 1777 shared
+      cp ../previous.bin secret.bin
+      case $link in
+        planted) ln -s ../secret.bin shared/out.bin && chown -h 65534 shared/out.bin ;;
+        dangling) ln -s ../new.bin shared/out.bin && chown -h 65534 shared/out.bin ;;
+        chained) ln -s ../secret.bin shared/other.bin && chown -h 65534 shared/other.bin &&
+          ln -s other.bin shared/out.bin ;;
+      esac
+      "${program[@]}" -in in.bin -out shared/out.bin -datasize 16 2>"$work/stderr.txt"
+      check "another user's $link link in a shared folder: exit code" test $? -eq 1
+      said "another user's $link link in a shared folder" "orvane: cannot open 'shared/out.bin' for writing: it leads through a link in a sticky folder that everyone may write, which the system follows only for the link's owner or the folder's owner"
+      check "another user's $link link: nothing written" same secret.bin ../previous.bin
+      check "another user's $link link: nothing created" \
+        test "$(ls | tr '\n' ' ')$(ls shared | grep -cv -e '^out.bin$' -e '^other.bin$')" = \
+        "in.bin secret.bin shared sub 0"
+      cd "$work"
+    done
+    setup no-output
+    mkdir -m 1777 shared
+    ln -s ../out.bin shared/mine.bin
+    "${program[@]}" -in in.bin -out shared/mine.bin -datasize 16
+    check "this user's own link in a shared folder: followed" test "$(xxd -p out.bin)" = "$swapped16"
+    cd "$work"
+  else
+    skip "links in shared folders: fs.protected_symlinks is off here, so the system follows them all"
+  fi
+fi
+
 if [ $modes_bind = yes ]; then
   setup with-output
   chmod 444 out.bin
