@@ -70,26 +70,44 @@ int AboveStandardStreams(int fd) {
 // leaves nothing behind. Set and cleared with the signals blocked.
 volatile sig_atomic_t pendingFolder = -1;
 char pendingName[FileLayer::kLongestPath];
-constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction previousActions[3];
+struct sigaction previousActions[NSIG];
+
+// Whether `signal`, left to its default action, ends the program and may be caught: every one but
+// those that stop, continue or are ignored by default, and the two that cannot be caught.
+bool EndsProgramByDefault(int signal) {
+  switch (signal) {
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGURG:
+    case SIGWINCH:
+      return false;
+    default:
+      return signal >= 1 && signal < NSIG && (signal < 32 || signal >= SIGRTMIN);
+  }
+}
 
 void RemovePendingAndResignal(int signal) {
   if (pendingFolder >= 0) unlinkat(pendingFolder, pendingName, 0);
-  for (size_t i = 0; i < 3; ++i) {
-    if (kCleanedSignals[i] == signal) sigaction(signal, &previousActions[i], nullptr);
-  }
+  sigaction(signal, &previousActions[signal], nullptr);
   raise(signal);  // blocked while the handler runs: delivered, with its old action, on return
 }
 
 sigset_t CleanedSignals() {
   sigset_t set;
   sigemptyset(&set);
-  for (int signal : kCleanedSignals) sigaddset(&set, signal);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (EndsProgramByDefault(signal)) sigaddset(&set, signal);
+  }
   return set;
 }
 
-// Registers the new file for removal on SIGINT, SIGTERM and SIGHUP; a signal that was ignored
-// when the swap began stays ignored.
+// Registers the new file for removal on every signal that would end the program; a signal that
+// was ignored when the swap began stays ignored.
 void RegisterPending(int folder, const char* name) {
   const sigset_t set = CleanedSignals();
   sigset_t old;
@@ -98,10 +116,11 @@ void RegisterPending(int folder, const char* name) {
   pendingFolder = folder;
   struct sigaction action = {};
   action.sa_handler = RemovePendingAndResignal;
-  sigemptyset(&action.sa_mask);
-  for (size_t i = 0; i < 3; ++i) {
-    sigaction(kCleanedSignals[i], nullptr, &previousActions[i]);
-    if (previousActions[i].sa_handler != SIG_IGN) sigaction(kCleanedSignals[i], &action, nullptr);
+  action.sa_mask = set;
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (!EndsProgramByDefault(signal) || sigaction(signal, nullptr, &previousActions[signal]) != 0)
+      continue;
+    if (previousActions[signal].sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);
 }
@@ -112,7 +131,9 @@ void UnregisterPending() {
   sigset_t old;
   sigprocmask(SIG_BLOCK, &set, &old);
   pendingFolder = -1;
-  for (size_t i = 0; i < 3; ++i) sigaction(kCleanedSignals[i], &previousActions[i], nullptr);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (EndsProgramByDefault(signal)) sigaction(signal, &previousActions[signal], nullptr);
+  }
   sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 

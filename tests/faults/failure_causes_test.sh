@@ -368,11 +368,14 @@ if [ "$platform" = native ]; then
   for _ in $(seq 20); do mkdir "$deep" && cd "$deep" || break; done
   mv "$work/case/in.bin" .
   in_place "in place, a folder deeper than PATH_MAX" swapped "" in.bin
-  # A signal during the swap removes the new file, then ends the program as the signal would.
-  for signal in TERM HUP; do
+  # Any signal that would end the program, during the swap, removes the new file, then ends the
+  # program as the signal would (no core file is written: QUIT would leave one). A background job
+  # starts with QUIT and INT ignored, which the program rightly leaves ignored: restored here.
+  ulimit -c 0
+  for signal in TERM HUP QUIT USR1 ALRM PIPE; do
     in_place_case
     head -c $((64 << 20)) /dev/zero >in.bin
-    "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt" &
+    env --default-signal "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt" &
     swapper=$!
     seen=no
     for _ in $(seq 1000); do
