@@ -233,8 +233,13 @@ FileLayer::Error GiveOwner(int fd, const struct stat& info) {
   return FileLayer::kOk;
 }
 
-// Every extended attribute of `from` given to `to`: the access control list among them, whose
-// absence is given too (a folder's default list would otherwise be inherited).
+// An attribute that any write to a file makes the system remove, which new content must not carry:
+// file capabilities grant privileges to the content they were set on.
+bool IsClearedByWrite(const char* name) { return strcmp(name, "security.capability") == 0; }
+
+// Every extended attribute of `from` given to `to`, but those a write clears: the access control
+// list among them, whose absence is given too (a folder's default list would otherwise be
+// inherited).
 FileLayer::Error GiveAttributes(int from, int to) {
   const ssize_t listLength = flistxattr(from, nullptr, 0);
   if (listLength < 0) return errno == ENOTSUP ? FileLayer::kOk : errno;
@@ -246,6 +251,7 @@ FileLayer::Error GiveAttributes(int from, int to) {
   for (ssize_t at = 0; error == FileLayer::kOk && at < got; at += strlen(names + at) + 1) {
     const char* name = names + at;
     if (strcmp(name, "system.posix_acl_access") == 0) hasAccessList = true;
+    if (IsClearedByWrite(name)) continue;
     const ssize_t length = fgetxattr(from, name, nullptr, 0);
     void* value = length >= 0 ? malloc(static_cast<size_t>(length) + 1) : nullptr;
     if (!value) {

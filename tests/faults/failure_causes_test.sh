@@ -350,6 +350,14 @@ if [ "$platform" = native ]; then
   else
     skip "in place, a deny entry and an attribute: not supported here"
   fi
+  # File capabilities, which any write clears, are not carried onto the swapped content.
+  in_place_case
+  if setcap cap_net_raw+ep in.bin 2>/dev/null; then
+    in_place "in place, a file with capabilities" swapped "" in.bin
+    check "in place, capabilities: not carried" test -z "$(getcap in.bin)"
+  else
+    skip "in place, a file with capabilities: they cannot be set here (it needs root)"
+  fi
   # Another user's file that this one may write (through its group): replacing it would take it
   # from its owner, who may then lose access to it.
   if [ "$(id -u)" -eq 0 ] && [ $as_other_ok = yes ]; then
