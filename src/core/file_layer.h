@@ -68,9 +68,11 @@ class FileLayer {
   /// A new file being written to take the place of an existing one, or of none. The layer fills it
   /// in; the caller only writes to `file` through WriteAll.
   struct Replacement {
-    Handle file = kNoFile;       ///< the new file, open for writing
-    Handle folder = kNoFile;     ///< POSIX: the folder that holds both files, open
-    Handle original = kNoFile;   ///< the file to replace, held open (Win32), or kNoFile
+    Handle file = kNoFile;    ///< the new file, open for writing
+    Handle folder = kNoFile;  ///< POSIX: the folder that holds both files, open
+    /// The file to replace, held open (Win32; POSIX: an existing output, or the file swapped in
+    /// place, locked against other swaps), or kNoFile
+    Handle original = kNoFile;
     char name[kLongestPath];     ///< the file's name in `folder` (Win32: its full path)
     char newName[kLongestPath];  ///< the new file's name beside it, while there is one
     Identity identity;           ///< the file to replace when it was first found
@@ -78,6 +80,9 @@ class FileLayer {
     /// Whether the new file and its rename are flushed to the disk (a swap in place), so that a
     /// power cut leaves the old or the new contents.
     bool durable = true;
+    /// POSIX: whether the system tells, through `original`, of any process that opens the file to
+    /// replace for writing (a read lease), so that a writer up to the replacement is not lost.
+    bool watched = false;
 
     Replacement() { name[0] = newName[0] = '\0'; }
   };

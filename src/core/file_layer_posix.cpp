@@ -12,6 +12,7 @@
 // a link in the file's place while it is swapped.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -269,6 +270,58 @@ FileLayer::Error GiveAttributes(int from, int to) {
   return error;
 }
 
+// Holds the file swapped in place, open as `input`, through a descriptor of its own that outlives
+// the input's: locked, so that a second swap of it at the same time fails rather than both
+// replacing it and one swap being lost. Returns kChanged when another swap holds it.
+FileLayer::Error LockAgainstOtherSwaps(int input, FileLayer::Replacement* replacement) {
+  const int held = AboveStandardStreams(fcntl(input, F_DUPFD_CLOEXEC, 0));
+  if (held < 0) return errno;
+  replacement->original = held;
+  if (flock(held, LOCK_EX | LOCK_NB) == 0) return FileLayer::kOk;
+  return errno == EWOULDBLOCK ? FileLayer::kChanged : errno;
+}
+
+// Asks the system to tell of any process that opens the locked file for writing from now on (a read
+// lease; its signal is ignored, the lease's state is asked for instead). Where leases cannot be had
+// (another owner's file, a file system without them) the swap goes on with its other checks; where
+// the file is open for writing already, the writer could be lost, and the swap is refused.
+FileLayer::Error WatchForWriters(FileLayer::Replacement* replacement) {
+  signal(SIGIO, SIG_IGN);
+  if (fcntl(Fd(replacement->original), F_SETLEASE, F_RDLCK) == 0) {
+    replacement->watched = true;
+    return FileLayer::kOk;
+  }
+  return errno == EAGAIN ? FileLayer::kChanged : FileLayer::kOk;
+}
+
+// Whether a process opened the watched file for writing since it was watched: it is then waiting
+// for the lease to be given up, and its writes must not land on a file that has lost its name.
+bool HasWriterCome(const FileLayer::Replacement& replacement) {
+  return replacement.watched && fcntl(Fd(replacement.original), F_GETLEASE) != F_RDLCK;
+}
+
+// Puts the new file in the old one's place. A watched file is exchanged with the new one, and put
+// back when a writer opened it meanwhile, whose writes then land on the named file once the lease
+// is given up; otherwise, or where the file system cannot exchange, renamed over.
+FileLayer::Error PutInPlace(int folder, FileLayer::Replacement* replacement) {
+  const char* newName = replacement->newName;
+  const char* name = replacement->name;
+  const bool isNew = replacement->target == FileLayer::Target::kNewOutput;
+  if (replacement->watched && renameat2(folder, newName, folder, name, RENAME_EXCHANGE) == 0) {
+    if (HasWriterCome(*replacement)) {
+      renameat2(folder, newName, folder, name, RENAME_EXCHANGE);
+      return FileLayer::kChanged;
+    }
+    unlinkat(folder, newName, 0);  // the old file, now beside the new
+    return FileLayer::kOk;
+  }
+  int renamed = renameat2(folder, newName, folder, name, isNew ? RENAME_NOREPLACE : 0);
+  if (renamed != 0 && isNew && (errno == EINVAL || errno == ENOSYS))
+    renamed = renameat(folder, newName, folder, name);
+  if (renamed == 0) return FileLayer::kOk;
+  return errno == EEXIST ? FileLayer::kChanged : errno;
+}
+
 class PosixFileLayer final : public FileLayer {
  public:
   Error OpenInput(const char* path, Handle* file) override {
@@ -344,6 +397,7 @@ class PosixFileLayer final : public FileLayer {
     struct stat open;
     if (fstat(Fd(file), &open) != 0) return errno;
     replacement->identity = IdentityOf(open);
+    if (const Error locked = LockAgainstOtherSwaps(Fd(file), replacement)) return locked;
     const int folder = OpenFinalFolder(path, replacement->name);
     if (folder < 0) return errno != 0 ? errno : kUnfollowedLink;
     replacement->folder = folder;
@@ -360,7 +414,7 @@ class PosixFileLayer final : public FileLayer {
                         : info.st_nlink != 1 ? kManyNames
                                              : kOk;
     close(named);
-    return error;
+    return error != kOk ? error : WatchForWriters(replacement);
   }
 
   bool ReplacesOutputs() override { return true; }
@@ -462,31 +516,28 @@ class PosixFileLayer final : public FileLayer {
   Error Replace(Replacement* replacement) override {
     close(Fd(replacement->file));
     replacement->file = kNoFile;
-    if (replacement->original != kNoFile) close(Fd(replacement->original));
-    replacement->original = kNoFile;
     const int folder = Fd(replacement->folder);
     struct stat named;
     const bool isNew = replacement->target == Target::kNewOutput;
     if (fstatat(folder, replacement->name, &named, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT) return errno;
       if (!isNew) return kChanged;
-    } else if (isNew || !IsSameIdentity(IdentityOf(named), replacement->identity)) {
+    } else if (isNew || !IsSameIdentity(IdentityOf(named), replacement->identity) ||
+               HasWriterCome(*replacement)) {
       return kChanged;
     }
     const sigset_t set = CleanedSignals();
     sigset_t old;
     sigprocmask(SIG_BLOCK, &set, &old);
-    int renamed = renameat2(folder, replacement->newName, folder, replacement->name,
-                            isNew ? RENAME_NOREPLACE : 0);
-    if (renamed != 0 && isNew && (errno == EINVAL || errno == ENOSYS))
-      renamed = renameat(folder, replacement->newName, folder, replacement->name);
-    const int error = errno;
-    if (renamed == 0) {
+    const Error error = PutInPlace(folder, replacement);
+    if (error == kOk) {
       UnregisterPending();
       replacement->newName[0] = '\0';
     }
     sigprocmask(SIG_SETMASK, &old, nullptr);
-    if (renamed != 0) return error == EEXIST ? kChanged : error;
+    if (replacement->original != kNoFile) close(Fd(replacement->original));
+    replacement->original = kNoFile;
+    if (error != kOk) return error;
     // A rename reaches the disk with its folder; one opened for lookups only cannot be flushed, and
     // is left to the system to write back: the rename has happened either way.
     if (replacement->durable) fsync(folder);

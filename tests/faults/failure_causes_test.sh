@@ -380,7 +380,7 @@ if [ "$platform" = native ]; then
   # program as the signal would (no core file is written: QUIT would leave one). A background job
   # starts with QUIT and INT ignored, which the program rightly leaves ignored: restored here.
   ulimit -c 0
-  for signal in TERM HUP QUIT USR1 ALRM PIPE; do
+  start_swap_of_64mib() {  # a swap in place of a 64 MiB in.bin, in the background, caught writing
     in_place_case
     head -c $((64 << 20)) /dev/zero >in.bin
     env --default-signal "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt" &
@@ -390,6 +390,9 @@ if [ "$platform" = native ]; then
       if compgen -G 'orvane-*.tmp' >/dev/null; then seen=yes; break; fi
       sleep 0.01
     done
+  }
+  for signal in TERM HUP QUIT USR1 ALRM PIPE; do
+    start_swap_of_64mib
     kill -$signal $swapper
     wait $swapper
     status=$?
@@ -397,6 +400,32 @@ if [ "$platform" = native ]; then
     check "SIG$signal in place: ended by the signal ($status)" test $status -eq $((128 + $(kill -l $signal)))
     check "SIG$signal in place: nothing beside it" test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
   done
+  # One swap in place of a file at a time: a second, started while the first is held stopped, is
+  # refused at once; the first then swaps the file once.
+  changed="orvane: 'in.bin' changed while it was being swapped, and is left as it is"
+  start_swap_of_64mib
+  kill -STOP $swapper
+  timeout 10 "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
+  check "a second swap in place at once: exit code" test $? -eq 1
+  said "a second swap in place at once" "$changed"
+  kill -CONT $swapper
+  wait $swapper
+  check "a second swap in place at once: the first swaps" test $? -eq 0
+  check "a second swap in place at once: nothing beside it" test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
+  # A writer that opens the file while it is swapped, and writes only later, is not lost: the swap
+  # fails and the writer's record lands on the named file.
+  start_swap_of_64mib
+  kill -STOP $swapper
+  bash -c "exec 3>>in.bin; while kill -0 $swapper 2>/dev/null; do sleep 0.01; done; printf REC >&3" &
+  writer=$!
+  sleep 0.5
+  kill -CONT $swapper
+  wait $swapper
+  check "a writer during a swap in place: exit code" test $? -eq 1
+  said "a writer during a swap in place" "$changed"
+  wait $writer
+  check "a writer during a swap in place: its record kept" test "$(tail -c 3 in.bin)" = REC
+  check "a writer during a swap in place: nothing beside it" test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
 fi
 # A full file system: a small one of its own, with room for the file but not for its copy.
 in_place_case
