@@ -105,6 +105,9 @@ std::string FailureMessage(const SwapOutcome& outcome, unsigned blockBytes) {
       return "cannot open " + name +
              " for writing: it leads through a link in a sticky folder that everyone may write, "
              "which the system follows only for the link's owner or the folder's owner";
+    case SwapStep::kAppendOnlyFolder:
+      return "cannot swap " + name +
+             " in place: its folder is append-only, where no file may be replaced";
     case SwapStep::kArguments:
     case SwapStep::kNone:
       break;

@@ -28,6 +28,8 @@ class FileLayer {
   /// The path leads through a link that the system would not follow for this process: one in a
   /// sticky folder that everyone may write, owned by neither the process nor the folder's owner.
   static constexpr Error kUnfollowedLink = -4;
+  /// A file to swap in place is in an append-only folder, where no file may be replaced.
+  static constexpr Error kAppendOnlyFolder = -5;
 
   /// Opens an existing file for reading, sharing reading and writing with other processes.
   /// A folder is not a file: opening one fails.

@@ -11,8 +11,10 @@
 // within it by name, so that nobody who can write the folder can redirect either step by putting
 // a link in the file's place while it is swapped.
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -270,6 +272,14 @@ FileLayer::Error GiveAttributes(int from, int to) {
   return error;
 }
 
+// Whether `folder` is append-only (chattr +a): a file can be created in it, but never renamed or
+// removed, so that a new file written beside another could neither take its place nor go away.
+// A folder open for lookups only cannot be asked, and counts as not.
+bool IsAppendOnly(int folder) {
+  int flags = 0;
+  return ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+}
+
 // Holds the file swapped in place, open as `input`, through a descriptor of its own that outlives
 // the input's: locked, so that a second swap of it at the same time fails rather than both
 // replacing it and one swap being lost. Returns kChanged when another swap holds it.
@@ -401,6 +411,7 @@ class PosixFileLayer final : public FileLayer {
     const int folder = OpenFinalFolder(path, replacement->name);
     if (folder < 0) return errno != 0 ? errno : kUnfollowedLink;
     replacement->folder = folder;
+    if (IsAppendOnly(folder)) return kAppendOnlyFolder;
     // Opened for writing only to learn that it may be written, as when the swap wrote through it;
     // never written through this descriptor.
     const int named = AboveStandardStreams(openat(
@@ -434,6 +445,10 @@ class PosixFileLayer final : public FileLayer {
     if (folder < 0) return errno != 0 ? errno : kUnfollowedLink;
     replacement->folder = folder;
     if (replacement->name[0] == '\0') return *path == '\0' ? ENOENT : EISDIR;
+    if (IsAppendOnly(folder)) {
+      replacement->target = Target::kDirect;  // as nothing written beside it could be removed
+      return kOk;
+    }
     struct stat info;
     if (fstatat(folder, replacement->name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT) return errno;

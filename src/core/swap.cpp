@@ -139,6 +139,7 @@ SwapStep StepOfReplacementError(int error, SwapStep otherwise) {
   if (error == FileLayer::kManyNames) return SwapStep::kManyNames;
   if (error == FileLayer::kChanged) return SwapStep::kChanged;
   if (error == FileLayer::kUnfollowedLink) return SwapStep::kUnfollowedLink;
+  if (error == FileLayer::kAppendOnlyFolder) return SwapStep::kAppendOnlyFolder;
   return otherwise;
 }
 

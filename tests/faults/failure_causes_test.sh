@@ -370,6 +370,26 @@ if [ "$platform" = native ]; then
       in.bin "${as_owner[@]}"
   fi
   program=("${own_program[@]}")
+  # An append-only folder (chattr +a) takes new files but never renames or removes one: an output
+  # there is written directly, as cp writes it; in place is refused before anything is written.
+  in_place_case
+  if chattr +a . 2>/dev/null; then
+    in_place "in place, an append-only folder" untouched \
+      "orvane: cannot swap 'in.bin' in place: its folder is append-only, where no file may be replaced" \
+      in.bin
+    for state in absent previous; do
+      [ $state = previous ] && cp ../previous.bin out.bin
+      "${program[@]}" -in ../original.bin -out out.bin -datasize 16
+      check "an append-only folder, $state output: written directly" \
+        test "$(xxd -p out.bin)" = "$swapped16"
+      check "an append-only folder, $state output: nothing beside it" \
+        test "$(ls -A | tr '\n' ' ')" = "in.bin out.bin sub "
+      chattr -a . && rm out.bin && chattr +a .
+    done
+    chattr -a .
+  else
+    skip "an append-only folder: the attribute cannot be set here (it needs root and ext4 or alike)"
+  fi
   # A folder deeper than PATH_MAX: the file is named by a short relative path.
   in_place_case
   deep=$(printf 'd%.0s' {1..250})
