@@ -108,6 +108,10 @@ std::string FailureMessage(const SwapOutcome& outcome, unsigned blockBytes) {
     case SwapStep::kAppendOnlyFolder:
       return "cannot swap " + name +
              " in place: its folder is append-only, where no file may be replaced";
+    case SwapStep::kMounted:
+      return "cannot swap " + name +
+             " in place: it is mounted on another name too (a bind mount), which replacing it "
+             "would split";
     case SwapStep::kArguments:
     case SwapStep::kNone:
       break;

@@ -30,6 +30,9 @@ class FileLayer {
   static constexpr Error kUnfollowedLink = -4;
   /// A file to swap in place is in an append-only folder, where no file may be replaced.
   static constexpr Error kAppendOnlyFolder = -5;
+  /// A file to swap in place is mounted on another name (a bind mount): replacing it would split
+  /// the two names.
+  static constexpr Error kMounted = -6;
 
   /// Opens an existing file for reading, sharing reading and writing with other processes.
   /// A folder is not a file: opening one fails.

@@ -17,6 +17,7 @@
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -280,6 +281,47 @@ bool IsAppendOnly(int folder) {
   return ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
 }
 
+// A mount point as /proc/self/mountinfo spells it, its space, tab, line feed and backslash written
+// as three octal digits after a backslash, decoded in place.
+void DecodeMountPoint(char* point) {
+  char* to = point;
+  for (const char* from = point; *from != '\0'; ++to) {
+    if (from[0] == '\\' && from[1] >= '0' && from[1] <= '3' && from[2] && from[3]) {
+      *to = static_cast<char>((from[1] - '0') * 64 + (from[2] - '0') * 8 + (from[3] - '0'));
+      from += 4;
+    } else {
+      *to = *from++;
+    }
+  }
+  *to = '\0';
+}
+
+// Whether the file `info` describes is mounted on any name of this process's mounts (a bind mount
+// of a file, the only way a file is a mount point): a name that would keep showing the old file
+// once it is replaced. Only mounts of the file's own device are looked at.
+bool IsMountedSomewhere(const struct stat& info) {
+  FILE* mounts = fopen("/proc/self/mountinfo", "re");
+  if (!mounts) return false;
+  char* line = nullptr;
+  size_t room = 0;
+  bool mounted = false;
+  while (!mounted && getline(&line, &room, mounts) > 0) {
+    unsigned major = 0, minor = 0;
+    int pointAt = 0, pointEnd = 0;
+    if (sscanf(line, "%*s %*s %u:%u %*s %n%*s%n", &major, &minor, &pointAt, &pointEnd) != 2 ||
+        pointEnd == 0 || makedev(major, minor) != info.st_dev)
+      continue;
+    line[pointEnd] = '\0';
+    DecodeMountPoint(line + pointAt);
+    struct stat point;
+    mounted = stat(line + pointAt, &point) == 0 && S_ISREG(point.st_mode) &&
+              point.st_dev == info.st_dev && point.st_ino == info.st_ino;
+  }
+  free(line);
+  fclose(mounts);
+  return mounted;
+}
+
 // Holds the file swapped in place, open as `input`, through a descriptor of its own that outlives
 // the input's: locked, so that a second swap of it at the same time fails rather than both
 // replacing it and one swap being lost. Returns kChanged when another swap holds it.
@@ -422,8 +464,9 @@ class PosixFileLayer final : public FileLayer {
                         : info.st_dev != open.st_dev || info.st_ino != open.st_ino ||
                                 replacement->identity.size != size
                             ? kChanged
-                        : info.st_nlink != 1 ? kManyNames
-                                             : kOk;
+                        : info.st_nlink != 1       ? kManyNames
+                        : IsMountedSomewhere(info) ? kMounted
+                                                   : kOk;
     close(named);
     return error != kOk ? error : WatchForWriters(replacement);
   }

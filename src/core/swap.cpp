@@ -140,6 +140,7 @@ SwapStep StepOfReplacementError(int error, SwapStep otherwise) {
   if (error == FileLayer::kChanged) return SwapStep::kChanged;
   if (error == FileLayer::kUnfollowedLink) return SwapStep::kUnfollowedLink;
   if (error == FileLayer::kAppendOnlyFolder) return SwapStep::kAppendOnlyFolder;
+  if (error == FileLayer::kMounted) return SwapStep::kMounted;
   return otherwise;
 }
 

@@ -44,6 +44,7 @@ enum class SwapStep {
   kReplace,           ///< in place: the new file could not be put in the old one's place
   kUnfollowedLink,    ///< the output leads through a link the system would not follow
   kAppendOnlyFolder,  ///< in place: the file's folder is append-only
+  kMounted,           ///< in place: the file is mounted on another name too (a bind mount)
 };
 enum class SwapSide { kInput, kOutput };
 

@@ -390,6 +390,18 @@ if [ "$platform" = native ]; then
   else
     skip "an append-only folder: the attribute cannot be set here (it needs root and ext4 or alike)"
   fi
+  # A file mounted on another name (a bind mount), swapped by either name: replacing it would
+  # leave the other name showing the old data.
+  in_place_case
+  touch mounted.bin
+  if mount --bind in.bin mounted.bin 2>/dev/null; then
+    in_place "in place, a file mounted on another name" untouched \
+      "orvane: cannot swap 'in.bin' in place: it is mounted on another name too (a bind mount), which replacing it would split" \
+      in.bin
+    umount mounted.bin
+  else
+    skip "in place, a file mounted on another name: no bind mount can be made here (it needs root)"
+  fi
   # A folder deeper than PATH_MAX: the file is named by a short relative path.
   in_place_case
   deep=$(printf 'd%.0s' {1..250})
