@@ -322,6 +322,13 @@ bool IsMountedSomewhere(const struct stat& info) {
   return mounted;
 }
 
+// Whether `reached` is a file that no folder names any longer, reached only through a process's
+// open descriptor (/proc/self/fd/N): the link there reads as its old name and " (deleted)", which
+// names no file, and nothing could be put in its place.
+bool IsNameless(const struct stat& reached) {
+  return S_ISREG(reached.st_mode) && reached.st_nlink == 0;
+}
+
 // Holds the file swapped in place, open as `input`, through a descriptor of its own that outlives
 // the input's: locked, so that a second swap of it at the same time fails rather than both
 // replacing it and one swap being lost. Returns kChanged when another swap holds it.
@@ -478,9 +485,10 @@ class PosixFileLayer final : public FileLayer {
   Error FindForOutput(const char* path, Replacement* replacement) override {
     replacement->durable = false;
     // A device or a pipe, reached through whatever links (/dev/stdout among them, whose target
-    // names no file in any folder), is written directly.
+    // names no file in any folder), is written directly, as is an open file whose name is gone.
     struct stat reached;
-    if (stat(path, &reached) == 0 && !S_ISREG(reached.st_mode) && !S_ISDIR(reached.st_mode)) {
+    if (stat(path, &reached) == 0 &&
+        (IsNameless(reached) || (!S_ISREG(reached.st_mode) && !S_ISDIR(reached.st_mode)))) {
       replacement->target = Target::kDirect;
       return kOk;
     }

@@ -577,6 +577,16 @@ if [ "$platform" = native ]; then
   "${program[@]}" -in in.bin -out /dev/stdout -datasize 16 | cat >piped.bin
   check "a pipe as the output: swapped" test "$(xxd -p piped.bin)" = "$swapped16"
   cd "$work"
+  # An open file whose name is gone, named through the descriptor that holds it: written directly,
+  # and no file is named after the system's description of it.
+  setup no-output
+  exec 8<>gone.bin
+  rm gone.bin
+  "${program[@]}" -in in.bin -out /proc/self/fd/8 -datasize 16
+  check "an open file whose name is gone: written" test "$(xxd -p /proc/self/fd/8)" = "$swapped16"
+  exec 8<&-
+  check "an open file whose name is gone: nothing created" test "$(ls | tr '\n' ' ')" = "in.bin sub "
+  cd "$work"
 fi
 
 report
