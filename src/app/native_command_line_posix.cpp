@@ -144,11 +144,11 @@ bool CheckStandardOutput(const struct stat& input, std::string* refusal) {
 }
 
 // The input as a stream, read in pieces until it ends: standard input, a named pipe, a device, or
-// a file going to standard output. A regular file is checked for its size first, so that it is
-// refused before the output is touched, as in a swap of files.
+// a file going to standard output, or one that reports no size. A regular file is checked for its
+// size first, so that it is refused before the output is touched, as in a swap of files.
 int SwapStreams(FileLayer::Handle input, const struct stat& info, unsigned blockBytes) {
   const auto size = static_cast<uint64_t>(info.st_size);
-  if (S_ISREG(info.st_mode) && !IsSwappableSize(size, blockBytes))
+  if (S_ISREG(info.st_mode) && size != 0 && !IsSwappableSize(size, blockBytes))
     return Fail(SizeMessage(size, blockBytes));
   StreamOutput output;
   std::string refusal;
@@ -200,12 +200,21 @@ int OpenNamedInput(struct stat* info, std::string* refusal) {
   return fd;
 }
 
+// Whether `info` is a regular file that reports a size of 0 but may hold more, as the files under
+// /proc whose length is known only once read to their end: read as a stream, it is found empty
+// only when it is. Named as the output too, it is swapped as a file (and found empty).
+bool IsOfUnknownSize(const struct stat& info) {
+  struct stat named;
+  return S_ISREG(info.st_mode) && info.st_size == 0 &&
+         !(stat(g_outputPath, &named) == 0 && IsSameFileInfo(info, named));
+}
+
 int SwapNamedInput(unsigned blockBytes) {
   struct stat info;
   std::string refusal;
   const int input = OpenNamedInput(&info, &refusal);
   if (input < 0) return Fail(refusal);
-  if (S_ISREG(info.st_mode) && !IsStandardStream(g_outputPath)) {
+  if (S_ISREG(info.st_mode) && !IsStandardStream(g_outputPath) && !IsOfUnknownSize(info)) {
     return Finish(SwapOpenFile(SystemFileLayer(), input, g_outputPath, blockBytes * 8), blockBytes);
   }
   const int status = SwapStreams(input, info, blockBytes);

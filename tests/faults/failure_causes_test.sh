@@ -577,6 +577,14 @@ if [ "$platform" = native ]; then
   "${program[@]}" -in in.bin -out /dev/stdout -datasize 16 | cat >piped.bin
   check "a pipe as the output: swapped" test "$(xxd -p piped.bin)" = "$swapped16"
   cd "$work"
+  # A file of the system that reports a size of 0, its length known only at its end: read whole.
+  setup no-output
+  cat /proc/sys/kernel/ostype >ostype.bin
+  objcopy -I binary -O binary --reverse-bytes=2 ostype.bin ostype-swapped.bin
+  "${program[@]}" -in /proc/sys/kernel/ostype -out out.bin -datasize 16 2>"$work/stderr.txt"
+  check "a file that reports no size: exit code" test $? -eq 0
+  check "a file that reports no size: swapped" same out.bin ostype-swapped.bin
+  cd "$work"
   # An open file whose name is gone, named through the descriptor that holds it: written directly,
   # and no file is named after the system's description of it.
   setup no-output
