@@ -381,6 +381,24 @@ FileLayer::Error PutInPlace(int folder, FileLayer::Replacement* replacement) {
   return errno == EEXIST ? FileLayer::kChanged : errno;
 }
 
+// The access control list of `from`, if it has one, given to `to`, a new output: its named users'
+// and groups, its deny entries, and its group entry rather than its mask as the group's access.
+FileLayer::Error GiveAccessList(int from, int to, bool* given) {
+  const char kAccessList[] = "system.posix_acl_access";
+  *given = false;
+  const ssize_t length = fgetxattr(from, kAccessList, nullptr, 0);
+  if (length < 0) return errno == ENODATA || errno == ENOTSUP ? FileLayer::kOk : errno;
+  void* value = malloc(static_cast<size_t>(length) + 1);
+  if (!value) return ENOMEM;
+  const ssize_t read = fgetxattr(from, kAccessList, value, static_cast<size_t>(length));
+  FileLayer::Error error = FileLayer::kOk;
+  if (read < 0 || fsetxattr(to, kAccessList, value, static_cast<size_t>(read), 0) != 0)
+    error = errno;
+  *given = error == FileLayer::kOk;
+  free(value);
+  return error;
+}
+
 class PosixFileLayer final : public FileLayer {
  public:
   Error OpenInput(const char* path, Handle* file) override {
@@ -563,7 +581,12 @@ class PosixFileLayer final : public FileLayer {
     if (replacement->target == Target::kNewOutput) {
       const mode_t mask = umask(0);
       umask(mask);
-      return fchmod(fd, info.st_mode & 0666 & ~mask) == 0 ? kOk : errno;
+      bool given = false;
+      if (const Error error = GiveAccessList(Fd(file), fd, &given)) return error;
+      struct stat listed;  // the bits the list sets, its mask as the group's
+      if (given && fstat(fd, &listed) != 0) return errno;
+      const mode_t mode = given ? listed.st_mode : info.st_mode;
+      return fchmod(fd, mode & 0666 & ~mask) == 0 ? kOk : errno;
     }
     Error error = GiveOwner(fd, info);
     if (error == kOk) error = GiveAttributes(Fd(file), fd);

@@ -577,6 +577,21 @@ if [ "$platform" = native ]; then
   "${program[@]}" -in in.bin -out /dev/stdout -datasize 16 | cat >piped.bin
   check "a pipe as the output: swapped" test "$(xxd -p piped.bin)" = "$swapped16"
   cd "$work"
+  # A new output gives no wider access than its input's access control list: a named reader (the
+  # group's bits then show the list's mask) and a deny entry.
+  for list in "600 u:65534:r group::---" "644 u:65534:- user:65534:---"; do
+    read -r mode entry expected <<<"$list"
+    setup no-output
+    chmod "$mode" in.bin
+    if setfacl -m "$entry" in.bin 2>/dev/null; then
+      "${program[@]}" -in in.bin -out out.bin -datasize 16
+      check "a new output of an input with $entry: $expected" \
+        grep -qx "$expected" <(getfacl -cpn out.bin 2>/dev/null)
+    else
+      skip "a new output of an input with an access control list: not supported here"
+    fi
+    cd "$work"
+  done
   # A file of the system that reports a size of 0, its length known only at its end: read whole.
   setup no-output
   cat /proc/sys/kernel/ostype >ostype.bin
