@@ -11,14 +11,9 @@
 // within it by name, so that nobody who can write the folder can redirect either step by putting
 // a link in the file's place while it is swapped.
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "file_guards_posix.h"
 #include "file_layer.h"
 
 namespace {
@@ -75,25 +71,6 @@ int AboveStandardStreams(int fd) {
 volatile sig_atomic_t pendingFolder = -1;
 char pendingName[FileLayer::kLongestPath];
 struct sigaction previousActions[NSIG];
-
-// Whether `signal`, left to its default action, ends the program and may be caught: every one but
-// those that stop, continue or are ignored by default, and the two that cannot be caught.
-bool EndsProgramByDefault(int signal) {
-  switch (signal) {
-    case SIGKILL:
-    case SIGSTOP:
-    case SIGCHLD:
-    case SIGCONT:
-    case SIGTSTP:
-    case SIGTTIN:
-    case SIGTTOU:
-    case SIGURG:
-    case SIGWINCH:
-      return false;
-    default:
-      return signal >= 1 && signal < NSIG && (signal < 32 || signal >= SIGRTMIN);
-  }
-}
 
 void RemovePendingAndResignal(int signal) {
   if (pendingFolder >= 0) unlinkat(pendingFolder, pendingName, 0);
@@ -163,30 +140,6 @@ int OpenFolder(int base, const char* path, const char** name) {
   return AboveStandardStreams(fd);
 }
 
-// Whether the system applies its rule on links in shared folders (fs.protected_symlinks); where
-// that cannot be read, it is taken as applied.
-bool AreSharedFolderLinksProtected() {
-  const int fd = open("/proc/sys/fs/protected_symlinks", O_RDONLY | O_CLOEXEC);
-  char value = '1';
-  if (fd >= 0) {
-    if (read(fd, &value, 1) != 1) value = '1';
-    close(fd);
-  }
-  return value != '0';
-}
-
-// Whether the kernel would follow `link`, found in `folder`, for this process, as it rules for the
-// links it follows itself: in a sticky folder that everyone may write (/tmp), only a link of this
-// process's user or of the folder's owner, lest another user's link turn a write to a file of
-// theirs into a write anywhere this process may write.
-bool WouldSystemFollow(int folder, const struct stat& link) {
-  struct stat shared;
-  if (fstat(folder, &shared) != 0) return false;
-  if ((shared.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
-  if (link.st_uid == geteuid() || link.st_uid == shared.st_uid) return true;
-  return !AreSharedFolderLinksProtected();
-}
-
 // Follows `path` to the folder that holds its final target and that target's name in it, each link
 // read once and followed only where the system would. Returns the folder, open, or -1 with errno
 // set, or with errno 0 where a link is not followed (kUnfollowedLink).
@@ -235,168 +188,6 @@ FileLayer::Error GiveOwner(int fd, const struct stat& info) {
   const bool groupMatters = ((info.st_mode >> 3) & 7) != (info.st_mode & 7);
   if (now.st_gid != info.st_gid && groupMatters) return error;
   return FileLayer::kOk;
-}
-
-// An attribute that any write to a file makes the system remove, which new content must not carry:
-// file capabilities grant privileges to the content they were set on.
-bool IsClearedByWrite(const char* name) { return strcmp(name, "security.capability") == 0; }
-
-// Every extended attribute of `from` given to `to`, but those a write clears: the access control
-// list among them, whose absence is given too (a folder's default list would otherwise be
-// inherited).
-FileLayer::Error GiveAttributes(int from, int to) {
-  const ssize_t listLength = flistxattr(from, nullptr, 0);
-  if (listLength < 0) return errno == ENOTSUP ? FileLayer::kOk : errno;
-  char* names = static_cast<char*>(malloc(static_cast<size_t>(listLength) + 1));
-  if (!names) return ENOMEM;
-  const ssize_t got = flistxattr(from, names, static_cast<size_t>(listLength));
-  FileLayer::Error error = got < 0 ? errno : FileLayer::kOk;
-  bool hasAccessList = false;
-  for (ssize_t at = 0; error == FileLayer::kOk && at < got; at += strlen(names + at) + 1) {
-    const char* name = names + at;
-    if (strcmp(name, "system.posix_acl_access") == 0) hasAccessList = true;
-    if (IsClearedByWrite(name)) continue;
-    const ssize_t length = fgetxattr(from, name, nullptr, 0);
-    void* value = length >= 0 ? malloc(static_cast<size_t>(length) + 1) : nullptr;
-    if (!value) {
-      error = length < 0 ? errno : ENOMEM;
-    } else {
-      const ssize_t read = fgetxattr(from, name, value, static_cast<size_t>(length));
-      if (read < 0 || fsetxattr(to, name, value, static_cast<size_t>(read), 0) != 0) error = errno;
-      free(value);
-    }
-  }
-  free(names);
-  if (error == FileLayer::kOk && !hasAccessList &&
-      fremovexattr(to, "system.posix_acl_access") != 0 && errno != ENODATA && errno != ENOTSUP)
-    error = errno;
-  return error;
-}
-
-// Whether `folder` is append-only (chattr +a): a file can be created in it, but never renamed or
-// removed, so that a new file written beside another could neither take its place nor go away.
-// A folder open for lookups only cannot be asked, and counts as not.
-bool IsAppendOnly(int folder) {
-  int flags = 0;
-  return ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
-}
-
-// A mount point as /proc/self/mountinfo spells it, its space, tab, line feed and backslash written
-// as three octal digits after a backslash, decoded in place.
-void DecodeMountPoint(char* point) {
-  char* to = point;
-  for (const char* from = point; *from != '\0'; ++to) {
-    if (from[0] == '\\' && from[1] >= '0' && from[1] <= '3' && from[2] && from[3]) {
-      *to = static_cast<char>((from[1] - '0') * 64 + (from[2] - '0') * 8 + (from[3] - '0'));
-      from += 4;
-    } else {
-      *to = *from++;
-    }
-  }
-  *to = '\0';
-}
-
-// Whether the file `info` describes is mounted on any name of this process's mounts (a bind mount
-// of a file, the only way a file is a mount point): a name that would keep showing the old file
-// once it is replaced. Only mounts of the file's own device are looked at.
-bool IsMountedSomewhere(const struct stat& info) {
-  FILE* mounts = fopen("/proc/self/mountinfo", "re");
-  if (!mounts) return false;
-  char* line = nullptr;
-  size_t room = 0;
-  bool mounted = false;
-  while (!mounted && getline(&line, &room, mounts) > 0) {
-    unsigned major = 0, minor = 0;
-    int pointAt = 0, pointEnd = 0;
-    if (sscanf(line, "%*s %*s %u:%u %*s %n%*s%n", &major, &minor, &pointAt, &pointEnd) != 2 ||
-        pointEnd == 0 || makedev(major, minor) != info.st_dev)
-      continue;
-    line[pointEnd] = '\0';
-    DecodeMountPoint(line + pointAt);
-    struct stat point;
-    mounted = stat(line + pointAt, &point) == 0 && S_ISREG(point.st_mode) &&
-              point.st_dev == info.st_dev && point.st_ino == info.st_ino;
-  }
-  free(line);
-  fclose(mounts);
-  return mounted;
-}
-
-// Whether `reached` is a file that no folder names any longer, reached only through a process's
-// open descriptor (/proc/self/fd/N): the link there reads as its old name and " (deleted)", which
-// names no file, and nothing could be put in its place.
-bool IsNameless(const struct stat& reached) {
-  return S_ISREG(reached.st_mode) && reached.st_nlink == 0;
-}
-
-// Holds the file swapped in place, open as `input`, through a descriptor of its own that outlives
-// the input's: locked, so that a second swap of it at the same time fails rather than both
-// replacing it and one swap being lost. Returns kChanged when another swap holds it.
-FileLayer::Error LockAgainstOtherSwaps(int input, FileLayer::Replacement* replacement) {
-  const int held = AboveStandardStreams(fcntl(input, F_DUPFD_CLOEXEC, 0));
-  if (held < 0) return errno;
-  replacement->original = held;
-  if (flock(held, LOCK_EX | LOCK_NB) == 0) return FileLayer::kOk;
-  return errno == EWOULDBLOCK ? FileLayer::kChanged : errno;
-}
-
-// Asks the system to tell of any process that opens the locked file for writing from now on (a read
-// lease; its signal is ignored, the lease's state is asked for instead). Where leases cannot be had
-// (another owner's file, a file system without them) the swap goes on with its other checks; where
-// the file is open for writing already, the writer could be lost, and the swap is refused.
-FileLayer::Error WatchForWriters(FileLayer::Replacement* replacement) {
-  signal(SIGIO, SIG_IGN);
-  if (fcntl(Fd(replacement->original), F_SETLEASE, F_RDLCK) == 0) {
-    replacement->watched = true;
-    return FileLayer::kOk;
-  }
-  return errno == EAGAIN ? FileLayer::kChanged : FileLayer::kOk;
-}
-
-// Whether a process opened the watched file for writing since it was watched: it is then waiting
-// for the lease to be given up, and its writes must not land on a file that has lost its name.
-bool HasWriterCome(const FileLayer::Replacement& replacement) {
-  return replacement.watched && fcntl(Fd(replacement.original), F_GETLEASE) != F_RDLCK;
-}
-
-// Puts the new file in the old one's place. A watched file is exchanged with the new one, and put
-// back when a writer opened it meanwhile, whose writes then land on the named file once the lease
-// is given up; otherwise, or where the file system cannot exchange, renamed over.
-FileLayer::Error PutInPlace(int folder, FileLayer::Replacement* replacement) {
-  const char* newName = replacement->newName;
-  const char* name = replacement->name;
-  const bool isNew = replacement->target == FileLayer::Target::kNewOutput;
-  if (replacement->watched && renameat2(folder, newName, folder, name, RENAME_EXCHANGE) == 0) {
-    if (HasWriterCome(*replacement)) {
-      renameat2(folder, newName, folder, name, RENAME_EXCHANGE);
-      return FileLayer::kChanged;
-    }
-    unlinkat(folder, newName, 0);  // the old file, now beside the new
-    return FileLayer::kOk;
-  }
-  int renamed = renameat2(folder, newName, folder, name, isNew ? RENAME_NOREPLACE : 0);
-  if (renamed != 0 && isNew && (errno == EINVAL || errno == ENOSYS))
-    renamed = renameat(folder, newName, folder, name);
-  if (renamed == 0) return FileLayer::kOk;
-  return errno == EEXIST ? FileLayer::kChanged : errno;
-}
-
-// The access control list of `from`, if it has one, given to `to`, a new output: its named users'
-// and groups, its deny entries, and its group entry rather than its mask as the group's access.
-FileLayer::Error GiveAccessList(int from, int to, bool* given) {
-  const char kAccessList[] = "system.posix_acl_access";
-  *given = false;
-  const ssize_t length = fgetxattr(from, kAccessList, nullptr, 0);
-  if (length < 0) return errno == ENODATA || errno == ENOTSUP ? FileLayer::kOk : errno;
-  void* value = malloc(static_cast<size_t>(length) + 1);
-  if (!value) return ENOMEM;
-  const ssize_t read = fgetxattr(from, kAccessList, value, static_cast<size_t>(length));
-  FileLayer::Error error = FileLayer::kOk;
-  if (read < 0 || fsetxattr(to, kAccessList, value, static_cast<size_t>(read), 0) != 0)
-    error = errno;
-  *given = error == FileLayer::kOk;
-  free(value);
-  return error;
 }
 
 class PosixFileLayer final : public FileLayer {
@@ -578,16 +369,7 @@ class PosixFileLayer final : public FileLayer {
     struct stat info;
     if (fstat(Fd(file), &info) != 0) return errno;
     const int fd = Fd(replacement->file);
-    if (replacement->target == Target::kNewOutput) {
-      const mode_t mask = umask(0);
-      umask(mask);
-      bool given = false;
-      if (const Error error = GiveAccessList(Fd(file), fd, &given)) return error;
-      struct stat listed;  // the bits the list sets, its mask as the group's
-      if (given && fstat(fd, &listed) != 0) return errno;
-      const mode_t mode = given ? listed.st_mode : info.st_mode;
-      return fchmod(fd, mode & 0666 & ~mask) == 0 ? kOk : errno;
-    }
+    if (replacement->target == Target::kNewOutput) return GiveNewOutputAccess(Fd(file), info, fd);
     Error error = GiveOwner(fd, info);
     if (error == kOk) error = GiveAttributes(Fd(file), fd);
     if (error == kOk && fchmod(fd, info.st_mode & 07777) != 0) error = errno;
