@@ -30,6 +30,10 @@ enum class FileReason : uint8_t {
   kManyNames,      ///< a file to replace has more than one name (hard links): replacing would split
   kChanged,        ///< the file changed, or its name moved to another file, while it was swapped
   kIsInput,        ///< the output is the very stream being read, which writing it would destroy
+  kUnfollowedLink,  ///< the path leads through a link the system would not follow for this process
+  kAppendOnlyFolder,  ///< a file to swap in place is in an append-only folder, where none is
+                      ///< replaced
+  kMounted,           ///< a file to swap in place is mounted on another name too (a bind mount)
 };
 
 struct FileError {

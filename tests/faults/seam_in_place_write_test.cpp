@@ -8,6 +8,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "faulty_file_layer.h"
 #include "swap.h"
@@ -22,6 +28,40 @@ void Append(const std::string& path, const Bytes& bytes) {
   file.write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
 }
+
+// The record appended by another process. On POSIX the swap watches the file (a read lease), and
+// the writer's open waits until the swap gives the file up; it goes on once the system has told the
+// swap of it (the lease shows as breaking), or once the writer is done where nothing is watched.
+#ifdef _WIN32
+void AppendFromAnotherProcess(const std::string& path) { Append(path, kRecord); }
+void AwaitOtherProcess() {}
+#else
+pid_t writer = -1;
+
+bool IsLeaseBreaking() {
+  std::ifstream locks("/proc/locks");
+  const std::string all{std::istreambuf_iterator<char>(locks), std::istreambuf_iterator<char>()};
+  return all.find("BREAKING") != std::string::npos;
+}
+
+void AppendFromAnotherProcess(const std::string& path) {
+  writer = fork();
+  if (writer == 0) {  // a program of its own, which holds none of the swap's descriptors
+    execl("/bin/sh", "sh", "-c", "printf 'record!\\n' >>\"$0\"", path.c_str(), nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  for (int i = 0; i < 1000 && !IsLeaseBreaking(); ++i) {
+    if (waitpid(writer, &status, WNOHANG) == writer) break;
+    usleep(10000);
+  }
+}
+
+void AwaitOtherProcess() {
+  if (writer > 0) waitpid(writer, nullptr, 0);
+  writer = -1;
+}
+#endif
 
 }  // namespace
 
@@ -59,7 +99,7 @@ TEST_CASE("seam: in place, a failure at any step leaves the file as it was and n
        FileStep::kReplace, 1, false},
       {"a record appended during the swap",
        [](Faults& f, const std::string& file) {
-         f.beforeCommit = [file] { Append(file, kRecord); };
+         f.beforeCommit = [file] { AppendFromAnotherProcess(file); };
        },
        FileStep::kReplace, 1, true},
   };
@@ -76,6 +116,7 @@ TEST_CASE("seam: in place, a failure at any step leaves the file as it was and n
     FaultyFileLayer files{faults};
 
     const SwapOutcome outcome = SwapFile(files, file.c_str(), file.c_str(), 64);
+    AwaitOtherProcess();
 
     CHECK(outcome.error.step == c.step);
     CHECK((outcome.error.reason == FileReason::kChanged) == c.appended);

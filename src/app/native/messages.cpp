@@ -143,6 +143,17 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
       return name + " changed while it was being swapped, and is left as it is";
     case FileReason::kIsInput:
       return SameFileMessage(arguments, inputType);
+    case FileReason::kUnfollowedLink:
+      return "cannot open " + name +
+             " for writing: it leads through a link in a sticky folder that everyone may write, "
+             "which the system follows only for the link's owner or the folder's owner";
+    case FileReason::kAppendOnlyFolder:
+      return "cannot swap " + name +
+             " in place: its folder is append-only, where no file may be replaced";
+    case FileReason::kMounted:
+      return "cannot swap " + name +
+             " in place: it is mounted on another name too (a bind mount), which replacing it "
+             "would split";
     default:
       break;
   }

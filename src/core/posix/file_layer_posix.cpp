@@ -56,10 +56,12 @@ class PosixFileLayer final : public FileLayer {
     if (S_ISDIR(info.st_mode)) return InputFailure(FileStep::kOpen, EISDIR);
     if (!S_ISFIFO(info.st_mode))
       fcntl(opened.Get(), F_SETFL, fcntl(opened.Get(), F_GETFL) & ~O_NONBLOCK);
-    const bool regular = S_ISREG(info.st_mode);
+    // A regular file that reports a size of 0 may hold more, as the files under /proc whose length
+    // is known only once read to their end: read as a stream, it is found empty only when it is.
+    const bool sized = S_ISREG(info.st_mode) && info.st_size != 0;
     *input = InputFile(this, opened.Release(),
-                       regular ? InputFile::Kind::kFile : InputFile::Kind::kStream, regular,
-                       regular ? static_cast<uint64_t>(info.st_size) : 0);
+                       sized ? InputFile::Kind::kFile : InputFile::Kind::kStream, sized,
+                       sized ? static_cast<uint64_t>(info.st_size) : 0);
     return FileError{};
   }
 

@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstring>
 
+#include "guards.h"
+
 namespace {
 
 // As the kernel, which gives up after 40 links on one look-up.
@@ -29,15 +31,16 @@ int OpenFolderOf(int base, const std::string& path, FolderEntry* entry) {
   return error;
 }
 
-}  // namespace
-
-int FindFinalEntry(const char* path, FolderEntry* entry) {
+// FindFinalEntry's work: 0, the errno, or -1 for a link the system would not follow.
+int FollowLinks(const char* path, FolderEntry* entry) {
   if (int error = OpenFolderOf(AT_FDCWD, path, entry)) return error;
   for (int links = 0;; ++links) {
-    struct stat info;
-    if (fstatat(entry->folder.Get(), entry->name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISLNK(info.st_mode))
-      return 0;
+    struct stat& info = entry->info;
+    entry->exists =
+        fstatat(entry->folder.Get(), entry->name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!entry->exists) return errno == ENOENT ? 0 : LastError();
+    if (!S_ISLNK(info.st_mode)) return 0;
+    if (!WouldSystemFollow(entry->folder.Get(), info)) return -1;
     if (links == kLongestLinkChain) return ELOOP;
     // A link's size is its target's length, except in /proc, where it may be any.
     std::string target(std::max<size_t>(static_cast<size_t>(info.st_size), PATH_MAX) + 1, '\0');
@@ -50,4 +53,13 @@ int FindFinalEntry(const char* path, FolderEntry* entry) {
     if (int error = OpenFolderOf(entry->folder.Get(), target, &next)) return error;
     *entry = std::move(next);
   }
+}
+
+}  // namespace
+
+FileError FindFinalEntry(const char* path, FolderEntry* entry) {
+  if (const int error = FollowLinks(path, entry))
+    return error < 0 ? Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kUnfollowedLink)
+                     : SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
+  return FileError{};
 }

@@ -4,6 +4,8 @@
 // place.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "descriptor.h"
@@ -11,9 +13,12 @@
 struct FolderEntry {
   Descriptor folder;  ///< readable where it may be, so that it can be flushed, else for look-ups
   std::string name;   ///< empty where the path ends in a folder ("dir/", "/")
+  bool exists = false;
+  struct stat info = {};  ///< what `name` names, where it exists
 };
 
 /// Follows `path` to the folder that holds its final target, each symbolic link read once and
-/// followed where the kernel would follow it, and that target's name in it (a name no file has
-/// yet, where a link dangles). 0 or the errno.
-int FindFinalEntry(const char* path, FolderEntry* entry);
+/// followed only where the kernel would follow it for this process, and that target's name in it
+/// (a name no file has yet, where a link dangles). Fails for the output's opening, with the errno
+/// or kUnfollowedLink.
+FileError FindFinalEntry(const char* path, FolderEntry* entry);

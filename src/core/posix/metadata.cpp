@@ -13,6 +13,10 @@ namespace {
 
 const char kAccessList[] = "system.posix_acl_access";
 
+// An attribute that any write to a file makes the system remove, which new content must not carry:
+// file capabilities grant privileges to the content they were set on.
+bool IsClearedByWrite(const char* name) { return strcmp(name, "security.capability") == 0; }
+
 // The owner and group of `info` given to `fd`; the group alone may fail where it grants nothing
 // more or less than everyone else has.
 int GiveOwner(int fd, const struct stat& info) {
@@ -36,8 +40,9 @@ int GiveAttribute(int from, int to, const char* name) {
   return 0;
 }
 
-// Every extended attribute of `from` given to `to`; where `from` has no access control list, `to`
-// gets none either (a folder's default list would otherwise be inherited).
+// Every extended attribute of `from` given to `to`, but those a write clears; where `from` has no
+// access control list, `to` gets none either (a folder's default list would otherwise be
+// inherited).
 int GiveAttributes(int from, int to) {
   const ssize_t listLength = flistxattr(from, nullptr, 0);
   if (listLength < 0) return errno == ENOTSUP ? 0 : LastError();
@@ -48,6 +53,7 @@ int GiveAttributes(int from, int to) {
   for (size_t at = 0; at < static_cast<size_t>(got); at += strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
     if (strcmp(name, kAccessList) == 0) hasAccessList = true;
+    if (IsClearedByWrite(name)) continue;
     if (const int error = GiveAttribute(from, to, name)) return error;
   }
   if (!hasAccessList && fremovexattr(to, kAccessList) != 0 && errno != ENODATA && errno != ENOTSUP)
@@ -83,10 +89,17 @@ int CopyMetadata(int from, int to) {
   return (now.st_mode & 07777) == (info.st_mode & 07777) ? 0 : EPERM;
 }
 
-int GiveNewFileMode(int from, int to) {
+int GiveNewOutputAccess(int from, int to) {
   struct stat info;
   if (fstat(from, &info) != 0) return LastError();
   const mode_t mask = umask(0);
   umask(mask);
+  const bool listed = fgetxattr(from, kAccessList, nullptr, 0) >= 0;
+  if (!listed && errno != ENODATA && errno != ENOTSUP) return LastError();
+  if (listed) {
+    if (const int error = GiveAttribute(from, to, kAccessList)) return error;
+  }
+  // The bits the list sets, its mask as the group's.
+  if (listed && fstat(to, &info) != 0) return LastError();
   return fchmod(to, info.st_mode & 0666 & ~mask) == 0 ? 0 : LastError();
 }

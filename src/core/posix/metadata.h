@@ -22,11 +22,13 @@ Fingerprint FingerprintOf(const struct stat& info);
 
 /// Gives `to` what the user set on `from`: owner and group first, whose change clears the set-id
 /// bits, then the extended attributes (the access control list among them, whose absence is given
-/// too), then the permission bits, set-id ones included, which must come out as they were. Where
-/// the owner cannot be given (only a privileged process may give a file away) it fails rather than
-/// take the file from its owner. 0 or the errno.
+/// too; file capabilities not, which a write to the file would have cleared), then the permission
+/// bits, set-id ones included, which must come out as they were. Where the owner cannot be given
+/// (only a privileged process may give a file away) it fails rather than take the file from its
+/// owner. 0 or the errno.
 int CopyMetadata(int from, int to);
 
-/// Gives `to`, the staged file of an output that did not exist, the permission bits a new file
-/// gets, but none that the input `from` withholds. 0 or the errno.
-int GiveNewFileMode(int from, int to);
+/// Gives `to`, the staged file of an output that did not exist, the access its input `from` gives:
+/// its access control list (named users and groups, deny entries), and its permission bits as a new
+/// file gets them, none that the input withholds. 0 or the errno.
+int GiveNewOutputAccess(int from, int to);

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 
+#include "guards.h"
 #include "outputs.h"
 
 namespace {
@@ -47,27 +48,36 @@ int OpenNamed(const FolderEntry& entry, Descriptor* named) {
 
 // Makes a staged output and creates its staged file now, before anything is read into it: 0, or
 // the errno of the creation (ENOMEM where the output itself could not be had).
-int MakeStaged(Staging staging, FolderEntry entry, Descriptor named, Fingerprint fingerprint,
-               InputFile& input, OwnedOutput* made) {
-  *made = MakeOutput<StagedOutput>(staging, std::move(entry), std::move(named), fingerprint, input);
+int MakeStaged(StagedOutput::Target target, InputFile& input, OwnedOutput* made) {
+  *made = MakeOutput<StagedOutput>(std::move(target), input);
   return *made ? static_cast<StagedOutput&>(**made).Create() : ENOMEM;
 }
 
-// The input itself: refused where its name no longer names it (kChanged), where it has several
-// names (kManyNames), and where it may not be written (a file its user may not write is not
-// replaced).
+// The input itself: refused where another swap of it runs, where its name no longer names it or
+// a writer has it open (kChanged), where it has several names (kManyNames, kMounted), where its
+// folder keeps every file (kAppendOnlyFolder), and where it may not be written (a file its user
+// may not write is not replaced).
 FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
                   OwnedOutput* output) {
-  Descriptor named;
-  if (const int error = OpenNamed(entry, &named))
-    return error == ELOOP ? Refusal(FileReason::kChanged) : OpenFailure(error);
-  struct stat info;
-  if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
-  if (!IsSameFile(info, open) || static_cast<uint64_t>(open.st_size) != input.Size())
-    return Refusal(FileReason::kChanged);
-  if (info.st_nlink != 1) return Refusal(FileReason::kManyNames);
-  const int created = MakeStaged(Staging::kInPlace, std::move(entry), std::move(named),
-                                 FingerprintOf(open), input, output);
+  StagedOutput::Target target{Staging::kInPlace, std::move(entry), Descriptor(),
+                              FingerprintOf(open), false};
+  if (const FileError error = LockAgainstOtherSwaps(input.Get(), &target.held); error.Failed())
+    return error;
+  if (IsAppendOnly(target.entry.folder.Get())) return Refusal(FileReason::kAppendOnlyFolder);
+  {
+    Descriptor named;  // closed before the file is watched, which no writer may hold open
+    if (const int error = OpenNamed(target.entry, &named))
+      return error == ELOOP ? Refusal(FileReason::kChanged) : OpenFailure(error);
+    struct stat info;
+    if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
+    if (!IsSameFile(info, open) || static_cast<uint64_t>(open.st_size) != input.Size())
+      return Refusal(FileReason::kChanged);
+    if (info.st_nlink != 1) return Refusal(FileReason::kManyNames);
+    if (IsMountedSomewhere(info)) return Refusal(FileReason::kMounted);
+  }
+  if (const FileError error = WatchForWriters(target.held.Get(), &target.watched); error.Failed())
+    return error;
+  const int created = MakeStaged(std::move(target), input, output);
   return created ? SystemFailure(FileStep::kCreateStaged, FileSide::kOutput, created) : FileError{};
 }
 
@@ -81,36 +91,35 @@ FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   if (info.st_nlink != 1 || !ownable)
     return Made<DirectOutput>(output, std::move(named), true, false);
   OwnedOutput staged;
-  const int created = MakeStaged(Staging::kExistingOutput, std::move(entry), std::move(named),
-                                 FingerprintOf(info), input, &staged);
+  const int created = MakeStaged(
+      {Staging::kExistingOutput, std::move(entry), std::move(named), FingerprintOf(info), false},
+      input, &staged);
   if (created == 0) {
     *output = std::move(staged);
     return FileError{};
   }
   if (staged && (created == EACCES || created == EPERM || created == EROFS)) {
-    return Made<DirectOutput>(output, static_cast<StagedOutput&>(*staged).TakeNamed(), true, false);
+    return Made<DirectOutput>(output, static_cast<StagedOutput&>(*staged).TakeHeld(), true, false);
   }
   return OpenFailure(created);
 }
 
-// The output of a file.
-FileError ForFile(InputFile& input, const char* path, OwnedOutput* output) {
-  FolderEntry entry;
-  if (const int error = FindFinalEntry(path, &entry)) return OpenFailure(error);
-  if (entry.name.empty()) return OpenFailure(*path == '\0' ? ENOENT : EISDIR);
-  struct stat info;
-  if (fstatat(entry.folder.Get(), entry.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno != ENOENT) return OpenFailure(LastError());
-    // To the user, a staged file that cannot be created is an output that cannot be.
-    const int created = MakeStaged(Staging::kNewOutput, std::move(entry), Descriptor(),
-                                   Fingerprint(), input, output);
-    return created ? OpenFailure(created) : FileError{};
-  }
-  if (S_ISDIR(info.st_mode)) return OpenFailure(EISDIR);
+// The output of a file, found by name in its folder.
+FileError ForFile(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   struct stat open;
   if (fstat(input.Get(), &open) != 0) return OpenFailure(LastError());
-  if (IsSameFile(info, open)) return InPlace(input, std::move(entry), open, output);
-  if (!S_ISREG(info.st_mode)) return Made<DirectOutput>(output, std::move(entry), 0);
+  if (entry.exists && IsSameFile(entry.info, open))
+    return InPlace(input, std::move(entry), open, output);
+  if (entry.exists && S_ISDIR(entry.info.st_mode)) return OpenFailure(EISDIR);
+  // Nothing written beside it could be renamed or removed.
+  if (IsAppendOnly(entry.folder.Get())) return Made<DirectOutput>(output, std::move(entry), 0);
+  if (!entry.exists) {
+    // To the user, a staged file that cannot be created is an output that cannot be.
+    const int created = MakeStaged(
+        {Staging::kNewOutput, std::move(entry), Descriptor(), Fingerprint(), false}, input, output);
+    return created ? OpenFailure(created) : FileError{};
+  }
+  if (!S_ISREG(entry.info.st_mode)) return Made<DirectOutput>(output, std::move(entry), 0);
   return Existing(input, std::move(entry), output);
 }
 
@@ -123,15 +132,29 @@ FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* outpu
       Owned(open(path, O_PATH | O_CLOEXEC), &reached) == 0 && fstat(reached.Get(), &info) == 0;
   if (exists && !input.IsFile()) {
     struct stat open;
-    if (fstat(input.Get(), &open) == 0 && IsSameFile(info, open))
+    if (fstat(input.Get(), &open) == 0 && IsSameFile(info, open)) {
+      // A regular file read as a stream for the size of 0 it reports (a file under /proc), named
+      // as the output too: swapped as a file, and found empty.
+      if (S_ISREG(open.st_mode) && open.st_size == 0)
+        return Failure(FileStep::kSize, FileSide::kInput);
       return Refusal(FileReason::kIsInput);
+    }
   }
-  if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
+  // A device or a pipe, or an open file whose name is gone (/proc/self/fd/N), is written directly
+  // through what the path reached.
+  if (exists && (IsNameless(info) || (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))))
     return Made<DirectOutput>(output, std::move(reached), false, true);
-  if (input.IsFile()) return ForFile(input, path, output);
-  // A stream's output is created with its first whole block: until then nothing is said of it.
   FolderEntry entry;
-  int error = FindFinalEntry(path, &entry);
-  if (error == 0 && entry.name.empty()) error = *path == '\0' ? ENOENT : EISDIR;
-  return Made<DirectOutput>(output, std::move(entry), error);
+  const FileError found = FindFinalEntry(path, &entry);
+  const int unnamed = found.Failed()       ? 0
+                      : entry.name.empty() ? (*path == '\0' ? ENOENT : EISDIR)
+                                           : 0;
+  if (input.IsFile()) {
+    if (found.Failed()) return found;
+    if (unnamed != 0) return OpenFailure(unnamed);
+    return ForFile(input, std::move(entry), output);
+  }
+  // A stream's output is created with its first whole block: until then nothing is said of it.
+  if (found.Failed() && found.reason != FileReason::kErrno) return found;
+  return Made<DirectOutput>(output, std::move(entry), found.Failed() ? found.code : unnamed);
 }

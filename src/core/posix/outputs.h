@@ -45,31 +45,35 @@ enum class Staging { kInPlace, kNewOutput, kExistingOutput };
 /// rename, so that a power cut leaves the old or the new contents.
 class StagedOutput final : public OutputFile {
  public:
-  /// `named` is the file the output's name names, held open (none for a new output);
-  /// `fingerprint` what it was when it was found. `input` gives a new output its permission bits
-  /// and, in place, its metadata; it is closed before the rename.
-  StagedOutput(Staging staging, FolderEntry entry, Descriptor named, Fingerprint fingerprint,
-               InputFile& input)
-      : staging_(staging),
-        entry_(std::move(entry)),
-        named_(std::move(named)),
-        fingerprint_(fingerprint),
-        input_(input) {}
+  /// What the staged file is to take the place of, as it was found.
+  struct Target {
+    Staging staging;
+    FolderEntry entry;
+    /// The file the name names, held: an existing output open for writing, or the file swapped in
+    /// place, locked against other swaps; none for a new output.
+    Descriptor held;
+    Fingerprint fingerprint;
+    /// In place: whether the system tells, through `held`, of a process that opens the file for
+    /// writing (a read lease), so that a writer up to the replacement is not lost.
+    bool watched;
+  };
+
+  /// `input` gives a new output its access and, in place, its metadata; it is closed before the
+  /// staged file takes its name.
+  StagedOutput(Target target, InputFile& input) : target_(std::move(target)), input_(input) {}
 
   /// Creates the staged file. 0 or the errno.
-  int Create() { return staged_.Create(entry_.folder.Get()); }
+  int Create() { return staged_.Create(target_.entry.folder.Get()); }
   FileError Write(const void* data, uint32_t size) override;
   FileError Commit() override;
-  /// Gives up the file the output's name names, for an output written directly instead.
-  Descriptor TakeNamed() { return std::move(named_); }
+  /// Gives up the file held, for an output written directly instead.
+  Descriptor TakeHeld() { return std::move(target_.held); }
 
  private:
   FileError CheckUnchanged();
+  FileError PutInPlace();
 
-  Staging staging_;
-  FolderEntry entry_;
-  Descriptor named_;
-  Fingerprint fingerprint_;
+  Target target_;
   InputFile& input_;
   StagedFile staged_;
 };

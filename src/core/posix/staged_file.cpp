@@ -9,23 +9,29 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+#include "guards.h"
 
-constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr size_t kCleanedCount = sizeof kCleanedSignals / sizeof kCleanedSignals[0];
+namespace {
 
 // The staged file that exists, for the signal handler to remove. Set and cleared with the signals
 // blocked; one at a time, as the program swaps one file at a time.
 volatile sig_atomic_t stagedFolder = -1;
 char stagedName[32];
-struct sigaction previousActions[kCleanedCount];
+struct sigaction previousActions[NSIG];
 
 void RemoveStagedAndResignal(int signal) {
   if (stagedFolder >= 0) unlinkat(stagedFolder, stagedName, 0);
-  for (size_t i = 0; i < kCleanedCount; ++i) {
-    if (kCleanedSignals[i] == signal) sigaction(signal, &previousActions[i], nullptr);
-  }
+  sigaction(signal, &previousActions[signal], nullptr);
   raise(signal);  // blocked while the handler runs: delivered, with its old action, on return
+}
+
+sigset_t CleanedSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (EndsProgramByDefault(signal)) sigaddset(&set, signal);
+  }
+  return set;
 }
 
 // The cleaned signals blocked while its owner lives, so that the handler never sees the record
@@ -33,9 +39,7 @@ void RemoveStagedAndResignal(int signal) {
 class BlockedSignals {
  public:
   BlockedSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : kCleanedSignals) sigaddset(&set, signal);
+    const sigset_t set = CleanedSignals();
     sigprocmask(SIG_BLOCK, &set, &old_);
   }
   BlockedSignals(const BlockedSignals&) = delete;
@@ -53,10 +57,11 @@ void Register(int folder, const char* name) {
   stagedFolder = folder;
   struct sigaction action = {};
   action.sa_handler = RemoveStagedAndResignal;
-  sigemptyset(&action.sa_mask);
-  for (size_t i = 0; i < kCleanedCount; ++i) {
-    sigaction(kCleanedSignals[i], nullptr, &previousActions[i]);
-    if (previousActions[i].sa_handler != SIG_IGN) sigaction(kCleanedSignals[i], &action, nullptr);
+  action.sa_mask = CleanedSignals();
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (!EndsProgramByDefault(signal) || sigaction(signal, nullptr, &previousActions[signal]) != 0)
+      continue;
+    if (previousActions[signal].sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
   }
 }
 
@@ -64,8 +69,9 @@ void Register(int folder, const char* name) {
 void Unregister() {
   if (stagedFolder < 0) return;
   stagedFolder = -1;
-  for (size_t i = 0; i < kCleanedCount; ++i)
-    sigaction(kCleanedSignals[i], &previousActions[i], nullptr);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (EndsProgramByDefault(signal)) sigaction(signal, &previousActions[signal], nullptr);
+  }
 }
 
 int RandomName(char* name, size_t room) {
@@ -81,12 +87,20 @@ int RandomName(char* name, size_t room) {
 
 }  // namespace
 
-StagedFile::~StagedFile() {
-  if (!file_ && name_[0] == '\0') return;
+StagedFile::~StagedFile() { Remove(); }
+
+void StagedFile::Remove() {
   file_.Reset();
+  if (name_[0] == '\0') return;
   BlockedSignals blocked;
-  if (name_[0] != '\0') unlinkat(folder_, name_, 0);
+  unlinkat(folder_, name_, 0);
+  name_[0] = '\0';
   Unregister();
+}
+
+int StagedFile::Exchange(const char* name) {
+  file_.Reset();
+  return renameat2(folder_, name_, folder_, name, RENAME_EXCHANGE) == 0 ? 0 : LastError();
 }
 
 int StagedFile::Create(int folder) {
