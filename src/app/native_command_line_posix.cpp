@@ -72,6 +72,20 @@ std::string SizeMessage(uint64_t size, unsigned blockBytes) {
   return InputName() + text;
 }
 
+// What a refusal of the file layer says about the file `name`.
+std::string RefusalMessage(int reason, const std::string& name) {
+  if (reason == FileLayer::kUnfollowedLink)
+    return "cannot open " + name +
+           " for writing: it leads through a link in a sticky folder that everyone may write, "
+           "which the system follows only for the link's owner or the folder's owner";
+  if (reason == FileLayer::kAppendOnlyFolder)
+    return "cannot swap " + name +
+           " in place: its folder is append-only, where no file may be replaced";
+  return "cannot swap " + name +
+         " in place: it is mounted on another name too (a bind mount), which replacing it would "
+         "split";
+}
+
 // What a failed swap says, naming the user's file on the failing side (a new file written beside
 // it is of no interest to the user).
 std::string FailureMessage(const SwapOutcome& outcome, unsigned blockBytes) {
@@ -101,17 +115,8 @@ std::string FailureMessage(const SwapOutcome& outcome, unsigned blockBytes) {
       return name + " changed while it was being swapped, and is left as it is";
     case SwapStep::kReplace:
       return "cannot put the swapped copy in the place of " + name + ": " + reason;
-    case SwapStep::kUnfollowedLink:
-      return "cannot open " + name +
-             " for writing: it leads through a link in a sticky folder that everyone may write, "
-             "which the system follows only for the link's owner or the folder's owner";
-    case SwapStep::kAppendOnlyFolder:
-      return "cannot swap " + name +
-             " in place: its folder is append-only, where no file may be replaced";
-    case SwapStep::kMounted:
-      return "cannot swap " + name +
-             " in place: it is mounted on another name too (a bind mount), which replacing it "
-             "would split";
+    case SwapStep::kRefused:
+      return RefusalMessage(outcome.error, name);
     case SwapStep::kArguments:
     case SwapStep::kNone:
       break;

@@ -27,6 +27,7 @@ class FileLayer {
   static constexpr Error kChanged = -3;
   /// The path leads through a link that the system would not follow for this process: one in a
   /// sticky folder that everyone may write, owned by neither the process nor the folder's owner.
+  /// This reason and those after it are refusals that the swap reports as they are.
   static constexpr Error kUnfollowedLink = -4;
   /// A file to swap in place is in an append-only folder, where no file may be replaced.
   static constexpr Error kAppendOnlyFolder = -5;

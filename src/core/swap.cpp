@@ -35,7 +35,7 @@ SwapOutcome Failed(SwapStep step, SwapSide side, int error = 0) {
   SwapOutcome outcome;
   outcome.step = step;
   outcome.side = side;
-  outcome.error = error < 0 ? 0 : error;  // the layer's own reasons are steps of their own
+  outcome.error = error < 0 && step != SwapStep::kRefused ? 0 : error;  // reasons are steps
   return outcome;
 }
 
@@ -138,10 +138,7 @@ SwapOutcome SwapInPieces(FileLayer& files, OpenFile& input, uint64_t size, const
 SwapStep StepOfReplacementError(int error, SwapStep otherwise) {
   if (error == FileLayer::kManyNames) return SwapStep::kManyNames;
   if (error == FileLayer::kChanged) return SwapStep::kChanged;
-  if (error == FileLayer::kUnfollowedLink) return SwapStep::kUnfollowedLink;
-  if (error == FileLayer::kAppendOnlyFolder) return SwapStep::kAppendOnlyFolder;
-  if (error == FileLayer::kMounted) return SwapStep::kMounted;
-  return otherwise;
+  return error <= FileLayer::kUnfollowedLink ? SwapStep::kRefused : otherwise;
 }
 
 // Streams the swapped input into the new file, gives it what the user set on `source` (the file it

@@ -30,28 +30,27 @@ bool IsSwappableSize(uint64_t size, unsigned blockBytes);
 
 /// Where a swap stopped, and why: the step, the file it concerns, and the reason.
 enum class SwapStep {
-  kNone,              ///< it succeeded
-  kArguments,         ///< an absent path, or a data size that is not allowed
-  kOpen,              ///< the input could not be opened, or the output opened for writing
-  kSize,              ///< the input is empty, or not a whole number of blocks (`length` bytes)
-  kRead,              ///< a read failed, or the input ended before its size
-  kWrite,             ///< a write or a flush failed
-  kAllocate,          ///< no buffer could be had
-  kCreateCopy,        ///< in place: the new file beside it could not be created
-  kManyNames,         ///< in place: the file has more than one name (hard links)
-  kKeepIdentity,      ///< in place: the owner, permissions or attributes could not be given
-  kChanged,           ///< in place: the file changed, or its name moved, while it was swapped
-  kReplace,           ///< in place: the new file could not be put in the old one's place
-  kUnfollowedLink,    ///< the output leads through a link the system would not follow
-  kAppendOnlyFolder,  ///< in place: the file's folder is append-only
-  kMounted,           ///< in place: the file is mounted on another name too (a bind mount)
+  kNone,          ///< it succeeded
+  kArguments,     ///< an absent path, or a data size that is not allowed
+  kOpen,          ///< the input could not be opened, or the output opened for writing
+  kSize,          ///< the input is empty, or not a whole number of blocks (`length` bytes)
+  kRead,          ///< a read failed, or the input ended before its size
+  kWrite,         ///< a write or a flush failed
+  kAllocate,      ///< no buffer could be had
+  kCreateCopy,    ///< in place: the new file beside it could not be created
+  kManyNames,     ///< in place: the file has more than one name (hard links)
+  kKeepIdentity,  ///< in place: the owner, permissions or attributes could not be given
+  kChanged,       ///< in place: the file changed, or its name moved, while it was swapped
+  kReplace,       ///< in place: the new file could not be put in the old one's place
+  kRefused,       ///< the file layer refused the file for a reason of its own, kept in `error`
 };
 enum class SwapSide { kInput, kOutput };
 
 struct SwapOutcome {
   SwapStep step = SwapStep::kNone;
   SwapSide side = SwapSide::kInput;
-  /// The system's code where a call failed, else 0 (a short read or write, a refusal).
+  /// The system's code where a call failed, else 0 (a short read or write, a refusal); for
+  /// kRefused, the file layer's reason (FileLayer::kUnfollowedLink and those after it).
   int error = 0;
   /// How many bytes the input has: its size, or what a stream delivered.
   uint64_t length = 0;
