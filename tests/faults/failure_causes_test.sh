@@ -18,14 +18,22 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 if [ "$(id -u)" -eq 0 ] && [ -z "${ORVANE_UNPRIVILEGED:-}" ]; then
   drop=(setpriv --bounding-set=-dac_override,-dac_read_search,-fowner)
-  if "${drop[@]}" true 2>/dev/null; then
+  # Without those capabilities root too needs the folders above the checkout open to it.
+  reachable=yes
+  for file in "$0" "${program[@]}"; do
+    if [ -e "$file" ] && ! "${drop[@]}" test -r "$file" 2>/dev/null; then reachable=no; fi
+  done
+  if [ $reachable = no ]; then
+    echo "NOTE: a folder above the checkout is closed to root without its permission override; permission cases are skipped"
+  elif "${drop[@]}" true 2>/dev/null; then
     export ORVANE_UNPRIVILEGED=1
     if [ "$platform" = windows ]; then
       exec "${drop[@]}" bash "$here/../../scripts/with-wine.sh" bash "$0" "$platform" "${program[@]}"
     fi
     exec "${drop[@]}" bash "$0" "$platform" "${program[@]}"
+  else
+    echo "NOTE: root cannot drop its permission override here (setpriv failed); permission cases are skipped"
   fi
-  echo "NOTE: root cannot drop its permission override here (setpriv failed); permission cases are skipped"
 fi
 
 work=$(mktemp -d)
