@@ -74,6 +74,9 @@ class OutputFile {
   /// Makes what was written the output: for a staged file, checks that the file it replaces is
   /// unchanged and puts the staged file in its place in one step.
   virtual FileError Commit() = 0;
+  /// The largest file read whole into one buffer and written with one call; a larger one, or one
+  /// whose buffer cannot be had, goes in pieces.
+  virtual uint64_t LargestWholeWrite() const { return 0; }
 };
 
 /// Outputs live in memory of their own, from the C heap: the Windows program links no C++ heap.
@@ -110,8 +113,6 @@ class FileLayer {
   /// A buffer of `size` bytes, or null when it cannot be had.
   virtual void* Allocate(size_t size) = 0;
   virtual void Release(void* buffer) = 0;
-  /// The largest file read whole into one buffer, with one call; larger ones go in pieces.
-  virtual uint64_t LargestWholeRead() = 0;
   /// The size of each piece of a file that is not read whole, and of a stream.
   virtual uint32_t PieceBytes() = 0;
 

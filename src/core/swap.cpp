@@ -61,12 +61,13 @@ class Buffer {
   size_t size_;
 };
 
-// A file the layer reads whole gets one buffer of its size when it can be had; anything else, or
-// a file whose buffer cannot be had, a piece's buffer of whole blocks.
-uint32_t PieceSize(FileLayer& files, const InputFile& input, unsigned blockBytes) {
+// A file that its output takes whole gets one buffer of its size when it can be had; anything
+// else, or a file whose buffer cannot be had, a piece's buffer of whole blocks.
+uint32_t PieceSize(FileLayer& files, const InputFile& input, const OutputFile& output,
+                   unsigned blockBytes) {
   const uint32_t piece = WholeBlocks(files.PieceBytes(), blockBytes);
   if (!input.IsFile()) return piece;
-  return input.Size() <= files.LargestWholeRead() || input.Size() < piece
+  return input.Size() <= output.LargestWholeWrite() || input.Size() < piece
              ? static_cast<uint32_t>(input.Size())
              : piece;
 }
@@ -134,7 +135,7 @@ SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
     return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
   const unsigned blockBytes = dataSizeBits / 8;
   if (IsRefusedSize(input, blockBytes)) return SizeRefusal(input.Size());
-  Buffer buffer(files, PieceSize(files, input, blockBytes));
+  Buffer buffer(files, PieceSize(files, input, output, blockBytes));
   buffer.TryInstead(WholeBlocks(files.PieceBytes(), blockBytes));
   if (!buffer.Get())
     return Ended(Failure(FileStep::kAllocate, FileSide::kInput, FileReason::kNoMemory), 0);

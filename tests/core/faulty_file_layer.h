@@ -23,9 +23,9 @@ struct Faults {
   /// When non-zero: read and write calls after this many succeeded ones fail, moving nothing.
   int readsBeforeFailure = 0;
   int writesBeforeFailure = 0;
-  size_t largestAllocation = 0;   ///< when non-zero, any larger allocation fails
-  uint32_t pieceBytes = 0;        ///< when non-zero, the piece size
-  uint64_t largestWholeRead = 0;  ///< when non-zero, the largest file read whole
+  size_t largestAllocation = 0;    ///< when non-zero, any larger allocation fails
+  uint32_t pieceBytes = 0;         ///< when non-zero, the piece size
+  uint64_t largestWholeWrite = 0;  ///< when non-zero, the largest file read and written whole
   bool failCreateStaged = false;
   /// The step at which a commit fails, before the real one: kCopyMetadata, kWrite (the flush) or
   /// kReplace. The staged file is left for the product to remove.
@@ -95,9 +95,6 @@ class FaultyFileLayer final : public FileLayer {
     --buffersNow;
     real_.Release(buffer);
   }
-  uint64_t LargestWholeRead() override {
-    return faults_.largestWholeRead != 0 ? faults_.largestWholeRead : real_.LargestWholeRead();
-  }
   uint32_t PieceBytes() override {
     return faults_.pieceBytes != 0 ? faults_.pieceBytes : real_.PieceBytes();
   }
@@ -129,6 +126,10 @@ class FaultyFileLayer final : public FileLayer {
       if (!faults.shortWrite) return real_->Write(data, size);
       real_->Write(data, size / 2);
       return Failure(FileStep::kWrite, FileSide::kOutput, FileReason::kShortTransfer);
+    }
+    uint64_t LargestWholeWrite() const override {
+      const uint64_t largest = files_.faults_.largestWholeWrite;
+      return largest != 0 ? largest : real_->LargestWholeWrite();
     }
     FileError Commit() override {
       ++files_.commits;

@@ -17,7 +17,7 @@ namespace {
 // Pieces of `pieceBytes`, never a whole file.
 Faults InPieces(uint32_t pieceBytes) {
   Faults faults;
-  faults.largestWholeRead = 1;
+  faults.largestWholeWrite = 1;
   faults.pieceBytes = pieceBytes;
   return faults;
 }
@@ -68,7 +68,7 @@ TEST_CASE("whole reads: a file the layer reads whole is read and written with on
   WriteBytes(folder.Path("in.bin"), input);
   for (const std::string& output : {folder.Path("out.bin"), folder.Path("in.bin")}) {
     Faults faults;
-    faults.largestWholeRead = 1000;
+    faults.largestWholeWrite = 1000;
     faults.pieceBytes = 96;
     FaultyFileLayer files{faults};
     REQUIRE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), output.c_str(), 32));
@@ -85,7 +85,7 @@ TEST_CASE("whole reads: a whole buffer that cannot be had gives way to pieces") 
   const Bytes input = RandomBytes(5000, 31);
   WriteBytes(folder.Path("in.bin"), input);
   Faults noWholeBuffer;
-  noWholeBuffer.largestWholeRead = 5000;
+  noWholeBuffer.largestWholeWrite = 5000;
   noWholeBuffer.largestAllocation = 4096;
   noWholeBuffer.pieceBytes = 1024;
   FaultyFileLayer files{noWholeBuffer};

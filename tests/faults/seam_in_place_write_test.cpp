@@ -110,8 +110,7 @@ TEST_CASE("seam: in place, a failure at any step leaves the file as it was and n
     const Bytes original = RandomBytes(96, 31);
     WriteBytes(file, original);
     Faults faults;
-    faults.largestWholeRead = 1;  // six pieces of 16 bytes, so that a failure can come part-way
-    faults.pieceBytes = 16;
+    faults.pieceBytes = 16;  // six pieces, so that a failure can come part-way
     c.make(faults, file);
     FaultyFileLayer files{faults};
 

@@ -82,7 +82,6 @@ class PosixFileLayer final : public FileLayer {
 
   void* Allocate(size_t size) override { return malloc(size); }
   void Release(void* buffer) override { free(buffer); }
-  uint64_t LargestWholeRead() override { return 0; }
   uint32_t PieceBytes() override { return kPiece; }
 };
 

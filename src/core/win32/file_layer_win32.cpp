@@ -25,6 +25,7 @@ class DirectOutput final : public OutputFile {
     return WriteWhole(file_.Get(), data, size);
   }
   FileError Commit() override { return FileError{}; }
+  uint64_t LargestWholeWrite() const override { return UINT32_MAX; }
 
  private:
   const char* path_;
@@ -82,7 +83,6 @@ class Win32FileLayer final : public FileLayer {
 
   void* Allocate(size_t size) override { return malloc(size); }
   void Release(void* buffer) override { free(buffer); }
-  uint64_t LargestWholeRead() override { return UINT32_MAX; }
   uint32_t PieceBytes() override { return uint32_t{4} << 20; }
 };
 
