@@ -1,10 +1,11 @@
+#include "native_arguments.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "command_line.h"
 #include "messages.h"
-#include "native_arguments.h"
 #include "swap.h"
 
 namespace {

@@ -64,6 +64,7 @@ SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& argume
   } else if (!IsStandardStream(arguments.inputPath) && IsSameRegularFile(input.Get(), 1)) {
     *refusal = RefusalMessage(Refusal::kOutputIsInput, arguments);
   } else {
+    WaitForWriter(input);
     const OwnedOutput output = StandardOutput();
     return SwapInto(SystemFileLayer(), input, *output, arguments.dataSizeBits);
   }

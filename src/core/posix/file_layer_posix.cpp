@@ -12,6 +12,7 @@
 
 #include "descriptor.h"
 #include "outputs.h"
+#include "streams.h"
 
 namespace {
 
@@ -21,28 +22,6 @@ constexpr uint32_t kPiece = uint32_t{256} << 10;
 
 FileError InputFailure(FileStep step, int error) {
   return SystemFailure(step, FileSide::kInput, error);
-}
-
-// A named pipe this layer opened without waiting for a writer (so that one named as the output too
-// is refused at once), opened again through its descriptor, the same pipe rather than the path
-// looked up again, to wait for one, as a reader of a pipe expects.
-void WaitForWriter(InputFile& input) {
-  const int fd = static_cast<int>(input.Get());
-  struct stat info;
-  if (fd <= STDERR_FILENO || fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode) ||
-      !(fcntl(fd, F_GETFL) & O_NONBLOCK))
-    return;
-  char self[32];
-  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  Descriptor waiting;
-  struct stat again;
-  if (Owned(open(self, O_RDONLY | O_NOCTTY | O_CLOEXEC), &waiting) == 0 &&
-      fstat(waiting.Get(), &again) == 0 && again.st_dev == info.st_dev &&
-      again.st_ino == info.st_ino) {
-    input = InputFile(&SystemFileLayer(), waiting.Release(), InputFile::Kind::kStream, false, 0);
-    return;
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 }
 
 class PosixFileLayer final : public FileLayer {
@@ -59,9 +38,9 @@ class PosixFileLayer final : public FileLayer {
     // A regular file that reports a size of 0 may hold more, as the files under /proc whose length
     // is known only once read to their end: read as a stream, it is found empty only when it is.
     const bool sized = S_ISREG(info.st_mode) && info.st_size != 0;
-    *input = InputFile(this, opened.Release(),
-                       sized ? InputFile::Kind::kFile : InputFile::Kind::kStream, sized,
-                       sized ? static_cast<uint64_t>(info.st_size) : 0);
+    *input =
+        InputFile(this, opened.Release(), sized ? InputFile::Kind::kFile : InputFile::Kind::kStream,
+                  sized, sized ? static_cast<uint64_t>(info.st_size) : 0);
     return FileError{};
   }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "descriptor.h"
 #include "outputs.h"
@@ -51,3 +52,22 @@ FileError OpenStandardInput(InputFile* input) {
 }
 
 OwnedOutput StandardOutput() { return MakeOutput<DirectOutput>(STDOUT_FILENO); }
+
+void WaitForWriter(InputFile& input) {
+  const int fd = static_cast<int>(input.Get());
+  struct stat info;
+  if (fd <= STDERR_FILENO || fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode) ||
+      !(fcntl(fd, F_GETFL) & O_NONBLOCK))
+    return;
+  char self[32];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  Descriptor waiting;
+  struct stat again;
+  if (Owned(open(self, O_RDONLY | O_NOCTTY | O_CLOEXEC), &waiting) == 0 &&
+      fstat(waiting.Get(), &again) == 0 && again.st_dev == info.st_dev &&
+      again.st_ino == info.st_ino) {
+    input = InputFile(&SystemFileLayer(), waiting.Release(), InputFile::Kind::kStream, false, 0);
+    return;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+}

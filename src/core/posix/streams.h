@@ -16,6 +16,12 @@ StreamType TypeOf(InputFile::Handle file);
 /// Whether both are the same regular file.
 bool IsSameRegularFile(InputFile::Handle a, InputFile::Handle b);
 
+/// A named pipe the layer opened without waiting for a writer (so that one named as the output too
+/// is refused at once), opened again through its descriptor, the same pipe rather than the path
+/// looked up again, to wait for one, as a reader of a pipe expects. Opening the output does this;
+/// an input written to standard output needs it done here.
+void WaitForWriter(InputFile& input);
+
 /// Standard input, read as a stream (a regular file's size known, and checked before any output is
 /// touched); it stays open when the input goes.
 FileError OpenStandardInput(InputFile* input);

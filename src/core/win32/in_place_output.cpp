@@ -99,7 +99,7 @@ bool IsSame(const Fingerprint& a, const Fingerprint& b) { return memcmp(&a, &b, 
 
 class InPlaceOutput final : public OutputFile {
  public:
-  InPlaceOutput(InputFile& input) : input_(input) { path_[0] = staged_[0] = '\0'; }
+  explicit InPlaceOutput(InputFile& input) : input_(input) { path_[0] = staged_[0] = '\0'; }
   ~InPlaceOutput() override {
     file_.Reset();
     if (staged_[0] != '\0') DeleteFileA(staged_);
