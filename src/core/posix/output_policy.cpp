@@ -4,8 +4,8 @@
 // device or a pipe (reached through whatever links, /dev/stdout among them, whose target names no
 // file in any folder), a file of another owner or with several names (replacing it would take it
 // from its owner or split its names), an existing file in a folder that takes no new file (no write
-// permission, a read-only mount), and the output of a stream, whose blocks are written as they
-// come.
+// permission, a read-only mount), any output in a folder that keeps every file (append-only), an
+// open file whose name is gone, and the output of a stream, whose blocks are written as they come.
 //
 // The output's path is looked up once, as a whole, to see what it reaches; its folder is then
 // opened once, and every later look-up goes by name within it.
