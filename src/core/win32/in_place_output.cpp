@@ -95,7 +95,12 @@ Fingerprint FingerprintOf(const BY_HANDLE_FILE_INFORMATION& info) {
           info.nFileSizeLow,         info.dwFileAttributes, info.ftLastWriteTime};
 }
 
-bool IsSame(const Fingerprint& a, const Fingerprint& b) { return memcmp(&a, &b, sizeof a) == 0; }
+bool IsSame(const Fingerprint& a, const Fingerprint& b) {
+  return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow &&
+         a.sizeHigh == b.sizeHigh && a.sizeLow == b.sizeLow && a.attributes == b.attributes &&
+         a.modified.dwLowDateTime == b.modified.dwLowDateTime &&
+         a.modified.dwHighDateTime == b.modified.dwHighDateTime;
+}
 
 class InPlaceOutput final : public OutputFile {
  public:
