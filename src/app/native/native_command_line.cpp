@@ -21,16 +21,15 @@ bool IsStandardStream(const char* path) { return strcmp(path, "-") == 0; }
 constexpr unsigned kStandardInputBit = 1u << 0;
 constexpr unsigned kStandardOutputBit = 1u << 1;
 
-// Which of the standard streams were closed when the program started.
-unsigned closedStreams = 0;
-
 // Opens the input the arguments name, or says why it cannot be. Standard output as the output is
 // refused where it is the very file the input comes from (it would read what it has just written,
 // without end).
-bool OpenInput(const NativeArguments& arguments, InputFile* input, std::string* refusal) {
+// `closed` says which standard streams were closed when the program started.
+bool OpenInput(const NativeArguments& arguments, unsigned closed, InputFile* input,
+               std::string* refusal) {
   const bool toStandardOutput = IsStandardStream(arguments.outputPath);
   if (IsStandardStream(arguments.inputPath)) {
-    if (closedStreams & kStandardInputBit || OpenStandardInput(input).Failed()) {
+    if (closed & kStandardInputBit || OpenStandardInput(input).Failed()) {
       *refusal = RefusalMessage(Refusal::kStandardInputClosed, arguments);
       return false;
     }
@@ -52,14 +51,14 @@ bool OpenInput(const NativeArguments& arguments, InputFile* input, std::string* 
 // The swap into standard output: a regular input is checked for its size first, so that it is
 // refused before standard output is looked at, as in a swap of files.
 SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& arguments,
-                                 std::string* refusal) {
+                                 unsigned closed, std::string* refusal) {
   SwapOutcome outcome;
   if (input.IsRegular() && !IsSwappableSize(input.Size(), arguments.dataSizeBits / 8)) {
     outcome.error = Failure(FileStep::kSize, FileSide::kInput);
     outcome.length = input.Size();
     return outcome;
   }
-  if (closedStreams & kStandardOutputBit) {
+  if (closed & kStandardOutputBit) {
     *refusal = RefusalMessage(Refusal::kStandardOutputClosed, arguments);
   } else if (!IsStandardStream(arguments.inputPath) && IsSameRegularFile(input.Get(), 1)) {
     *refusal = RefusalMessage(Refusal::kOutputIsInput, arguments);
@@ -71,14 +70,14 @@ SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& argume
   return outcome;
 }
 
-int Swap(const NativeArguments& arguments) {
+int Swap(const NativeArguments& arguments, unsigned closed) {
   InputFile input;
   std::string refusal;
-  if (!OpenInput(arguments, &input, &refusal)) return Fail(refusal);
+  if (!OpenInput(arguments, closed, &input, &refusal)) return Fail(refusal);
   const StreamType inputType = TypeOf(input.Get());
   const SwapOutcome outcome =
       IsStandardStream(arguments.outputPath)
-          ? SwapToStandardOutput(input, arguments, &refusal)
+          ? SwapToStandardOutput(input, arguments, closed, &refusal)
           : SwapOpenInput(SystemFileLayer(), input, arguments.outputPath, arguments.dataSizeBits);
   if (!refusal.empty()) return Fail(refusal);
   return outcome.Succeeded() ? kExitSuccess : Fail(FailureMessage(outcome, arguments, inputType));
@@ -87,7 +86,7 @@ int Swap(const NativeArguments& arguments) {
 }  // namespace
 
 int RunNativeCommandLine(int argc, const char* const* argv) {
-  closedStreams = FillClosedStandardStreams();
+  const unsigned closed = FillClosedStandardStreams();
   // A file size limit is a failure like any other, reported by the write it stops.
   signal(SIGXFSZ, SIG_IGN);
   if (argc == 2 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)) {
@@ -100,8 +99,8 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
   }
   NativeArguments arguments;
   if (!ReadNativeArguments(argc, argv, &arguments)) return kExitFailure;
-  if (IsStandardStream(arguments.outputPath) && !(closedStreams & kStandardOutputBit) &&
+  if (IsStandardStream(arguments.outputPath) && !(closed & kStandardOutputBit) &&
       TypeOf(1) == StreamType::kTerminal)
     return Fail(RefusalMessage(Refusal::kTerminalOutput, arguments));
-  return Swap(arguments);
+  return Swap(arguments, closed);
 }
