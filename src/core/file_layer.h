@@ -106,8 +106,9 @@ class FileLayer {
   virtual void Close(InputFile::Handle file) = 0;
   /// Opens the output that `path` names for `input`: the input itself (a swap in place), a file
   /// that does not exist yet, an existing file, or something written directly (a device, a pipe).
-  /// Nothing visible changes before the first Write, and an output that was not there before
-  /// appears only on Commit or, where it is written directly, with the first Write.
+  /// The file `path` names is not touched before the first Write (a staged file may appear beside
+  /// it), and an output that was not there before appears only on Commit or, where it is written
+  /// directly, with the first Write.
   virtual FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output) = 0;
 
   /// A buffer of `size` bytes, or null when it cannot be had.
