@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the packages into dist/ from what the builds install: the .deb of the native command line
 # (program, manual page, copyright and changelog), the .zip of the two Windows executables (32-bit
-# Orvane.exe and 64-bit Orvane64.exe) with the README and the license, and SHA256SUMS of both.
+# Orvane.exe and 64-bit Orvane64.exe) with a README for Windows users and the license, and
+# SHA256SUMS of both.
 #   scripts/package.sh            (scripts/check-packages.sh then checks what they hold)
 # The same sources give the same bytes wherever and whenever they are packaged: every time inside
 # is the last commit's (or SOURCE_DATE_EPOCH's, when set), every file owned by root, every list in
