@@ -4,7 +4,7 @@
 # host can run under Wine: Orvane.exe (32-bit), or Orvane64.exe where 32-bit code cannot run.
 set -eu
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh demo
 arch=$(bash scripts/wine-builds.sh --usable | head -n 1)
 case $arch in
   win32) preset=windows exe=Orvane.exe ;;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the packages into dist/ from what the builds install: the .deb of the native command line
 # (program, manual page, copyright and changelog), the .zip of the two Windows executables (32-bit
-# Orvane.exe and 64-bit Orvane64.exe) with the README and the license, and SHA256SUMS of both.
+# Orvane.exe and 64-bit Orvane64.exe) with a README for Windows users and the license, and
+# SHA256SUMS of both.
 #   scripts/package.sh            (scripts/check-packages.sh then checks what they hold)
 # The same sources give the same bytes wherever and whenever they are packaged: every time inside
 # is the last commit's (or SOURCE_DATE_EPOCH's, when set), every file owned by root, every list in
@@ -14,11 +15,24 @@ export SOURCE_DATE_EPOCH
 # The modes of every folder and control file made below, whatever the caller's umask.
 umask 022
 
+# The .deb's program is built as Debian builds the programs it packages: with the flags of
+# dpkg-buildflags, every hardening feature on (stack protector, fortified functions, relocations
+# read-only and bound at start). The project's own options come after them and win.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+debian_flags=(
+  -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CFLAGS)"
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
+)
+
 # Each build makes only what it installs, and installs it into the one staging folder, laid out as
 # Debian's tools expect: debian/orvane/ is the .deb's root, beside the package's control fields and
 # changelog in debian/; orvane-VERSION-windows/ is the .zip's folder, where both Windows builds go.
-for preset in linux windows windows64; do
+cmake --preset linux "${debian_flags[@]}" >/dev/null
+for preset in windows windows64; do
   cmake --preset "$preset" >/dev/null
+done
+for preset in linux windows windows64; do
   cmake --build --preset "$preset" -j "$(nproc)" --target orvane_packaged >/dev/null
 done
 version=$(cat build/linux/version.txt)
@@ -27,7 +41,9 @@ stage=$PWD/build/stage
 deb_root=$stage/debian/orvane
 zip_folder=orvane-$version-windows
 rm -rf "$stage" "$dist"
-cmake --install build/linux --prefix "$deb_root/usr" --strip >/dev/null
+cmake --install build/linux --prefix "$deb_root/usr" >/dev/null
+# Stripped as Debian strips: the symbols, and the compilers' notes, which the program does not use.
+strip --remove-section=.comment --remove-section=.note "$deb_root/usr/bin/orvane"
 for preset in windows windows64; do
   cmake --install "build/$preset" --prefix "$stage/$zip_folder" >/dev/null
 done
