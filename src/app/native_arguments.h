@@ -5,13 +5,20 @@
 
 #include <string>
 
-/// Prints the help, written for Linux users, to standard output.
-void PrintNativeHelp();
+/// The help, written for Linux users, and the version with its copyright and licence, as printed to
+/// standard output.
+extern const char kNativeHelp[];
+extern const char kNativeVersion[];
+
+/// What the arguments ask for.
+enum class NativeRequest { kSwap, kHelp, kVersion, kMalformed };
 
 /// Reads `argv[1..argc)` into g_inputPath, g_outputPath and g_dataSizeBits, which must all be
-/// given; the data size may be any that the swap takes. Otherwise says on standard error what is
-/// wrong, naming the argument, and returns false, leaving the three values as they were.
-bool ReadNativeArguments(int argc, const char* const* argv);
+/// given for a swap; the data size may be any that the swap takes. Options may also be written with
+/// two dashes. `-h`, `--help` or `--version` where an option may stand asks for that instead, the
+/// first of them winning. Malformed arguments are said on standard error, naming the argument; they
+/// and requests leave the three values as they were.
+NativeRequest ReadNativeArguments(int argc, const char* const* argv);
 
 /// `text` (a path, an argument) in single quotes for a one-line message: control characters, a
 /// backslash and bytes that are not printable UTF-8 escaped, so that the message stays one line and

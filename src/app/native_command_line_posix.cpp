@@ -17,7 +17,6 @@
 #include "file_layer.h"
 #include "native_arguments.h"
 #include "native_command_line.h"
-#include "orvane_version.h"
 #include "swap.h"
 
 namespace {
@@ -106,6 +105,18 @@ std::string FailureMessage(const SwapOutcome& outcome, unsigned blockBytes) {
       break;
   }
   return "cannot swap " + InputName();
+}
+
+// The help or the version on standard output; a write that fails (a full disk, a closed stream) is
+// said like any other failure, never taken for success.
+int PrintToStandardOutput(const char* text, const char* what) {
+  if (standardClosed[STDOUT_FILENO])
+    return Fail(std::string("cannot write ") + what + ": standard output is closed");
+  errno = 0;
+  fputs(text, stdout);
+  if (fflush(stdout) == 0 && !ferror(stdout)) return kExitSuccess;
+  return Fail(std::string("cannot write ") + what +
+              " to standard output: " + Reason(errno, "nothing more was stored"));
 }
 
 int Finish(const SwapOutcome& outcome, unsigned blockBytes) {
@@ -223,15 +234,16 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
   FillClosedStandardStreams();
   // A file size limit is a failure like any other, reported by the write it stops.
   signal(SIGXFSZ, SIG_IGN);
-  if (argc == 2 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)) {
-    PrintNativeHelp();
-    return kExitSuccess;
+  switch (ReadNativeArguments(argc, argv)) {
+    case NativeRequest::kHelp:
+      return PrintToStandardOutput(kNativeHelp, "the help");
+    case NativeRequest::kVersion:
+      return PrintToStandardOutput(kNativeVersion, "the version");
+    case NativeRequest::kMalformed:
+      return kExitFailure;
+    case NativeRequest::kSwap:
+      break;
   }
-  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
-    printf("orvane %s\n", ORVANE_VERSION_TEXT);
-    return kExitSuccess;
-  }
-  if (!ReadNativeArguments(argc, argv)) return kExitFailure;
   // A whole number of bytes, as the arguments allow no other data size.
   const unsigned blockBytes = static_cast<unsigned>(g_dataSizeBits) / 8;
 

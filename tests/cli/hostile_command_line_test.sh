@@ -82,6 +82,8 @@ swap_result "empty input path" 1 - -in "" -out b.bin -datasize 16
 swap_result "empty output path" 1 - -in a.bin -out "" -datasize 16
 swap_result "data size with leading spaces" 0 b.bin -in a.bin -out b.bin -datasize "  16"
 swap_result "a path of spaces" 1 - -in "   " -out b.bin -datasize 16
+swap_result "options with two dashes" 0 b.bin --in a.bin --OUT b.bin --datasize 16
+swap_result "a value that looks like help" 1 - -in --help -out b.bin -datasize 16
 
 # Spaces, quotes and non-ASCII bytes in file names: Linux names are bytes, taken as they come.
 for name in "my file.bin" 'quote".bin' "it's.bin" $'caf\xc3\xa9.bin' $'caf\xe9.bin' $'tab\there.bin' \
