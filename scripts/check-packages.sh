@@ -32,7 +32,7 @@ mkdir -p "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/info"
 : >"$root/var/lib/dpkg/status"
 check "dpkg installs it" dpkg --root="$root" --force-depends --force-script-chrootless \
   --force-not-root -i "$deb" >dpkg.txt 2>&1
-check "installed: orvane --version" test "$("$root/usr/bin/orvane" --version)" = "orvane $version"
+check "installed: orvane --version" test "$("$root/usr/bin/orvane" --version | head -n 1)" = "orvane $version"
 check "installed: man orvane" test -n "$(MANPATH=$root/usr/share/man man -w orvane 2>/dev/null)"
 # bash-completion finds it where it looks for a command's completion, as it would under /usr.
 check "installed: bash completes orvane" env XDG_DATA_DIRS="$root/usr/share" bash -c \
