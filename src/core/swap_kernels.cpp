@@ -189,12 +189,15 @@ const Support& Supported() {
 const KernelSet* g_kernelSet = nullptr;
 SwapKernel g_kernel = SwapKernel::kPlain;
 
+// Out of line, so that each caller of Kernels() stays one test and one call.
+__attribute__((noinline)) void UseFastestKernel() {
+  SwapKernel best = SwapKernel::kAvx2;
+  while (!IsSwapKernelSupported(best)) best = static_cast<SwapKernel>(static_cast<int>(best) - 1);
+  UseSwapKernel(best);
+}
+
 const KernelSet& Kernels() {
-  if (!g_kernelSet) {
-    SwapKernel best = SwapKernel::kAvx2;
-    while (!IsSwapKernelSupported(best)) best = static_cast<SwapKernel>(static_cast<int>(best) - 1);
-    UseSwapKernel(best);
-  }
+  if (!g_kernelSet) UseFastestKernel();
   return *g_kernelSet;
 }
 
