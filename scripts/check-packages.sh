@@ -7,6 +7,8 @@
 set -u
 cd "$(dirname "$0")/.."
 source tests/support/checks.sh
+# shellcheck source=scripts/variants.sh
+source scripts/variants.sh
 sources=$PWD
 dist=$PWD/dist
 version=$(cat build/linux/version.txt)
@@ -37,7 +39,7 @@ check "installed: bash completes orvane" env XDG_DATA_DIRS="$root/usr/share" bas
     complete -p orvane >/dev/null'
 
 unzip -Z1 "$zip" >zip.txt
-for file in Orvane.exe Orvane64.exe README.md LICENSE; do
+for file in "${windows_exes[@]}" README.md LICENSE; do
   check ".zip holds $file" grep -qx "orvane-$version-windows/$file" zip.txt
 done
 

@@ -9,6 +9,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+# shellcheck source=scripts/variants.sh
+source scripts/variants.sh
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH
 # The modes of every folder and control file made below, whatever the caller's umask.
@@ -17,7 +19,7 @@ umask 022
 # Each build makes only what it installs, and installs it into the one staging folder, laid out as
 # Debian's tools expect: debian/orvane/ is the .deb's root, beside the package's control fields and
 # changelog in debian/; orvane-VERSION-windows/ is the .zip's folder, where both Windows builds go.
-for preset in linux windows windows64; do
+for preset in linux "${windows_builds[@]}"; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$(nproc)" --target orvane_packaged >/dev/null
 done
@@ -28,7 +30,7 @@ deb_root=$stage/debian/orvane
 zip_folder=orvane-$version-windows
 rm -rf "$stage" "$dist"
 cmake --install build/linux --prefix "$deb_root/usr" --strip >/dev/null
-for preset in windows windows64; do
+for preset in "${windows_builds[@]}"; do
   cmake --install "build/$preset" --prefix "$stage/$zip_folder" >/dev/null
 done
 
