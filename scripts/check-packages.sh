@@ -7,9 +7,11 @@
 set -u
 cd "$(dirname "$0")/.."
 source tests/support/checks.sh
+# shellcheck source=scripts/variants.sh
+source scripts/variants.sh
 sources=$PWD
 dist=$PWD/dist
-version=$(cat build/linux/version.txt)
+version=$(cat build/deb/version.txt)
 deb=$dist/orvane_${version}_$(dpkg --print-architecture).deb
 zip=$dist/orvane-$version-windows.zip
 enter_scratch_folder
@@ -41,8 +43,9 @@ check "installed: bash completes orvane" env XDG_DATA_DIRS="$root/usr/share" bas
 
 # The .zip: its folder and these files in it, nothing else; its texts with Windows' line ends.
 unzip -Z1 "$zip" | LC_ALL=C sort >zip.txt
-printf "orvane-$version-windows/%s\n" "" LICENSE.txt Orvane.exe Orvane64.exe README.txt >expected.txt
-check ".zip holds Orvane.exe, Orvane64.exe, README.txt and LICENSE.txt" diff expected.txt zip.txt
+printf "orvane-$version-windows/%s\n" "" LICENSE.txt "${windows_exes[@]}" README.txt |
+  LC_ALL=C sort >expected.txt
+check ".zip holds ${windows_exes[*]}, README.txt and LICENSE.txt" diff expected.txt zip.txt
 crlf_only() {  # crlf_only FILE: FILE in the .zip has text, every line ended by CR LF
   unzip -p "$zip" "orvane-$version-windows/$1" >text.txt &&
     test -s text.txt && test -z "$(tail -c 2 text.txt | tr -d '\r')" && ! grep -qv $'\r$' text.txt

@@ -10,6 +10,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+# shellcheck source=scripts/variants.sh
+source scripts/variants.sh
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH
 # The modes of every folder and control file made below, whatever the caller's umask.
@@ -28,30 +30,32 @@ debian_flags=(
 # Each build makes only what it installs, and installs it into the one staging folder, laid out as
 # Debian's tools expect: debian/orvane/ is the .deb's root, beside the package's control fields and
 # changelog in debian/; orvane-VERSION-windows/ is the .zip's folder, where both Windows builds go.
-cmake --preset linux "${debian_flags[@]}" >/dev/null
-for preset in windows windows64; do
+# The .deb's program is built in a folder of its own, so that the other builds keep their flags.
+cmake --preset linux -B build/deb "${debian_flags[@]}" >/dev/null
+for preset in "${windows_builds[@]}"; do
   cmake --preset "$preset" >/dev/null
 done
-for preset in linux windows windows64; do
+cmake --build build/deb -j "$(nproc)" --target orvane_packaged >/dev/null
+for preset in "${windows_builds[@]}"; do
   cmake --build --preset "$preset" -j "$(nproc)" --target orvane_packaged >/dev/null
 done
-version=$(cat build/linux/version.txt)
+version=$(cat build/deb/version.txt)
 dist=$PWD/dist
 stage=$PWD/build/stage
 deb_root=$stage/debian/orvane
 zip_folder=orvane-$version-windows
 rm -rf "$stage" "$dist"
-cmake --install build/linux --prefix "$deb_root/usr" >/dev/null
+cmake --install build/deb --prefix "$deb_root/usr" >/dev/null
 # Stripped as Debian strips: the symbols, and the compilers' notes, which the program does not use.
 strip --remove-section=.comment --remove-section=.note "$deb_root/usr/bin/orvane"
-for preset in windows windows64; do
+for preset in "${windows_builds[@]}"; do
   cmake --install "build/$preset" --prefix "$stage/$zip_folder" >/dev/null
 done
 
 # The .deb's control file from Debian's tools: the dependencies from the libraries the program
 # links, the version from the changelog, the architecture from the system, the installed size from
 # the staged files.
-cp build/linux/debian/control build/linux/debian/changelog "$stage/debian/"
+cp build/deb/debian/control build/deb/debian/changelog "$stage/debian/"
 mkdir "$deb_root/DEBIAN"
 (cd "$stage" && dpkg-shlibdeps -e"$deb_root/usr/bin/orvane" && dpkg-gencontrol -P"$deb_root")
 (cd "$deb_root" && find usr -type f | LC_ALL=C sort | xargs md5sum >DEBIAN/md5sums)
