@@ -33,7 +33,7 @@ TEST_CASE("in pieces: every size and piece size matches the reference, in place 
         CAPTURE(bits);
         TempFolder folder;
         const Bytes input = RandomBytes(size, pieceBytes * 7 + static_cast<uint32_t>(size) + bits);
-        const Bytes expected = ReferenceSwap(input, bits / 8);
+        const Bytes expected = SwappedHere(input, bits / 8);
         WriteBytes(folder.Path("in.bin"), input);
         WriteBytes(folder.Path("longer.bin"), RandomBytes(size * 3, 1));
 
@@ -214,6 +214,6 @@ TEST_CASE("in pieces: pieces of 3-byte blocks are rounded down to whole blocks")
   FaultyFileLayer files{InPieces(16)};  // rounded down to 15
   REQUIRE(
       SwapFileByteOrder(files, folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(), 24));
-  CHECK(ReadBytes(folder.Path("out.bin")) == ReferenceSwap(input, 3));
+  CHECK(ReadBytes(folder.Path("out.bin")) == SwappedHere(input, 3));
   CHECK(files.reads == 4);
 }
