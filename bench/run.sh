@@ -28,17 +28,21 @@
 #                 swap in place leaving aside its flush to disk   (x cat)
 #   flush         orvane in place as it runs, less the same under eatmydata: the flush's own cost
 #   dd fsync      dd conv=fsync bs=4M: a copy with the same flush, less cat: its flush's cost
-# COLUMNS (a space-separated subset of: cat orvane objcopy dd pipe ddpipe inplace flushed ddsync
-# wfloor wine wstart) times only those, without the micro-benchmark; the Windows build is made only when a
-# Wine column is among them.
+# BENCH_COLUMNS (a space-separated subset of: cat orvane objcopy dd pipe ddpipe inplace flushed
+# ddsync wfloor wine wstart) times only those, without the micro-benchmark; the Windows build is made
+# only when a Wine column is among them.
+# The programs are built through the CMake presets: linux, and the Windows build this host runs
+# (scripts/variants.sh), into build/PRESET.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/variants.sh
+source "$root/scripts/variants.sh"
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1 64 256)
 runs=${RUNS:-11}
 pressure=${PRESSURE_MIB:-0}
 [[ $pressure =~ ^[0-9]+$ ]] || { echo "PRESSURE_MIB is a number of MiB, not '$pressure'" >&2; exit 2; }
-read -r -a columns <<<"${COLUMNS:-cat orvane objcopy dd pipe ddpipe inplace flushed ddsync wfloor wine wstart}"
+read -r -a columns <<<"${BENCH_COLUMNS:-cat orvane objcopy dd pipe ddpipe inplace flushed ddsync wfloor wine wstart}"
 read -r -a widths <<<"${WIDTHS:-16 24 32 48 64 128}"
 wine_columns=no
 [[ " ${columns[*]} " =~ \ w ]] && wine_columns=yes
@@ -47,27 +51,27 @@ if [ -z "${ORVANE_BENCH_INSIDE:-}" ]; then
   cd "$root"
   bash scripts/install-deps.sh
   echo "Building..." >&2
-  cmake -S . -B build/bench-linux -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build/bench-linux -j "$(nproc)" --target orvane swap_benchmark >/dev/null
+  cmake --preset linux >/dev/null
+  cmake --build --preset linux -j "$(nproc)" --target orvane swap_benchmark >/dev/null
   if [ $wine_columns = no ]; then
     ORVANE_BENCH_INSIDE=1 exec bash "$0" "$@"
   fi
   # The Windows build this host runs: Orvane.exe, or Orvane64.exe where 32-bit code cannot run.
   export ORVANE_WINE_ARCH=${ORVANE_WINE_ARCH:-$(bash scripts/wine-builds.sh --usable | head -n 1)}
-  [ "$ORVANE_WINE_ARCH" = win32 ] && target=i686 || target=x86_64
-  cmake -S . -B "build/bench-$ORVANE_WINE_ARCH" --toolchain "cmake/toolchain-mingw-$target.cmake" \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "build/bench-$ORVANE_WINE_ARCH" -j "$(nproc)" --target Orvane copy_floor_win32 >/dev/null
+  preset=$(build_running_under "$ORVANE_WINE_ARCH") || preset=${windows_builds[-1]}
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$(nproc)" --target Orvane copy_floor_win32 >/dev/null
   # Inside a private Wine prefix with a resident process, so that no run pays for starting Wine.
   ORVANE_BENCH_INSIDE=1 exec xvfb-run -a -s '-screen 0 1024x768x24' \
     scripts/with-wine.sh bash "$0" "$@"
 fi
 
-native=$root/build/bench-linux/src/app/orvane
-micro=$root/build/bench-linux/bench/swap_benchmark
+native=$root/build/linux/src/app/orvane
+micro=$root/build/linux/bench/swap_benchmark
 wine_arch=${ORVANE_WINE_ARCH:-none}
-exe=$(echo "$root/build/bench-$wine_arch"/src/app/Orvane*.exe)
-floor=$root/build/bench-$wine_arch/bench/copy_floor_win32.exe
+preset=$(build_running_under "$wine_arch") || preset=${windows_builds[-1]}
+exe=$root/build/$preset/src/app/${build_exe[$preset]}
+floor=$root/build/$preset/bench/copy_floor_win32.exe
 
 work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
 mkdir -p "$work"
@@ -162,7 +166,7 @@ for mib in "${sizes[@]}"; do
 done
 rm -f in.bin out.bin pressure.bin
 
-if [ -x "$micro" ] && [ -z "${COLUMNS:-}" ]; then
+if [ -x "$micro" ] && [ -z "${BENCH_COLUMNS:-}" ]; then
   echo
   echo "In-memory swap (Google Benchmark; bytes per second of the buffer swapped or copied):"
   "$micro" --benchmark_min_time=0.5 2>/dev/null | grep -E '^(BM_|Benchmark|-)'

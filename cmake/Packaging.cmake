@@ -1,6 +1,6 @@
 # What `cmake --install` puts where: natively the command line as Debian lays it out, in the Windows
-# builds the executable with the README and the license. scripts/package.sh installs each build into
-# one staging folder and makes the .deb and the .zip of what is there.
+# builds the executable with a README for Windows users and the license. scripts/package.sh installs
+# each build into one staging folder and makes the .deb and the .zip of what is there.
 #
 # orvane_packaged builds what the install takes and nothing else (no tests), for the packages.
 add_custom_target(orvane_packaged ALL)
@@ -10,10 +10,22 @@ file(CONFIGURE OUTPUT version.txt CONTENT "${PROJECT_VERSION}\n")
 
 if(WIN32)
   install(TARGETS ${ORVANE_PROGRAM} RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE DESTINATION .)
+  # Text files as Windows' own editors expect them: named .txt, with CRLF line ends.
+  configure_file(packaging/windows-readme.txt README.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/README.txt ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION .)
 else()
   include(GNUInstallDirs)
   set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/orvane)
+
+  # The manual page's title line names the version it documents, the project's.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS docs/orvane.1)
+  file(STRINGS docs/orvane.1 title REGEX "^\\.TH ")
+  string(FIND "${title}" " \"Orvane ${PROJECT_VERSION}\" " at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "docs/orvane.1: its title line must name \"Orvane ${PROJECT_VERSION}\", "
+                        "the project's version; it reads: ${title}")
+  endif()
   install(TARGETS orvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
   # Debian's way, which lintian checks: the manual page and the changelog compressed with gzip -9n

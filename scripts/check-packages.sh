@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Checks what scripts/package.sh made in dist/: the .deb's files and lintian's verdict (no error),
-# the program, its manual page and its completion installed from it into a scratch root and used
-# there, the .zip's files; then that anyone can make them again bit for bit: the same sources, copied
-# into another folder, packaged there later into other build folders, give the same bytes in every
-# file of dist/.
+# Checks what scripts/package.sh made in dist/: the .deb's files and lintian's verdict (nothing to
+# report, pedantic tags included), the program, its manual page and its completion installed from it
+# into a scratch root and used there, the .zip's files and their line ends; then that anyone can
+# make them again bit for bit: the same sources, copied into another folder, packaged there later
+# into other build folders, give the same bytes in every file of dist/.
 set -u
 cd "$(dirname "$0")/.."
 source tests/support/checks.sh
+# shellcheck source=scripts/variants.sh
+source scripts/variants.sh
 sources=$PWD
 dist=$PWD/dist
-version=$(cat build/linux/version.txt)
+version=$(cat build/deb/version.txt)
 deb=$dist/orvane_${version}_$(dpkg --print-architecture).deb
 zip=$dist/orvane-$version-windows.zip
 enter_scratch_folder
@@ -19,9 +21,12 @@ for file in ./usr/bin/orvane ./usr/share/man/man1/orvane.1.gz ./usr/share/doc/or
   ./usr/share/doc/orvane/changelog.gz ./usr/share/bash-completion/completions/orvane; do
   check ".deb holds $file" grep -qx "$file" deb.txt
 done
-lintian "$deb" >lintian.txt 2>&1
+# Every tag lintian knows, down to its pedantic ones and its notes, as Debian's own uploads are read.
+# A lintian that cannot run at all says so on standard error only, and with its exit status.
+lintian -I --pedantic "$deb" >lintian.txt
+lintian_status=$?
 cat lintian.txt
-check "lintian: no error" test -z "$(grep '^E:' lintian.txt)"
+check "lintian -I --pedantic: nothing to report" test $lintian_status -eq 0 -a ! -s lintian.txt
 
 # Installed through dpkg into an empty root of its own (the host's libraries serve the program).
 root=$work/root
@@ -29,16 +34,24 @@ mkdir -p "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/info"
 : >"$root/var/lib/dpkg/status"
 check "dpkg installs it" dpkg --root="$root" --force-depends --force-script-chrootless \
   --force-not-root -i "$deb" >dpkg.txt 2>&1
-check "installed: orvane --version" test "$("$root/usr/bin/orvane" --version)" = "orvane $version"
+check "installed: orvane --version" test "$("$root/usr/bin/orvane" --version | head -n 1)" = "orvane $version"
 check "installed: man orvane" test -n "$(MANPATH=$root/usr/share/man man -w orvane 2>/dev/null)"
 # bash-completion finds it where it looks for a command's completion, as it would under /usr.
 check "installed: bash completes orvane" env XDG_DATA_DIRS="$root/usr/share" bash -c \
   'source /usr/share/bash-completion/bash_completion && __load_completion orvane &&
     complete -p orvane >/dev/null'
 
-unzip -Z1 "$zip" >zip.txt
-for file in Orvane.exe Orvane64.exe README.md LICENSE; do
-  check ".zip holds $file" grep -qx "orvane-$version-windows/$file" zip.txt
+# The .zip: its folder and these files in it, nothing else; its texts with Windows' line ends.
+unzip -Z1 "$zip" | LC_ALL=C sort >zip.txt
+printf "orvane-$version-windows/%s\n" "" LICENSE.txt "${windows_exes[@]}" README.txt |
+  LC_ALL=C sort >expected.txt
+check ".zip holds ${windows_exes[*]}, README.txt and LICENSE.txt" diff expected.txt zip.txt
+crlf_only() {  # crlf_only FILE: FILE in the .zip has text, every line ended by CR LF
+  unzip -p "$zip" "orvane-$version-windows/$1" >text.txt &&
+    test -s text.txt && test -z "$(tail -c 2 text.txt | tr -d '\r')" && ! grep -qv $'\r$' text.txt
+}
+for file in README.txt LICENSE.txt; do
+  check ".zip: $file ends its lines with CR LF" crlf_only "$file"
 done
 
 # Made again from a copy of the sources as they are (changes not yet committed included, as in

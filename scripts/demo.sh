@@ -4,13 +4,16 @@
 # host can run under Wine: Orvane.exe (32-bit), or Orvane64.exe where 32-bit code cannot run.
 set -eu
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh demo
+# shellcheck source=scripts/variants.sh
+source scripts/variants.sh
 arch=$(bash scripts/wine-builds.sh --usable | head -n 1)
-case $arch in
-  win32) preset=windows exe=Orvane.exe ;;
-  win64) preset=windows64 exe=Orvane64.exe ;;
-  *) echo "No Wine can run a Windows build on this host:" >&2; bash scripts/wine-builds.sh >&2; exit 1 ;;
-esac
+if ! preset=$(build_running_under "$arch"); then
+  echo "No Wine can run a Windows build on this host:" >&2
+  bash scripts/wine-builds.sh >&2
+  exit 1
+fi
+exe=${build_exe[$preset]}
 cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
 cmake --preset linux >/dev/null && cmake --build --preset linux -j "$(nproc)" >/dev/null
 

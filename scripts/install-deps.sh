@@ -1,38 +1,56 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, whatever the build and the tests need and the machine lacks.
-# Needs root (or sudo) only when something is missing.
+# Installs, from Debian's packages, what the machine lacks of one of two sets (needs root, or sudo,
+# only when something is missing):
+#   install-deps.sh demo   what scripts/demo.sh needs: the native build and the one Windows build
+#                          that this host runs under Wine, and a hex dump
+#   install-deps.sh        everything: both Windows builds, every test, the benchmarks, the packages
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 
+# The Windows build that runs here: Orvane.exe under 32-bit Wine, an i386 package, only where the
+# kernel executes 32-bit code (some x86-64 hosts cannot, and there it would only be in the way);
+# otherwise Orvane64.exe under 64-bit Wine.
+if bash "$here/wine-builds.sh" --runs-32-bit-code; then
+  windows_build=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+else
+  windows_build=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64)
+fi
+
 packages=(
   cmake make g++                          # native build
-  g++-mingw-w64-i686 binutils-mingw-w64-i686      # Orvane.exe, 32-bit Windows
-  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # Orvane64.exe, 64-bit Windows
-  wine wine64                              # runs the 64-bit build
-  fonts-wine fonts-liberation              # Wine's own fonts (Marlett), and Arial's widths
-  xvfb xauth                               # a virtual X server for the windows it shows
-  imagemagick xdotool                      # scripts/screenshot.sh: find the dialog, save a PNG
-  doctest-dev                              # the test framework, for every build
-  binutils xxd                             # objcopy as an independent reference; hex dumps
-  time                                     # peak memory of the program in the large-file test
-  acl attr                                 # access control lists and attributes a swap in place keeps
-  eatmydata                                # bench/run.sh: the swap in place timed without its flush
-  libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
-  clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
-  python3 python3-pefile                   # draws the icon; reads the executables' PE files
-  mandoc groff-base                        # lint the manual page
-  bash-completion                          # runs the completion script in its test
-  git dpkg-dev                             # packages: the last commit's time; the .deb's fields
-  file lintian unzip diffoscope-minimal    # their checks; what differs when a rebuild does
+  doctest-dev python3                     # every build's configuration looks for them
+  xxd                                     # hex dumps
+  "${windows_build[@]}"                   # the Windows build this host runs, and its Wine
 )
-# The 32-bit build runs under 32-bit Wine, an i386 package, only where the kernel executes 32-bit
-# code: some x86-64 hosts cannot, and there it would only be in the way.
-if bash "$here/wine-builds.sh" --runs-32-bit-code; then
-  packages+=(wine32:i386)
-fi
+case ${1:-all} in
+  demo) ;;
+  all)
+    packages+=(
+      g++-mingw-w64-i686 binutils-mingw-w64-i686      # Orvane.exe, 32-bit Windows
+      g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # Orvane64.exe, 64-bit Windows
+      wine64                                   # runs the 64-bit build
+      fonts-wine fonts-liberation              # Wine's own fonts (Marlett), and Arial's widths
+      xvfb xauth                               # a virtual X server for the windows it shows
+      imagemagick xdotool                      # scripts/screenshot.sh: find the dialog, save a PNG
+      binutils                                 # objcopy as an independent reference
+      time                                     # peak memory of the program in the large-file test
+      acl attr                                 # access control lists and attributes a swap in place keeps
+      eatmydata                                # bench/run.sh: the swap in place timed without its flush
+      libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
+      clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
+      python3-pefile                           # draws the icon; reads the executables' PE files
+      mandoc groff-base                        # lint the manual page
+      bash-completion                          # runs the completion script in its test
+      git dpkg-dev                             # packages: the last commit's time; the .deb's fields
+      file lintian unzip diffoscope-minimal    # their checks; what differs when a rebuild does
+    )
+    ;;
+  *) echo "install-deps.sh: the set is 'demo' or 'all', not '$1'" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
+  [[ " ${missing[*]} " == *" $package "* ]] && continue
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     missing+=("$package")
 done

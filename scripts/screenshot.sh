@@ -4,21 +4,23 @@
 # OUTPUT defaults to docs/dialog.png. Without a program it builds the one this host runs under Wine.
 set -eu
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/variants.sh
+source scripts/variants.sh
 output=$(realpath -m "${1:-docs/dialog.png}")
 program=${2:-}
 if [ -z "$program" ]; then
   bash scripts/install-deps.sh
-  preset=windows
-  [ "$(bash scripts/wine-builds.sh --usable | head -n 1)" = win32 ] || preset=windows64
+  preset=$(build_running_under "$(bash scripts/wine-builds.sh --usable | head -n 1)") ||
+    preset=${windows_builds[-1]}
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target Orvane >/dev/null
-  program=$(echo "build/$preset"/src/app/Orvane*.exe)
+  program=build/$preset/src/app/${build_exe[$preset]}
 fi
-# The Wine that runs it: 32-bit for Orvane.exe, 64-bit for Orvane64.exe.
-case $program in
-  *64.exe) export ORVANE_WINE_ARCH=win64 ;;
-  *) export ORVANE_WINE_ARCH=win32 ;;
-esac
+# The Wine that runs it: 32-bit for Orvane.exe, 64-bit for Orvane64.exe, known by its name.
+export ORVANE_WINE_ARCH=${build_wine[${windows_builds[0]}]}
+for preset in "${windows_builds[@]}"; do
+  [ "${program##*/}" = "${build_exe[$preset]}" ] && ORVANE_WINE_ARCH=${build_wine[$preset]}
+done
 program=$(realpath "$program")
 mkdir -p "$(dirname "$output")"
 

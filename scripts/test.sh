@@ -30,15 +30,15 @@ run() {
 }
 
 # The Windows builds: CMake preset, executable, Wine prefix kind.
-presets=(windows windows64)
-declare -A exe=([windows]=Orvane.exe [windows64]=Orvane64.exe)
-declare -A arch=([windows]=win32 [windows64]=win64)
+# shellcheck source=scripts/variants.sh
+source scripts/variants.sh
+presets=("${windows_builds[@]}")
 
 # Which of them run under Wine here, and why the others do not.
 declare -A why_not
 while read -r kind verdict; do
   for preset in "${presets[@]}"; do
-    [ "${arch[$preset]}" = "$kind" ] && [ "$verdict" != yes ] && why_not[$preset]=${verdict#no: }
+    [ "${build_wine[$preset]}" = "$kind" ] && [ "$verdict" != yes ] && why_not[$preset]=${verdict#no: }
   done
 done < <(bash scripts/wine-builds.sh)
 tested=()
@@ -59,9 +59,9 @@ fi
 plan() {
   for preset in "${presets[@]}"; do
     if [[ " ${tested[*]} " == *" $preset "* ]]; then
-      echo "  ${exe[$preset]} ($preset): all tests under ${arch[$preset]} Wine${why_not[$preset]:+, chosen although ${why_not[$preset]}}"
+      echo "  ${build_exe[$preset]} ($preset): all tests under ${build_wine[$preset]} Wine${why_not[$preset]:+, chosen although ${why_not[$preset]}}"
     else
-      echo "  ${exe[$preset]} ($preset): NOT tested under Wine (${why_not[$preset]}); its file checks only"
+      echo "  ${build_exe[$preset]} ($preset): NOT tested under Wine (${why_not[$preset]}); its file checks only"
     fi
   done
 }
@@ -88,7 +88,7 @@ for preset in "${presets[@]}"; do
   run cmake --preset "$preset"
   run cmake --build --preset "$preset" -j "$(nproc)"
   if [[ " ${tested[*]} " == *" $preset "* ]]; then
-    run env ORVANE_WINE_ARCH="${arch[$preset]}" \
+    run env ORVANE_WINE_ARCH="${build_wine[$preset]}" \
       xvfb-run -a -s '-screen 0 1024x768x24' scripts/with-wine.sh ctest --preset "$preset"
   else
     # What needs no Wine: the executable's file read as a PE file.

@@ -8,6 +8,8 @@
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/variants.sh
+source "$root/scripts/variants.sh"
 
 # A complete 32-bit x86 Linux program of 96 bytes, needing no library: exit(42) through int 0x80.
 # Where the kernel cannot execute 32-bit code, starting it fails with "Exec format error". It runs
@@ -63,19 +65,23 @@ wine_verdict() {  # wine_verdict KIND LOADER WHAT
   fi
 }
 
-win32() {
-  local why
-  if why=$(probe_32_bit_code); then
-    wine_verdict win32 /usr/lib/wine/wine "32-bit Wine (Debian's wine32)"
-  else
-    echo "win32 no: $why"
-  fi
+# The verdict on each build's Wine, in the order of scripts/variants.sh; a 32-bit one only where
+# 32-bit code runs.
+verdicts() {
+  local preset wine bits why
+  for preset in "${windows_builds[@]}"; do
+    wine=${build_wine[$preset]}
+    bits=${wine#win}
+    if [ "$bits" = 32 ] && ! why=$(probe_32_bit_code); then
+      echo "$wine no: $why"
+    else
+      wine_verdict "$wine" "${build_loader[$preset]}" "$bits-bit Wine (Debian's wine$bits)"
+    fi
+  done
 }
 
-win64() { wine_verdict win64 /usr/lib/wine/wine64 "64-bit Wine (Debian's wine64)"; }
-
 case ${1:-} in
-  --usable) { win32; win64; } | sed -n 's/ yes$//p' ;;
+  --usable) verdicts | sed -n 's/ yes$//p' ;;
   --runs-32-bit-code) probe_32_bit_code >/dev/null ;;
-  *) win32; win64 ;;
+  *) verdicts ;;
 esac

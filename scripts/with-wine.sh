@@ -8,15 +8,19 @@
 # Run it under an X server (xvfb-run) when the command shows windows.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=scripts/variants.sh
+source "$here/variants.sh"
 if [ -z "${ORVANE_WINE_ARCH:-}" ]; then
   ORVANE_WINE_ARCH=$(bash "$here/wine-builds.sh" --usable | head -n 1)
   ORVANE_WINE_ARCH=${ORVANE_WINE_ARCH:-win32}
 fi
-case $ORVANE_WINE_ARCH in
-  win32) loader=/usr/lib/wine/wine ;;
-  win64) loader=/usr/lib/wine/wine64 ;;
-  *) echo "with-wine.sh: ORVANE_WINE_ARCH must be win32 or win64, not '$ORVANE_WINE_ARCH'" >&2; exit 2 ;;
-esac
+if ! preset=$(build_running_under "$ORVANE_WINE_ARCH"); then
+  wines=""
+  for preset in "${windows_builds[@]}"; do wines+="${wines:+ or }${build_wine[$preset]}"; done
+  echo "with-wine.sh: ORVANE_WINE_ARCH must be $wines, not '$ORVANE_WINE_ARCH'" >&2
+  exit 2
+fi
+loader=${build_loader[$preset]}
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/orvane-wine.XXXXXX")
 export ORVANE_WINE_ARCH WINEARCH=$ORVANE_WINE_ARCH WINELOADER=$loader
 export WINEPREFIX="$scratch/prefix" HOME="$scratch/home" WINEDEBUG=-all

@@ -2,11 +2,16 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
-bool IsEither(const char* argument, const char* dashForm, const char* slashForm) {
-  return IsSameOption(argument, dashForm) || IsSameOption(argument, slashForm);
+// `-in` and `/in` on every platform; natively also `--in`. `dashForm` is the one-dash spelling.
+bool IsOption(const char* argument, const char* dashForm, OptionForms forms) {
+  if (IsSameOption(argument, dashForm)) return true;
+  if (argument[0] == '/' && IsSameOption(argument + 1, dashForm + 1)) return true;
+  return forms == OptionForms::kNative && argument[0] == '-' &&
+         IsSameOption(argument + 1, dashForm);
 }
 
 }  // namespace
@@ -24,18 +29,22 @@ int32_t ParseDecimal(const char* text) {
 
 ParseResult ParseCommandLine(int argc, const char* const* argv, const char** inputPath,
                              const char** outputPath, int32_t* dataSizeBits,
-                             bool (*isAllowedDataSize)(int32_t bits)) {
+                             bool (*isAllowedDataSize)(int32_t bits), OptionForms forms) {
   for (int k = 1; k < argc; k += 2) {
     const char* option = argv[k];
     const bool hasValue = k + 1 < argc;
-    if (IsEither(option, "-datasize", "/datasize")) {
+    if (forms == OptionForms::kNative) {
+      if (strcmp(option, "-h") == 0 || strcmp(option, "--help") == 0) return {ParseStop::kHelp, k};
+      if (strcmp(option, "--version") == 0) return {ParseStop::kVersion, k};
+    }
+    if (IsOption(option, "-datasize", forms)) {
       if (!hasValue) return {ParseStop::kMissingValue, k};
       *dataSizeBits = ParseDecimal(argv[k + 1]);
       if (!isAllowedDataSize(*dataSizeBits)) return {ParseStop::kDataSize, k + 1};
-    } else if (IsEither(option, "-in", "/in")) {
+    } else if (IsOption(option, "-in", forms)) {
       if (!hasValue) return {ParseStop::kMissingValue, k};
       *inputPath = argv[k + 1];
-    } else if (IsEither(option, "-out", "/out")) {
+    } else if (IsOption(option, "-out", forms)) {
       if (!hasValue) return {ParseStop::kMissingValue, k};
       *outputPath = argv[k + 1];
     } else {

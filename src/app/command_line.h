@@ -16,7 +16,14 @@ enum class ParseStop {
   kUnknownOption,  ///< an argument where an option belongs is none of the three
   kMissingValue,   ///< an option is the last argument, with no value after it
   kDataSize,       ///< a data size that the caller does not allow
+  kHelp,           ///< native forms: `-h` or `--help` where an option belongs
+  kVersion,        ///< native forms: `--version` where an option belongs
 };
+
+/// How options may be spelled: Orvane.exe's `-in` and `/in` only, or the native program's, which
+/// also takes `--in` (the form Unix users type first) and stops at `-h`, `--help` and `--version`
+/// wherever an option may stand, the first of them winning as in GNU tools.
+enum class OptionForms { kWindows, kNative };
 
 /// Where and why the parser stopped: `index` is that of the argument at fault in `argv` (the
 /// unknown option, the option without its value, the data size's value), or `argc` when none was.
@@ -30,11 +37,13 @@ struct ParseResult {
 bool IsOfferedDataSize(int32_t bits);
 
 /// Reads `argv[1..argc)` as option/value pairs into the three values given. Stops at the first bad
-/// pair (an unknown option, a missing value, a data size that `isAllowedDataSize` refuses); values
-/// stored before it remain stored, and so does the refused data size.
+/// pair (an unknown option, a missing value, a data size that `isAllowedDataSize` refuses), or with
+/// native forms at a request for help or the version; values stored before it remain stored, and so
+/// does the refused data size.
 ParseResult ParseCommandLine(int argc, const char* const* argv, const char** inputPath,
                              const char** outputPath, int32_t* dataSizeBits,
-                             bool (*isAllowedDataSize)(int32_t bits) = IsOfferedDataSize);
+                             bool (*isAllowedDataSize)(int32_t bits) = IsOfferedDataSize,
+                             OptionForms forms = OptionForms::kWindows);
 
 /// The `atoi` reading of a number: leading white space, an optional sign, the leading decimal
 /// digits; no digits gives 0, and a number beyond the signed 32-bit range gives that range's limit

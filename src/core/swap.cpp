@@ -6,22 +6,8 @@
 #include <cstring>
 
 #include "file_layer.h"
-#include "swap_kernels.h"
 
 namespace {
-
-// Blocks need not be aligned: load and store through memcpy, which compiles to plain moves.
-template <typename T>
-T Load(const void* p) {
-  T value;
-  memcpy(&value, p, sizeof value);
-  return value;
-}
-
-template <typename T>
-void Store(void* p, T value) {
-  memcpy(p, &value, sizeof value);
-}
 
 SwapOutcome Ended(FileError error, uint64_t length) {
   SwapOutcome outcome;
@@ -81,53 +67,6 @@ SwapOutcome SizeRefusal(uint64_t length) {
 }
 
 }  // namespace
-
-void SwapBlock(void* block, unsigned blockBytes) {
-  if (!block) return;
-  switch (blockBytes) {
-    case 2:
-      Store(block, __builtin_bswap16(Load<uint16_t>(block)));
-      break;
-    case 4:
-      Store(block, __builtin_bswap32(Load<uint32_t>(block)));
-      break;
-    case 8:
-      Store(block, __builtin_bswap64(Load<uint64_t>(block)));
-      break;
-    default:
-      break;
-  }
-}
-
-void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes) {
-  switch (blockBytes) {
-    case 2:
-      SwapBlocks2(buffer, size / 2);
-      break;
-    case 4:
-      SwapBlocks4(buffer, size / 4);
-      break;
-    case 8:
-      SwapBlocks8(buffer, size / 8);
-      break;
-    case 3:
-      SwapBlocks3(buffer, size / 3);  // 24-bit samples, common enough for a path of their own
-      break;
-    default:
-      if (blockBytes >= kSmallestDataSizeBits / 8 && blockBytes <= kLargestDataSizeBits / 8)
-        SwapBlocksOfAnyLength(buffer, size / blockBytes, blockBytes);
-      break;
-  }
-}
-
-bool IsValidDataSize(unsigned dataSizeBits) {
-  return dataSizeBits % 8 == 0 && dataSizeBits >= kSmallestDataSizeBits &&
-         dataSizeBits <= kLargestDataSizeBits;
-}
-
-bool IsSwappableSize(uint64_t size, unsigned blockBytes) {
-  return size != 0 && blockBytes != 0 && size % blockBytes == 0;
-}
 
 SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
                      unsigned dataSizeBits) {

@@ -12,11 +12,13 @@ void SwapBlock(void* block, unsigned blockBytes);
 
 /// Reverses the bytes of each of the `size / blockBytes` consecutive blocks of `buffer`, many
 /// blocks at once with the fastest instructions this processor and system offer, for any block
-/// length from 2 to 128 bytes; any other length leaves memory unchanged, as does a partial block at
-/// the end. `buffer` may have any alignment.
+/// length from 2 to 128 bytes in the native program, and for 2, 4 and 8 bytes in the Windows
+/// programs, as SwapBlock; any other length leaves memory unchanged, as does a partial block at the
+/// end. `buffer` may have any alignment.
 void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes);
 
-/// The data sizes the swap takes: any whole number of bytes from 2 to 128.
+/// The data sizes the swap takes: any whole number of bytes from 2 to 128. The Windows programs
+/// reverse blocks of 2, 4 and 8 bytes only (SwapBlocks) and leave others as they are.
 constexpr unsigned kSmallestDataSizeBits = 16;
 constexpr unsigned kLargestDataSizeBits = 1024;
 

@@ -17,16 +17,19 @@ SwapKernel CurrentSwapKernel();
 /// Tests use it to check each kernel; the program never calls it.
 bool UseSwapKernel(SwapKernel kernel);
 
-/// Reverses each of the `blocks` consecutive blocks of 2, 3, 4 or 8 bytes at `buffer` (any
-/// alignment).
+/// Reverses each of the `blocks` consecutive blocks of 2, 4 or 8 bytes at `buffer` (any alignment).
 void SwapBlocks2(unsigned char* buffer, size_t blocks);
-void SwapBlocks3(unsigned char* buffer, size_t blocks);
 void SwapBlocks4(unsigned char* buffer, size_t blocks);
 void SwapBlocks8(unsigned char* buffer, size_t blocks);
 
+// The other lengths are the native program's alone: the Windows programs, whose front ends offer
+// 16, 32 and 64 bits, do not carry their kernels.
+#if !defined(_WIN32)
 /// The longest block SwapBlocksOfAnyLength reverses, in bytes.
 constexpr unsigned kLongestBlock = 128;
 
-/// Reverses each of the `blocks` consecutive blocks of `blockBytes` bytes at `buffer` (any
-/// alignment), for any length from 2 to kLongestBlock; any other length leaves memory unchanged.
-void SwapBlocksOfAnyLength(unsigned char* buffer, size_t blocks, unsigned blockBytes);
+/// Reverses each whole block of `blockBytes` bytes in the `size` bytes at `buffer` (any alignment),
+/// for any length from 2 to kLongestBlock; any other length leaves memory unchanged, as does a
+/// partial block at the end.
+void SwapBlocksOfAnyLength(unsigned char* buffer, size_t size, unsigned blockBytes);
+#endif

@@ -144,29 +144,3 @@ TEST_CASE("ParseDecimal reads a number the way atoi does, saturating beyond 32 b
     CHECK(ParseDecimal(c.text) == c.value);
   }
 }
-
-#ifdef _WIN32
-TEST_CASE("the usage text is exact: eight lines, bare line feeds, no final line feed") {
-  const std::string text = kUsageText;
-  std::vector<std::string> lines;
-  for (size_t start = 0;;) {
-    const size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  REQUIRE(lines.size() == 8);
-  CHECK(text.find('\r') == std::string::npos);
-  CHECK(lines[0] == "Orvane Command Line Usage");
-  CHECK(lines[1].empty());
-  CHECK(lines[2] == "-in <file path>" + std::string(15, ' ') + ": Path to file to be byte swapped");
-  CHECK(lines[3] == "-out <file path>" + std::string(13, ' ') +
-                        ": Output file path to contain swapped results");
-  CHECK(lines[4] == "-datasize <size in bits>" + std::string(2, ' ') +
-                        ": Size in bits of each data block (16, 32, or 64)");
-  CHECK(lines[5].empty());
-  CHECK(lines[6] == "example:");
-  CHECK(lines[7] == R"(Orvdane -in "c:\foo\filein.bin" -out "c:\foo\fileout.bin" -datasize 16)");
-  CHECK(std::string(kUsageCaption) == "Command Line Usage");
-}
-#endif

@@ -82,6 +82,8 @@ swap_result "empty input path" 1 - -in "" -out b.bin -datasize 16
 swap_result "empty output path" 1 - -in a.bin -out "" -datasize 16
 swap_result "data size with leading spaces" 0 b.bin -in a.bin -out b.bin -datasize "  16"
 swap_result "a path of spaces" 1 - -in "   " -out b.bin -datasize 16
+swap_result "options with two dashes" 0 b.bin --in a.bin --OUT b.bin --datasize 16
+swap_result "a value that looks like help" 1 - -in --help -out b.bin -datasize 16
 
 # Spaces, quotes and non-ASCII bytes in file names: Linux names are bytes, taken as they come.
 for name in "my file.bin" 'quote".bin' "it's.bin" $'caf\xc3\xa9.bin' $'caf\xe9.bin' $'tab\there.bin' \
@@ -111,9 +113,11 @@ long_path() {  # long_path TOTAL-LENGTH: a path of that many bytes under the cas
 for total in 259 260 261 300 1000 4000; do
   fresh
   out=$(long_path $total)
-  check "path of $total bytes: length" test ${#out} -eq $total
   "$program" -in a.bin -out "$out" -datasize 16
   check "path of $total bytes as output: exit code" test $? -eq 0
+  made=$(find "$PWD" -type f ! -path "$PWD/a.bin")
+  check "path of $total bytes as output: the one file made, at that path" \
+    test "$made:${#made}" = "$out:$total"
   check "path of $total bytes as output: swapped" test "$(xxd -p "$out")" = "$swapped16"
   "$program" -in "$out" -out "$out" -datasize 16
   check "path of $total bytes in place: exit code" test $? -eq 0

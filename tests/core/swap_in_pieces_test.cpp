@@ -40,7 +40,7 @@ TEST_CASE("in pieces: every size and piece size matches the reference, to each k
         CAPTURE(bits);
         TempFolder folder;
         const Bytes input = RandomBytes(size, pieceBytes * 7 + static_cast<uint32_t>(size) + bits);
-        const Bytes expected = ReferenceSwap(input, bits / 8);
+        const Bytes expected = SwappedHere(input, bits / 8);
         WriteBytes(folder.Path("in.bin"), input);
         WriteBytes(folder.Path("longer.bin"), RandomBytes(size * 3, 1));
         const size_t pieces = PiecesOf(size, pieceBytes, bits / 8);

@@ -84,7 +84,7 @@ TEST_CASE("sizes and data sizes: a multiple of the block length succeeds, nothin
     CHECK(swapped == c.succeeds);
     CHECK(ReadBytes(folder.Path("in.bin")) == input);
     if (c.succeeds) {
-      CHECK(ReadBytes(folder.Path("out.bin")) == ReferenceSwap(input, c.bits / 8));
+      CHECK(ReadBytes(folder.Path("out.bin")) == SwappedHere(input, c.bits / 8));
     } else {
       CHECK_FALSE(Exists(folder.Path("out.bin")));
     }

@@ -30,9 +30,10 @@ while IFS='|' read -r reason arguments; do
 done <<EOF_CASES
 no arguments: -in, -out and -datasize are required|
 unrecognized option 'a.bin'|a.bin
-unrecognized option '--in'|--in a.bin -out b.bin -datasize 16
+unrecognized option '---in'|---in a.bin -out b.bin -datasize 16
 unrecognized option 'x'|-in a.bin -out b.bin x
-unrecognized option '-h'|-in a.bin -h
+unrecognized option '-bogus'|-in a.bin -bogus x --help
+unrecognized option '--HELP'|--HELP
 option '-in' requires an argument|-in
 option '/OUT' requires an argument|-in a.bin /OUT
 option '-datasize' requires an argument|-in a.bin -out b.bin -datasize
@@ -68,7 +69,30 @@ check "--help: examples with Linux paths" test "$(grep -c -E '^  .*orvane -in [~
 check "--help: nothing of the Windows usage" test -z "$(grep -i -e 'c:\\' -e Orvdane help.txt)"
 check "--help: ends with the manual page" test "$(tail -n 1 help.txt)" = "See orvane(1)."
 
-check "--version: orvane $version" test "$("$program" --version)" = "orvane $version"
+# Help and the version wherever an option may stand, the first of them winning; a failed write of
+# either is said, never taken for success.
+"$program" --version >version.txt
+while IFS='|' read -r shown arguments; do
+  # shellcheck disable=SC2086 # each line is split into its arguments on purpose
+  "$program" $arguments >asked.txt 2>stderr.txt
+  check "[$arguments]: exit code 0, nothing on standard error" test $? -eq 0 -a ! -s stderr.txt
+  check "[$arguments]: $shown" cmp -s asked.txt "$shown.txt"
+done <<EOF_CASES
+help|-in a.bin -out b.bin -datasize 32 --help
+help|-h -in a.bin
+help|-datasize 16 -h --version
+version|--version
+version|-in a.bin --version --help
+EOF_CASES
+check "--version: name, version, copyright, licence, warranty" test \
+  "$(head -n 1 version.txt) $(grep -c -e '^Copyright (C) ' -e 'MIT' -e 'NO WARRANTY' version.txt)" = \
+  "orvane $version 3"
+for request in --help --version; do
+  "$program" "$request" >/dev/full 2>stderr.txt
+  check "$request to a full disk: exit code 1, one line" test $? -eq 1 -a "$(wc -l <stderr.txt)" -eq 1
+done
+check "--version to a full disk: says why" test "$(cat stderr.txt)" = \
+  "orvane: cannot write the version to standard output: No space left on device"
 
 # Completion, as bash-completion loads it: the sizes after -datasize.
 offered() {  # offered WORDS...: what bash offers for the last word, one line

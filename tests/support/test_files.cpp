@@ -50,3 +50,12 @@ Bytes ReferenceSwap(const Bytes& input, unsigned blockBytes) {
   }
   return output;
 }
+
+Bytes SwappedHere(const Bytes& input, unsigned blockBytes) {
+#if defined(_WIN32)
+  const bool reversed = blockBytes == 2 || blockBytes == 4 || blockBytes == 8;
+#else
+  const bool reversed = blockBytes >= 2 && blockBytes <= 128;
+#endif
+  return reversed ? ReferenceSwap(input, blockBytes) : input;
+}

@@ -6,6 +6,7 @@
 
 #include "command_line.h"
 #include "messages.h"
+#include "orvane_version.h"
 #include "swap.h"
 
 namespace {
@@ -13,7 +14,9 @@ namespace {
 static_assert(kSmallestDataSizeBits == 16 && kLargestDataSizeBits == 1024,
               "the help and the messages name the range of data sizes");
 
-const char kHelp[] =
+}  // namespace
+
+const char kNativeHelp[] =
     "Usage: orvane -in INPUT -out OUTPUT -datasize BITS\n"
     "Reverse the bytes in each block of BITS bits of INPUT, writing the result to\n"
     "OUTPUT (a file of the same size), or back to INPUT when OUTPUT names it.\n"
@@ -26,7 +29,8 @@ const char kHelp[] =
     "  --version        print the version and exit\n"
     "\n"
     "Options come in pairs, in any order and any case, also with / (/in), read from\n"
-    "left to right: a later value replaces an earlier one.\n"
+    "left to right: a later value replaces an earlier one. One dash is the tool's own\n"
+    "form, shared with its Windows program; two (--in) are taken as well.\n"
     "\n"
     "Examples:\n"
     "  orvane -in ~/data/big-endian.bin -out ~/data/little-endian.bin -datasize 32\n"
@@ -34,6 +38,15 @@ const char kHelp[] =
     "  curl -s https://example.com/x.bin | orvane -in - -out x.bin -datasize 64\n"
     "\n"
     "See orvane(1).\n";
+
+const char kNativeVersion[] = "orvane " ORVANE_VERSION_TEXT
+                              "\n"
+                              "Copyright (C) 2026 Orvane Project\n"
+                              "License MIT: <https://opensource.org/license/mit>\n"
+                              "This is free software: you are free to change and redistribute it.\n"
+                              "There is NO WARRANTY, to the extent permitted by law.\n";
+
+namespace {
 
 bool IsNativeDataSize(int32_t bits) {
   return bits > 0 && IsValidDataSize(static_cast<unsigned>(bits));
@@ -51,6 +64,8 @@ std::string WhyStopped(const ParseResult& result, const char* const* argv) {
       return "invalid -datasize " + Quoted(argument) +
              ": it must be a multiple of 8 from 16 to 1024";
     case ParseStop::kNone:
+    case ParseStop::kHelp:
+    case ParseStop::kVersion:
       break;
   }
   return "";
@@ -74,30 +89,30 @@ std::string MissingOptions(const char* input, const char* output, int32_t dataSi
 
 }  // namespace
 
-void PrintNativeHelp() { fputs(kHelp, stdout); }
-
-bool ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments) {
+NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments) {
   if (argc <= 1) {
     SayWrong("no arguments: -in, -out and -datasize are required");
-    return false;
+    return NativeRequest::kMalformed;
   }
   // Null until given, so that an option given with an empty value is not taken for a missing one.
   const char* input = nullptr;
   const char* output = nullptr;
   int32_t dataSizeBits = 0;
-  const ParseResult result =
-      ParseCommandLine(argc, argv, &input, &output, &dataSizeBits, IsNativeDataSize);
+  const ParseResult result = ParseCommandLine(argc, argv, &input, &output, &dataSizeBits,
+                                              IsNativeDataSize, OptionForms::kNative);
+  if (result.stop == ParseStop::kHelp) return NativeRequest::kHelp;
+  if (result.stop == ParseStop::kVersion) return NativeRequest::kVersion;
   if (!result.ok()) {
     SayWrong(WhyStopped(result, argv));
-    return false;
+    return NativeRequest::kMalformed;
   }
   const std::string missing = MissingOptions(input, output, dataSizeBits);
   if (!missing.empty()) {
     SayWrong("missing " + missing);
-    return false;
+    return NativeRequest::kMalformed;
   }
   arguments->inputPath = input;
   arguments->outputPath = output;
   arguments->dataSizeBits = static_cast<unsigned>(dataSizeBits);
-  return true;
+  return NativeRequest::kSwap;
 }

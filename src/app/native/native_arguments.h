@@ -12,9 +12,16 @@ struct NativeArguments {
   unsigned dataSizeBits = 0;
 };
 
-/// Prints the help, written for Linux users, to standard output.
-void PrintNativeHelp();
+/// The help, written for Linux users, and the version with its copyright and licence, as printed to
+/// standard output.
+extern const char kNativeHelp[];
+extern const char kNativeVersion[];
 
-/// Reads `argv[1..argc)`, where all three options must be given. Otherwise says on standard error
-/// what is wrong, naming the argument, and returns false.
-bool ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments);
+/// What the arguments ask for.
+enum class NativeRequest { kSwap, kHelp, kVersion, kMalformed };
+
+/// Reads `argv[1..argc)`, where all three options must be given for a swap. Options may also be
+/// written with two dashes. `-h`, `--help` or `--version` where an option may stand asks for that
+/// instead, the first of them winning. Malformed arguments are said on standard error, naming the
+/// argument.
+NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments);

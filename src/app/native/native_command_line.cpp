@@ -3,6 +3,7 @@
 // file layer, whose outcome is said in one line on standard error where it failed.
 #include "native_command_line.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -10,7 +11,6 @@
 #include "command_line.h"
 #include "messages.h"
 #include "native_arguments.h"
-#include "orvane_version.h"
 #include "posix/streams.h"
 #include "swap.h"
 
@@ -70,6 +70,19 @@ SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& argume
   return outcome;
 }
 
+// The help or the version on standard output; a write that fails (a full disk, a closed stream) is
+// said like any other failure, never taken for success.
+int PrintToStandardOutput(const char* text, const char* what, unsigned closed) {
+  if (closed & kStandardOutputBit)
+    return Fail(std::string("cannot write ") + what + ": standard output is closed");
+  errno = 0;
+  fputs(text, stdout);
+  if (fflush(stdout) == 0 && !ferror(stdout)) return kExitSuccess;
+  const int error = errno;
+  return Fail(std::string("cannot write ") + what +
+              " to standard output: " + (error != 0 ? strerror(error) : "nothing more was stored"));
+}
+
 int Swap(const NativeArguments& arguments, unsigned closed) {
   InputFile input;
   std::string refusal;
@@ -89,16 +102,17 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
   const unsigned closed = FillClosedStandardStreams();
   // A file size limit is a failure like any other, reported by the write it stops.
   signal(SIGXFSZ, SIG_IGN);
-  if (argc == 2 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)) {
-    PrintNativeHelp();
-    return kExitSuccess;
-  }
-  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
-    printf("orvane %s\n", ORVANE_VERSION_TEXT);
-    return kExitSuccess;
-  }
   NativeArguments arguments;
-  if (!ReadNativeArguments(argc, argv, &arguments)) return kExitFailure;
+  switch (ReadNativeArguments(argc, argv, &arguments)) {
+    case NativeRequest::kHelp:
+      return PrintToStandardOutput(kNativeHelp, "the help", closed);
+    case NativeRequest::kVersion:
+      return PrintToStandardOutput(kNativeVersion, "the version", closed);
+    case NativeRequest::kMalformed:
+      return kExitFailure;
+    case NativeRequest::kSwap:
+      break;
+  }
   if (IsStandardStream(arguments.outputPath) && !(closed & kStandardOutputBit) &&
       TypeOf(1) == StreamType::kTerminal)
     return Fail(RefusalMessage(Refusal::kTerminalOutput, arguments));

@@ -1,0 +1,53 @@
+// Block reversal in memory, and the checks of a data size and of a file's size, which every front
+// end shares with the file swap. SwapBlocks hands each length to its kernel; the Windows programs
+// carry the 2-, 4- and 8-byte kernels only.
+#include <cstdint>
+
+#include "swap.h"
+#include "swap_kernels.h"
+#include "swap_kernels_shared.h"
+
+void SwapBlock(void* block, unsigned blockBytes) {
+  if (!block) return;
+  switch (blockBytes) {
+    case 2:
+      Store(block, __builtin_bswap16(Load<uint16_t>(block)));
+      break;
+    case 4:
+      Store(block, __builtin_bswap32(Load<uint32_t>(block)));
+      break;
+    case 8:
+      Store(block, __builtin_bswap64(Load<uint64_t>(block)));
+      break;
+    default:
+      break;
+  }
+}
+
+void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes) {
+  switch (blockBytes) {
+    case 2:
+      SwapBlocks2(buffer, size / 2);
+      break;
+    case 4:
+      SwapBlocks4(buffer, size / 4);
+      break;
+    case 8:
+      SwapBlocks8(buffer, size / 8);
+      break;
+    default:
+#if !defined(_WIN32)
+      SwapBlocksOfAnyLength(buffer, size, blockBytes);
+#endif
+      break;
+  }
+}
+
+bool IsValidDataSize(unsigned dataSizeBits) {
+  return dataSizeBits % 8 == 0 && dataSizeBits >= kSmallestDataSizeBits &&
+         dataSizeBits <= kLargestDataSizeBits;
+}
+
+bool IsSwappableSize(uint64_t size, unsigned blockBytes) {
+  return size != 0 && blockBytes != 0 && size % blockBytes == 0;
+}
