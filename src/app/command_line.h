@@ -1,4 +1,5 @@
-// The command-line front end: option/value pairs, one swap, an exit code.
+// The option/value pairs both command lines read (Orvane.exe's and the native orvane's), and
+// the exit codes they return.
 #pragma once
 
 #include <cstdint>
@@ -8,15 +9,6 @@ enum ExitCode : int {
   kExitSuccess = 0,  ///< the swap succeeded, or the dialog ended
   kExitFailure = 1,  ///< the swap failed, or the arguments were malformed
 };
-
-/// The values the command line gives; an option never given leaves its start value.
-extern const char* g_inputPath;
-extern const char* g_outputPath;
-extern int32_t g_dataSizeBits;
-
-/// The usage message: its caption, and its text of eight lines joined by bare line feeds.
-extern const char kUsageCaption[];
-extern const char kUsageText[];
 
 /// Why the parser stopped before the end of the arguments.
 enum class ParseStop {
@@ -53,18 +45,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, const char** inp
                              bool (*isAllowedDataSize)(int32_t bits) = IsOfferedDataSize,
                              OptionForms forms = OptionForms::kWindows);
 
-/// Parses into the process-wide values and swaps once. A malformed command line shows the usage
-/// message and touches no file.
-int RunCommandLine(int argc, const char* const* argv);
-
 /// The `atoi` reading of a number: leading white space, an optional sign, the leading decimal
 /// digits; no digits gives 0, and a number beyond the signed 32-bit range gives that range's limit
 /// (whatever the runtime library's own `atoi` does on overflow).
 int32_t ParseDecimal(const char* text);
 
-// Provided per platform.
-
-/// True when `argument` is `option`, compared whole and without regard to case.
+/// True when `argument` is `option`, compared whole and without regard to case: the platform's
+/// own comparison, provided per platform.
 bool IsSameOption(const char* argument, const char* option);
-/// Shows the usage message and returns once the user has dismissed it.
-void ShowUsage();

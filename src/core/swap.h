@@ -30,73 +30,38 @@ bool IsValidDataSize(unsigned dataSizeBits);
 /// exact multiple of the block length.
 bool IsSwappableSize(uint64_t size, unsigned blockBytes);
 
-/// Where a swap stopped, and why: the step, the file it concerns, and the reason.
-enum class SwapStep {
-  kNone,          ///< it succeeded
-  kArguments,     ///< an absent path, or a data size that is not allowed
-  kOpen,          ///< the input could not be opened, or the output opened for writing
-  kSize,          ///< the input is empty, or not a whole number of blocks (`length` bytes)
-  kRead,          ///< a read failed, or the input ended before its size
-  kWrite,         ///< a write or a flush failed
-  kAllocate,      ///< no buffer could be had
-  kCreateCopy,    ///< in place: the new file beside it could not be created
-  kManyNames,     ///< in place: the file has more than one name (hard links)
-  kKeepIdentity,  ///< in place: the owner, permissions or attributes could not be given
-  kChanged,       ///< in place: the file changed, or its name moved, while it was swapped
-  kReplace,       ///< in place: the new file could not be put in the old one's place
-};
-enum class SwapSide { kInput, kOutput };
-
+/// How a swap ended: `error.step` is FileStep::kNone when it succeeded.
 struct SwapOutcome {
-  SwapStep step = SwapStep::kNone;
-  SwapSide side = SwapSide::kInput;
-  /// The system's code where a call failed, else 0 (a short read or write, a refusal).
-  int error = 0;
+  FileError error;
   /// How many bytes the input has: its size, or what a stream delivered.
   uint64_t length = 0;
 
-  bool Succeeded() const { return step == SwapStep::kNone; }
+  bool Succeeded() const { return !error.Failed(); }
 };
 
 /// Reverses every block of `dataSizeBits / 8` bytes of `inputPath` and writes the result to
 /// `outputPath`, which may name the same file. `dataSizeBits` must be valid (IsValidDataSize).
 /// A failed check (paths, data size, an empty input or one that is not a multiple of the block
-/// length) never creates or changes any file.
-/// To another file: a file below 4 GiB whose buffer can be had is read whole before the output is
-/// created or truncated and written; a larger one, or one whose buffer cannot be had, is streamed
-/// into it in pieces of a few MiB. A failure part-way leaves a partial output.
-/// In place (the output is the input file itself, whatever the spelling of its path): the swapped
-/// file is streamed into a new file beside it, given the file's owner, permissions and attributes,
-/// flushed, and put in its place in one step, so the path names either the original or the whole
-/// swapped file at every moment; a failure leaves the original untouched and nothing beside it. A
-/// file that cannot be written, has more than one name (hard links), or changes while it is
-/// swapped is left as it is.
+/// length) never creates or changes any file. The file layer chooses how the output is written
+/// (see FileLayer::OpenOutput): on Windows another file is created or truncated and written, a
+/// file below 4 GiB with one call, and a failure part-way leaves what was written; natively, and in
+/// place on both, the swapped file is written to a staged file beside it that takes its name only
+/// once whole, so that a failure leaves the output as it was.
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
                      unsigned dataSizeBits);
 
-/// The same for an input already open as `input` (a regular file), which it closes.
-SwapOutcome SwapOpenFile(FileLayer& files, FileLayer::Handle input, const char* outputPath,
-                         unsigned dataSizeBits);
+/// The same for an input already open, which may be a stream: the output is opened for it.
+SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
+                          unsigned dataSizeBits);
+
+/// Reads `input` piece by piece (a file whole, where the layer reads it so), writes each piece's
+/// whole blocks swapped to `output`, and commits the output. A stream that turns out empty or not a
+/// whole number of blocks fails, with its whole blocks written and the output not committed.
+SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits);
 
 /// SwapFile through the platform's file layer, reporting only whether it worked.
 bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned dataSizeBits);
 
 /// The same, through the given file layer.
 bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outputPath,
-                       unsigned dataSizeBits);
-
-/// Where a stream's swapped data goes: an open file, or a path created (or truncated) only once the
-/// first whole block has come, so that an empty stream leaves it as it was.
-struct StreamOutput {
-  FileLayer::Handle file = FileLayer::kNoFile;
-  const char* path = nullptr;
-};
-
-/// Reverses every block of `dataSizeBits / 8` bytes of the open `input`, read in pieces until it
-/// ends, and writes each piece to `output` once it is swapped: for pipes and other inputs whose
-/// length is known only at their end. Memory use is one piece, whatever the length. Fails on a
-/// failed read or write, a data size that is not valid (IsValidDataSize), and an input that turns
-/// out empty or not a whole number of blocks, whose whole blocks are by then written. Closes the
-/// output only when it created it, and never the input.
-SwapOutcome SwapStream(FileLayer& files, FileLayer::Handle input, StreamOutput output,
                        unsigned dataSizeBits);

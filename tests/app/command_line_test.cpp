@@ -1,5 +1,8 @@
 // The option/value parser, table-driven: what each command line yields, and where it stops.
 #include "command_line.h"
+#ifdef _WIN32
+#include "command_line_win32.h"
+#endif
 
 #include <doctest.h>
 

@@ -1,9 +1,9 @@
 // A file layer that passes every call to the platform's own and makes the faults happen that no
-// real file can produce on demand: a failed or short read, a failed or short write, a failed flush
-// or replace, a failed allocation, a size beyond 32 bits, another process's doing just before a
-// replacement. It can also make a small file count as too large to hold whole, with pieces of a few
-// bytes, so that swapping in pieces is tested on small real files. It counts the files opened and
-// still open, the calls made, the buffers still held and the largest buffer taken.
+// real file can produce on demand: a failed or short read, a failed or short write, a failed
+// allocation, a staged file that cannot be created, a commit that fails at a given step, another
+// process's doing just before the commit. It can also make the pieces a few bytes long, so that
+// the piece loop is tested on small real files. It counts the calls made, the files and buffers
+// still held and the largest buffer taken.
 #pragma once
 
 #include <algorithm>
@@ -16,34 +16,29 @@
 
 struct Faults {
   bool failRead = false;
-  bool shortRead = false;  ///< reads all but the last byte, then reports failure
+  bool shortRead = false;  ///< the file ends one byte early
   bool failWrite = false;
   bool shortWrite = false;  ///< writes the first half, then reports failure
   bool failAllocation = false;
-  uint64_t reportedSize = 0;  ///< when non-zero, the size the input claims to have
-  bool failCreateReplacement = false;
-  bool failKeepIdentity = false;
-  bool failFlush = false;
-  /// Fails as a refused rename would, before the real one: the new file is left for the product.
-  bool failReplace = false;
   /// When non-zero: read and write calls after this many succeeded ones fail, moving nothing.
   int readsBeforeFailure = 0;
   int writesBeforeFailure = 0;
-  size_t largestAllocation = 0;   ///< when non-zero, any larger allocation fails
-  uint64_t largestWholeFile = 0;  ///< when non-zero, replaces the platform's limit
-  uint32_t pieceBytes = 0;        ///< when non-zero, the piece size of whole reads and of streaming
-  /// Writes another file directly, read whole first where it fits, as Windows does, where the
-  /// platform would write a new file beside it and rename it.
-  bool writeOutputsDirectly = false;
-  /// Called just before the replacement: another process's doing while the swap ran.
-  std::function<void()> beforeReplace;
+  size_t largestAllocation = 0;    ///< when non-zero, any larger allocation fails
+  uint32_t pieceBytes = 0;         ///< when non-zero, the piece size
+  uint64_t largestWholeWrite = 0;  ///< when non-zero, the largest file read and written whole
+  bool failCreateStaged = false;
+  /// The step at which a commit fails, before the real one: kCopyMetadata, kWrite (the flush) or
+  /// kReplace. The staged file is left for the product to remove.
+  FileStep failCommitAt = FileStep::kNone;
+  /// Called just before the commit: another process's doing while the swap ran.
+  std::function<void()> beforeCommit;
 };
 
-// What the platform reports for a failed call that the fake makes up.
+/// Whether the platform writes another file to a staged file beside it rather than directly.
 #ifdef _WIN32
-constexpr int kFakeError = 5;  // ERROR_ACCESS_DENIED
+constexpr bool kStagesOutputs = false;
 #else
-constexpr int kFakeError = 5;  // EIO
+constexpr bool kStagesOutputs = true;
 #endif
 
 class FaultyFileLayer final : public FileLayer {
@@ -54,110 +49,99 @@ class FaultyFileLayer final : public FileLayer {
   int allocations = 0;
   int reads = 0;
   int writes = 0;
-  int flushes = 0;
-  int replaces = 0;
-  int openNow = 0;     ///< files opened or created and not yet closed
+  int commits = 0;
+  int openNow = 0;     ///< inputs and outputs opened and not yet closed
   int buffersNow = 0;  ///< buffers taken and not yet released
   size_t largestAllocated = 0;
 
-  Error OpenInput(const char* path, Handle* file) override {
-    return Opened(real_.OpenInput(path, file));
+  FileError OpenInput(const char* path, InputFile* input) override {
+    ++opened;
+    InputFile real;
+    const FileError error = real_.OpenInput(path, &real);
+    if (error.Failed()) return error;
+    ++openNow;
+    const InputFile::Kind kind = real.IsFile() ? InputFile::Kind::kFile : InputFile::Kind::kStream;
+    *input = InputFile(this, real.Release(), kind, real.IsRegular(), real.Size());
+    return error;
   }
-  Error CreateOutput(const char* path, Handle* file) override {
-    return Opened(real_.CreateOutput(path, file));
-  }
-  bool IsSameFile(Handle file, const char* path) override { return real_.IsSameFile(file, path); }
-  Error GetSize(Handle file, uint64_t* size) override {
-    if (const Error error = real_.GetSize(file, size)) return error;
-    if (faults_.reportedSize != 0) *size = faults_.reportedSize;
-    return kOk;
-  }
-  Error ReadAll(Handle file, void* buffer, uint32_t size) override {
+  FileError Read(const InputFile& input, void* buffer, uint32_t size, uint32_t* got) override {
     ++reads;
-    if (faults_.failRead) return kFakeError;
-    if (faults_.readsBeforeFailure != 0 && reads > faults_.readsBeforeFailure) return kFakeError;
-    if (faults_.shortRead) {
-      real_.ReadAll(file, buffer, size - 1);
-      return kShortTransfer;
-    }
-    return real_.ReadAll(file, buffer, size);
+    if (faults_.failRead || (faults_.readsBeforeFailure != 0 && reads > faults_.readsBeforeFailure))
+      return Fake(FileStep::kRead, FileSide::kInput);
+    return real_.Read(input, buffer, faults_.shortRead ? size - 1 : size, got);
   }
-  Error ReadUpTo(Handle file, void* buffer, uint32_t size, uint32_t* got) override {
-    ++reads;
-    if (faults_.failRead) return kFakeError;
-    return real_.ReadUpTo(file, buffer, size, got);
-  }
-  Error WriteAll(Handle file, const void* buffer, uint32_t size) override {
-    ++writes;
-    if (faults_.failWrite) return kFakeError;
-    if (faults_.writesBeforeFailure != 0 && writes > faults_.writesBeforeFailure) return kFakeError;
-    if (faults_.shortWrite) {
-      real_.WriteAll(file, buffer, size / 2);
-      return kShortTransfer;
-    }
-    return real_.WriteAll(file, buffer, size);
-  }
-  void Close(Handle file) override {
+  void Close(InputFile::Handle file) override {
     --openNow;
     real_.Close(file);
   }
-  Error FindForReplacement(Handle file, const char* path, uint64_t size,
-                           Replacement* replacement) override {
-    return real_.FindForReplacement(file, path, size, replacement);
+  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output) override {
+    if (faults_.failCreateStaged) return Fake(FileStep::kCreateStaged, FileSide::kOutput);
+    OwnedOutput real;
+    const FileError error = real_.OpenOutput(input, path, &real);
+    if (error.Failed()) return error;
+    *output = MakeOutput<Output>(*this, std::move(real));
+    return error;
   }
-  bool ReplacesOutputs() override {
-    return !faults_.writeOutputsDirectly && real_.ReplacesOutputs();
-  }
-  Error FindForOutput(const char* path, Replacement* replacement) override {
-    return real_.FindForOutput(path, replacement);
-  }
-  Error CreateReplacement(Replacement* replacement) override {
-    if (faults_.failCreateReplacement) return kFakeError;
-    return real_.CreateReplacement(replacement);
-  }
-  Error KeepIdentity(Handle file, Replacement* replacement) override {
-    if (faults_.failKeepIdentity) return kFakeError;
-    return real_.KeepIdentity(file, replacement);
-  }
-  Error Flush(Handle file) override {
-    ++flushes;
-    return faults_.failFlush ? kFakeError : real_.Flush(file);
-  }
-  Error Replace(Replacement* replacement) override {
-    ++replaces;
-    if (faults_.beforeReplace) faults_.beforeReplace();
-    return faults_.failReplace ? kFakeError : real_.Replace(replacement);
-  }
-  void Abandon(Replacement* replacement) override { real_.Abandon(replacement); }
-  void* AllocateBuffer(size_t size) override {
+  void* Allocate(size_t size) override {
     ++allocations;
     if (faults_.failAllocation) return nullptr;
     if (faults_.largestAllocation != 0 && size > faults_.largestAllocation) return nullptr;
     largestAllocated = std::max(largestAllocated, size);
-    void* buffer = real_.AllocateBuffer(size);
+    void* buffer = real_.Allocate(size);
     if (buffer) ++buffersNow;
     return buffer;
   }
-  void ReleaseBuffer(void* buffer, size_t size) override {
+  void Release(void* buffer) override {
     --buffersNow;
-    real_.ReleaseBuffer(buffer, size);
+    real_.Release(buffer);
   }
-  uint64_t LargestWholeFile() override {
-    return faults_.largestWholeFile != 0 ? faults_.largestWholeFile : real_.LargestWholeFile();
-  }
-  uint32_t WholeReadPieceBytes() override {
-    return faults_.pieceBytes != 0 ? faults_.pieceBytes : real_.WholeReadPieceBytes();
-  }
-  uint32_t StreamPieceBytes() override {
-    return faults_.pieceBytes != 0 ? faults_.pieceBytes : real_.StreamPieceBytes();
+  uint32_t PieceBytes() override {
+    return faults_.pieceBytes != 0 ? faults_.pieceBytes : real_.PieceBytes();
   }
 
  private:
-  Error Opened(Error error) {
-    ++opened;
-    if (error == kOk) ++openNow;
-    return error;
+  // What the platform reports for a failed call that the fake makes up.
+  static FileError Fake(FileStep step, FileSide side) {
+#ifdef _WIN32
+    return Failure(step, side, FileReason::kWin32, 5);  // ERROR_ACCESS_DENIED
+#else
+    return Failure(step, side, FileReason::kErrno, 5);  // EIO
+#endif
   }
+
+  class Output final : public OutputFile {
+   public:
+    Output(FaultyFileLayer& files, OwnedOutput real) : files_(files), real_(std::move(real)) {
+      ++files_.openNow;
+    }
+    ~Output() override { --files_.openNow; }
+    FileError Write(const void* data, uint32_t size) override {
+      const Faults& faults = files_.faults_;
+      const int writes = ++files_.writes;
+      if (faults.failWrite ||
+          (faults.writesBeforeFailure != 0 && writes > faults.writesBeforeFailure)) {
+        real_->Write(data, 0);  // as a write call that fails: the output is there, nothing moved
+        return Fake(FileStep::kWrite, FileSide::kOutput);
+      }
+      if (!faults.shortWrite) return real_->Write(data, size);
+      real_->Write(data, size / 2);
+      return Failure(FileStep::kWrite, FileSide::kOutput, FileReason::kShortTransfer);
+    }
+    uint64_t LargestWholeWrite() const override {
+      const uint64_t largest = files_.faults_.largestWholeWrite;
+      return largest != 0 ? largest : real_->LargestWholeWrite();
+    }
+    FileError Commit() override {
+      ++files_.commits;
+      if (files_.faults_.beforeCommit) files_.faults_.beforeCommit();
+      const FileStep step = files_.faults_.failCommitAt;
+      return step != FileStep::kNone ? Fake(step, FileSide::kOutput) : real_->Commit();
+    }
+
+   private:
+    FaultyFileLayer& files_;
+    OwnedOutput real_;
+  };
 
   FileLayer& real_ = SystemFileLayer();
   Faults faults_;

@@ -38,7 +38,8 @@ for size in 8 16 64 120 1000 4096 65528 65536 100000 1048576 1048584; do
 done
 
 # Natively, streams: a random stream piped from standard input to standard output, more than two
-# pieces long and arriving as the pipe delivers it, and the same bytes from a named pipe.
+# pieces long and arriving as the pipe delivers it, and the same bytes from a named pipe, to a file
+# and to standard output.
 if [ $native = yes ]; then
   head -c $((9 * 1024 * 1024 + 48)) /dev/urandom >in.bin
   mkfifo fifo
@@ -51,6 +52,10 @@ if [ $native = yes ]; then
     "${program[@]}" -in fifo -out out.bin -datasize "$bits"
     check "named pipe, $bits bits: exit code" test $? -eq 0
     check "named pipe, $bits bits: output" cmp -s out.bin expected.bin
+    cat in.bin >fifo &
+    "${program[@]}" -in fifo -out - -datasize "$bits" >out.bin
+    check "named pipe to standard output, $bits bits: exit code" test $? -eq 0
+    check "named pipe to standard output, $bits bits: output" cmp -s out.bin expected.bin
   done
 fi
 

@@ -18,14 +18,22 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 if [ "$(id -u)" -eq 0 ] && [ -z "${ORVANE_UNPRIVILEGED:-}" ]; then
   drop=(setpriv --bounding-set=-dac_override,-dac_read_search,-fowner)
-  if "${drop[@]}" true 2>/dev/null; then
+  # Without those capabilities root too needs the folders above the checkout open to it.
+  reachable=yes
+  for file in "$0" "${program[@]}"; do
+    if [ -e "$file" ] && ! "${drop[@]}" test -r "$file" 2>/dev/null; then reachable=no; fi
+  done
+  if [ $reachable = no ]; then
+    echo "NOTE: a folder above the checkout is closed to root without its permission override; permission cases are skipped"
+  elif "${drop[@]}" true 2>/dev/null; then
     export ORVANE_UNPRIVILEGED=1
     if [ "$platform" = windows ]; then
       exec "${drop[@]}" bash "$here/../../scripts/with-wine.sh" bash "$0" "$platform" "${program[@]}"
     fi
     exec "${drop[@]}" bash "$0" "$platform" "${program[@]}"
+  else
+    echo "NOTE: root cannot drop its permission override here (setpriv failed); permission cases are skipped"
   fi
-  echo "NOTE: root cannot drop its permission override here (setpriv failed); permission cases are skipped"
 fi
 
 work=$(mktemp -d)
@@ -158,6 +166,41 @@ expect_failure "folder as output" absent "orvane: cannot open 'sub' for writing:
   -in in.bin -out sub -datasize 16
 check "folder as output: still an empty folder" test -d case/sub -a -z "$(ls -A case/sub)"
 
+# Another user's link in a sticky folder that everyone may write (as /tmp) is not followed, where
+# the system would not follow it either: planted to a file, dangling, or second in a chain. Nothing
+# is written or created; this user's own link there is followed.
+if [ "$platform" = native ] && [ "$(id -u)" -eq 0 ]; then
+  if [ "$(cat /proc/sys/fs/protected_symlinks)" = 1 ]; then
+    for link in planted dangling chained; do
+      setup no-output
+      mkdir -m 1777 shared
+      cp ../previous.bin secret.bin
+      case $link in
+        planted) ln -s ../secret.bin shared/out.bin && chown -h 65534 shared/out.bin ;;
+        dangling) ln -s ../new.bin shared/out.bin && chown -h 65534 shared/out.bin ;;
+        chained) ln -s ../secret.bin shared/other.bin && chown -h 65534 shared/other.bin &&
+          ln -s other.bin shared/out.bin ;;
+      esac
+      "${program[@]}" -in in.bin -out shared/out.bin -datasize 16 2>"$work/stderr.txt"
+      check "another user's $link link in a shared folder: exit code" test $? -eq 1
+      said "another user's $link link in a shared folder" "orvane: cannot open 'shared/out.bin' for writing: it leads through a link in a sticky folder that everyone may write, which the system follows only for the link's owner or the folder's owner"
+      check "another user's $link link: nothing written" same secret.bin ../previous.bin
+      check "another user's $link link: nothing created" \
+        test "$(ls | tr '\n' ' ')$(ls shared | grep -cv -e '^out.bin$' -e '^other.bin$')" = \
+        "in.bin secret.bin shared sub 0"
+      cd "$work"
+    done
+    setup no-output
+    mkdir -m 1777 shared
+    ln -s ../out.bin shared/mine.bin
+    "${program[@]}" -in in.bin -out shared/mine.bin -datasize 16
+    check "this user's own link in a shared folder: followed" test "$(xxd -p out.bin)" = "$swapped16"
+    cd "$work"
+  else
+    skip "links in shared folders: fs.protected_symlinks is off here, so the system follows them all"
+  fi
+fi
+
 if [ $modes_bind = yes ]; then
   setup with-output
   chmod 444 out.bin
@@ -284,13 +327,29 @@ if [ "$platform" = native ]; then
   # What the user set survives: set-id bits (given after the last write, by the file's own owner,
   # whose writes would clear them), an access control list entry that denies, an attribute.
   # As root the owner is another user, so that the swap runs without root's privileges.
+  # As root the owner is another user, who runs a copy of the program in this test's own folder:
+  # the folders above it (a private home, a mktemp folder) may be closed to that user.
   as_owner=()
-  if [ "$(id -u)" -eq 0 ]; then as_owner=(setpriv --reuid=65534 --regid=65534 --clear-groups); fi
-  in_place_case
-  [ "$(id -u)" -eq 0 ] && chown 65534:65534 in.bin && chmod 777 .
-  "${as_owner[@]}" chmod 6755 in.bin
-  in_place "in place, set-id bits, by the owner" swapped "" in.bin "${as_owner[@]}"
-  check "in place, set-id bits: kept" test "$(stat -c %a in.bin)" = 6755
+  as_other_ok=yes
+  if [ "$(id -u)" -eq 0 ]; then
+    as_owner=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    mkdir "$work/reachable"
+    cp "${program[0]}" "$work/reachable/orvane"
+    chmod 711 "$work" && chmod 755 "$work/reachable"
+    if ! "${as_owner[@]}" test -x "$work/reachable/orvane"; then
+      as_other_ok=no
+      skip "cases run as another user: $work cannot be reached by uid 65534 (a folder above it is closed)"
+    fi
+  fi
+  own_program=("${program[@]}")
+  [ "$(id -u)" -eq 0 ] && program=("$work/reachable/orvane" "${program[@]:1}")
+  if [ $as_other_ok = yes ]; then
+    in_place_case
+    [ "$(id -u)" -eq 0 ] && chown 65534:65534 in.bin && chmod 777 .
+    "${as_owner[@]}" chmod 6755 in.bin
+    in_place "in place, set-id bits, by the owner" swapped "" in.bin "${as_owner[@]}"
+    check "in place, set-id bits: kept" test "$(stat -c %a in.bin)" = 6755
+  fi
   in_place_case
   if setfacl -m u:65534:--- in.bin 2>/dev/null && setfattr -n user.note -v kept in.bin 2>/dev/null; then
     in_place "in place, a deny entry and an attribute" swapped "" in.bin
@@ -299,16 +358,57 @@ if [ "$platform" = native ]; then
   else
     skip "in place, a deny entry and an attribute: not supported here"
   fi
+  # File capabilities, which any write clears, are not carried onto the swapped content.
+  in_place_case
+  if setcap cap_net_raw+ep in.bin 2>/dev/null; then
+    in_place "in place, a file with capabilities" swapped "" in.bin
+    check "in place, capabilities: not carried" test -z "$(getcap in.bin)"
+  else
+    skip "in place, a file with capabilities: they cannot be set here (it needs root)"
+  fi
   # Another user's file that this one may write (through its group): replacing it would take it
   # from its owner, who may then lose access to it.
-  if [ "$(id -u)" -eq 0 ]; then
+  if [ "$(id -u)" -eq 0 ] && [ $as_other_ok = yes ]; then
     in_place_case
     chgrp 65534 in.bin
     chmod 664 in.bin
     chmod 777 .
     in_place "in place, a file of another owner" untouched \
       "orvane: cannot give the swapped copy of 'in.bin' its owner, permissions and attributes: Operation not permitted" \
-      in.bin setpriv --reuid=65534 --regid=65534 --clear-groups
+      in.bin "${as_owner[@]}"
+  fi
+  program=("${own_program[@]}")
+  # An append-only folder (chattr +a) takes new files but never renames or removes one: an output
+  # there is written directly, as cp writes it; in place is refused before anything is written.
+  in_place_case
+  if chattr +a . 2>/dev/null; then
+    in_place "in place, an append-only folder" untouched \
+      "orvane: cannot swap 'in.bin' in place: its folder is append-only, where no file may be replaced" \
+      in.bin
+    for state in absent previous; do
+      [ $state = previous ] && cp ../previous.bin out.bin
+      "${program[@]}" -in ../original.bin -out out.bin -datasize 16
+      check "an append-only folder, $state output: written directly" \
+        test "$(xxd -p out.bin)" = "$swapped16"
+      check "an append-only folder, $state output: nothing beside it" \
+        test "$(ls -A | tr '\n' ' ')" = "in.bin out.bin sub "
+      chattr -a . && rm out.bin && chattr +a .
+    done
+    chattr -a .
+  else
+    skip "an append-only folder: the attribute cannot be set here (it needs root and ext4 or alike)"
+  fi
+  # A file mounted on another name (a bind mount), swapped by either name: replacing it would
+  # leave the other name showing the old data.
+  in_place_case
+  touch mounted.bin
+  if mount --bind in.bin mounted.bin 2>/dev/null; then
+    in_place "in place, a file mounted on another name" untouched \
+      "orvane: cannot swap 'in.bin' in place: it is mounted on another name too (a bind mount), which replacing it would split" \
+      in.bin
+    umount mounted.bin
+  else
+    skip "in place, a file mounted on another name: no bind mount can be made here (it needs root)"
   fi
   # A folder deeper than PATH_MAX: the file is named by a short relative path.
   in_place_case
@@ -316,17 +416,23 @@ if [ "$platform" = native ]; then
   for _ in $(seq 20); do mkdir "$deep" && cd "$deep" || break; done
   mv "$work/case/in.bin" .
   in_place "in place, a folder deeper than PATH_MAX" swapped "" in.bin
-  # A signal during the swap removes the new file, then ends the program as the signal would.
-  for signal in TERM HUP; do
+  # Any signal that would end the program, during the swap, removes the new file, then ends the
+  # program as the signal would (no core file is written: QUIT would leave one). A background job
+  # starts with QUIT and INT ignored, which the program rightly leaves ignored: restored here.
+  ulimit -c 0
+  start_swap_of_64mib() {  # a swap in place of a 64 MiB in.bin, in the background, caught writing
     in_place_case
     head -c $((64 << 20)) /dev/zero >in.bin
-    "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt" &
+    env --default-signal "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt" &
     swapper=$!
     seen=no
     for _ in $(seq 1000); do
       if compgen -G 'orvane-*.tmp' >/dev/null; then seen=yes; break; fi
       sleep 0.01
     done
+  }
+  for signal in TERM HUP QUIT USR1 ALRM PIPE; do
+    start_swap_of_64mib
     kill -$signal $swapper
     wait $swapper
     status=$?
@@ -334,6 +440,32 @@ if [ "$platform" = native ]; then
     check "SIG$signal in place: ended by the signal ($status)" test $status -eq $((128 + $(kill -l $signal)))
     check "SIG$signal in place: nothing beside it" test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
   done
+  # One swap in place of a file at a time: a second, started while the first is held stopped, is
+  # refused at once; the first then swaps the file once.
+  changed="orvane: 'in.bin' changed while it was being swapped, and is left as it is"
+  start_swap_of_64mib
+  kill -STOP $swapper
+  timeout 10 "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
+  check "a second swap in place at once: exit code" test $? -eq 1
+  said "a second swap in place at once" "$changed"
+  kill -CONT $swapper
+  wait $swapper
+  check "a second swap in place at once: the first swaps" test $? -eq 0
+  check "a second swap in place at once: nothing beside it" test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
+  # A writer that opens the file while it is swapped, and writes only later, is not lost: the swap
+  # fails and the writer's record lands on the named file.
+  start_swap_of_64mib
+  kill -STOP $swapper
+  bash -c "exec 3>>in.bin; while kill -0 $swapper 2>/dev/null; do sleep 0.01; done; printf REC >&3" &
+  writer=$!
+  sleep 0.5
+  kill -CONT $swapper
+  wait $swapper
+  check "a writer during a swap in place: exit code" test $? -eq 1
+  said "a writer during a swap in place" "$changed"
+  wait $writer
+  check "a writer during a swap in place: its record kept" test "$(tail -c 3 in.bin)" = REC
+  check "a writer during a swap in place: nothing beside it" test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
 fi
 # A full file system: a small one of its own, with room for the file but not for its copy.
 in_place_case
@@ -452,6 +584,39 @@ if [ "$platform" = native ]; then
   setup no-output
   "${program[@]}" -in in.bin -out /dev/stdout -datasize 16 | cat >piped.bin
   check "a pipe as the output: swapped" test "$(xxd -p piped.bin)" = "$swapped16"
+  cd "$work"
+  # A new output gives no wider access than its input's access control list: a named reader (the
+  # group's bits then show the list's mask) and a deny entry.
+  for list in "600 u:65534:r group::---" "644 u:65534:- user:65534:---"; do
+    read -r mode entry expected <<<"$list"
+    setup no-output
+    chmod "$mode" in.bin
+    if setfacl -m "$entry" in.bin 2>/dev/null; then
+      "${program[@]}" -in in.bin -out out.bin -datasize 16
+      check "a new output of an input with $entry: $expected" \
+        grep -qx "$expected" <(getfacl -cpn out.bin 2>/dev/null)
+    else
+      skip "a new output of an input with an access control list: not supported here"
+    fi
+    cd "$work"
+  done
+  # A file of the system that reports a size of 0, its length known only at its end: read whole.
+  setup no-output
+  cat /proc/sys/kernel/ostype >ostype.bin
+  objcopy -I binary -O binary --reverse-bytes=2 ostype.bin ostype-swapped.bin
+  "${program[@]}" -in /proc/sys/kernel/ostype -out out.bin -datasize 16 2>"$work/stderr.txt"
+  check "a file that reports no size: exit code" test $? -eq 0
+  check "a file that reports no size: swapped" same out.bin ostype-swapped.bin
+  cd "$work"
+  # An open file whose name is gone, named through the descriptor that holds it: written directly,
+  # and no file is named after the system's description of it.
+  setup no-output
+  exec 8<>gone.bin
+  rm gone.bin
+  "${program[@]}" -in in.bin -out /proc/self/fd/8 -datasize 16
+  check "an open file whose name is gone: written" test "$(xxd -p /proc/self/fd/8)" = "$swapped16"
+  exec 8<&-
+  check "an open file whose name is gone: nothing created" test "$(ls | tr '\n' ' ')" = "in.bin sub "
   cd "$work"
 fi
 

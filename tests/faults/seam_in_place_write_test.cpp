@@ -8,6 +8,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "faulty_file_layer.h"
 #include "swap.h"
@@ -23,46 +29,79 @@ void Append(const std::string& path, const Bytes& bytes) {
              static_cast<std::streamsize>(bytes.size()));
 }
 
+// The record appended by another process. On POSIX the swap watches the file (a read lease), and
+// the writer's open waits until the swap gives the file up; it goes on once the system has told the
+// swap of it (the lease shows as breaking), or once the writer is done where nothing is watched.
+#ifdef _WIN32
+void AppendFromAnotherProcess(const std::string& path) { Append(path, kRecord); }
+void AwaitOtherProcess() {}
+#else
+pid_t writer = -1;
+
+bool IsLeaseBreaking() {
+  std::ifstream locks("/proc/locks");
+  const std::string all{std::istreambuf_iterator<char>(locks), std::istreambuf_iterator<char>()};
+  return all.find("BREAKING") != std::string::npos;
+}
+
+void AppendFromAnotherProcess(const std::string& path) {
+  writer = fork();
+  if (writer == 0) {  // a program of its own, which holds none of the swap's descriptors
+    execl("/bin/sh", "sh", "-c", "printf 'record!\\n' >>\"$0\"", path.c_str(), nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  for (int i = 0; i < 1000 && !IsLeaseBreaking(); ++i) {
+    if (waitpid(writer, &status, WNOHANG) == writer) break;
+    usleep(10000);
+  }
+}
+
+void AwaitOtherProcess() {
+  if (writer > 0) waitpid(writer, nullptr, 0);
+  writer = -1;
+}
+#endif
+
 }  // namespace
 
 TEST_CASE("seam: in place, a failure at any step leaves the file as it was and nothing beside it") {
   struct Case {
     const char* name;
     void (*make)(Faults&, const std::string& file);
-    SwapStep step;
-    int replaces;   ///< whether the product went as far as the replacement
+    FileStep step;
+    int commits;    ///< whether the product went as far as the commit
     bool appended;  ///< whether the file ends as the original plus kRecord
   };
   const Case cases[] = {
       {"first read fails", [](Faults& f, const std::string&) { f.failRead = true; },
-       SwapStep::kRead, 0, false},
+       FileStep::kRead, 0, false},
       {"third read fails", [](Faults& f, const std::string&) { f.readsBeforeFailure = 2; },
-       SwapStep::kRead, 0, false},
-      {"short read", [](Faults& f, const std::string&) { f.shortRead = true; }, SwapStep::kRead, 0,
+       FileStep::kRead, 0, false},
+      {"short read", [](Faults& f, const std::string&) { f.shortRead = true; }, FileStep::kRead, 0,
        false},
       {"first write fails", [](Faults& f, const std::string&) { f.failWrite = true; },
-       SwapStep::kWrite, 0, false},
+       FileStep::kWrite, 0, false},
       {"third write fails", [](Faults& f, const std::string&) { f.writesBeforeFailure = 2; },
-       SwapStep::kWrite, 0, false},
-      {"short write", [](Faults& f, const std::string&) { f.shortWrite = true; }, SwapStep::kWrite,
+       FileStep::kWrite, 0, false},
+      {"short write", [](Faults& f, const std::string&) { f.shortWrite = true; }, FileStep::kWrite,
        0, false},
       {"no buffer", [](Faults& f, const std::string&) { f.failAllocation = true; },
-       SwapStep::kAllocate, 0, false},
-      {"new file not created",
-       [](Faults& f, const std::string&) { f.failCreateReplacement = true; }, SwapStep::kCreateCopy,
-       0, false},
+       FileStep::kAllocate, 0, false},
+      {"staged file not created", [](Faults& f, const std::string&) { f.failCreateStaged = true; },
+       FileStep::kCreateStaged, 0, false},
       {"owner or attributes not given",
-       [](Faults& f, const std::string&) { f.failKeepIdentity = true; }, SwapStep::kKeepIdentity, 0,
-       false},
-      {"flush fails", [](Faults& f, const std::string&) { f.failFlush = true; }, SwapStep::kWrite,
-       0, false},
-      {"replace fails", [](Faults& f, const std::string&) { f.failReplace = true; },
-       SwapStep::kReplace, 1, false},
+       [](Faults& f, const std::string&) { f.failCommitAt = FileStep::kCopyMetadata; },
+       FileStep::kCopyMetadata, 1, false},
+      {"flush fails", [](Faults& f, const std::string&) { f.failCommitAt = FileStep::kWrite; },
+       FileStep::kWrite, 1, false},
+      {"replace fails", [](Faults& f, const std::string&) { f.failCommitAt = FileStep::kReplace; },
+       FileStep::kReplace, 1, false},
       {"a record appended during the swap",
        [](Faults& f, const std::string& file) {
-         f.beforeReplace = [file] { Append(file, kRecord); };
+         f.beforeCommit = [file] { AppendFromAnotherProcess(file); };
        },
-       SwapStep::kChanged, 1, true},
+       FileStep::kReplace, 1, true},
   };
   for (const Case& c : cases) {
     CAPTURE(c.name);
@@ -76,8 +115,10 @@ TEST_CASE("seam: in place, a failure at any step leaves the file as it was and n
     FaultyFileLayer files{faults};
 
     const SwapOutcome outcome = SwapFile(files, file.c_str(), file.c_str(), 64);
+    AwaitOtherProcess();
 
-    CHECK(outcome.step == c.step);
+    CHECK(outcome.error.step == c.step);
+    CHECK((outcome.error.reason == FileReason::kChanged) == c.appended);
     Bytes expected = original;
     if (c.appended) expected.insert(expected.end(), kRecord.begin(), kRecord.end());
     CHECK(ReadBytes(file) == expected);
@@ -87,7 +128,7 @@ TEST_CASE("seam: in place, a failure at any step leaves the file as it was and n
       ++entries;
     }
     CHECK(entries == 1);
-    CHECK(files.replaces == c.replaces);
+    CHECK(files.commits == c.commits);
     CHECK(files.openNow == 0);
     CHECK(files.buffersNow == 0);
   }
@@ -105,13 +146,13 @@ TEST_CASE("seam: in place, a name moved to a link to another file just before th
   WriteBytes(file, original);
   WriteBytes(victim, secret);
   Faults faults;
-  faults.beforeReplace = [&] {
+  faults.beforeCommit = [&] {
     std::filesystem::rename(file, folder.Path("moved.bin"));
     std::filesystem::create_symlink(victim, file);
   };
   FaultyFileLayer files{faults};
 
-  CHECK(SwapFile(files, file.c_str(), file.c_str(), 16).step == SwapStep::kChanged);
+  CHECK(SwapFile(files, file.c_str(), file.c_str(), 16).error.reason == FileReason::kChanged);
 
   CHECK(ReadBytes(victim) == secret);
   CHECK(std::filesystem::is_symlink(file));

@@ -1,9 +1,11 @@
+#include "native_arguments.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "command_line.h"
-#include "native_arguments.h"
+#include "messages.h"
 #include "orvane_version.h"
 #include "swap.h"
 
@@ -85,63 +87,9 @@ std::string MissingOptions(const char* input, const char* output, int32_t dataSi
   return list;
 }
 
-void SayWrong(const std::string& what) {
-  fprintf(stderr, "orvane: %s\nTry 'orvane --help' for more information.\n", what.c_str());
-}
-
 }  // namespace
 
-namespace {
-
-// The length of the UTF-8 sequence that starts `text`, or 0 where it is not a valid one or encodes
-// a control character.
-size_t PrintableSequence(const unsigned char* text) {
-  const unsigned char lead = text[0];
-  const size_t length = lead >= 0xF0 && lead <= 0xF4  ? 4
-                        : lead >= 0xE0                ? 3
-                        : lead >= 0xC2 && lead < 0xE0 ? 2
-                                                      : 0;
-  if (length == 0 || lead > 0xF4) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((text[i] & 0xC0) != 0x80) return 0;
-  }
-  if (lead == 0xC2 && text[1] < 0xA0) return 0;   // U+0080 to U+009F: control characters
-  if (lead == 0xE0 && text[1] < 0xA0) return 0;   // overlong
-  if (lead == 0xF0 && text[1] < 0x90) return 0;   // overlong
-  if (lead == 0xF4 && text[1] >= 0x90) return 0;  // beyond U+10FFFF
-  if (lead == 0xED && text[1] >= 0xA0) return 0;  // surrogates
-  return length;
-}
-
-}  // namespace
-
-std::string Quoted(const char* text) {
-  std::string quoted = "'";
-  const auto* at = reinterpret_cast<const unsigned char*>(text);
-  while (*at != '\0') {
-    if (*at == '\\') {
-      quoted += "\\\\";
-    } else if (*at == '\n') {
-      quoted += "\\n";
-    } else if (*at == '\t') {
-      quoted += "\\t";
-    } else if (*at >= 0x20 && *at < 0x7F) {
-      quoted += static_cast<char>(*at);
-    } else if (const size_t length = *at >= 0x80 ? PrintableSequence(at) : 0) {
-      quoted.append(reinterpret_cast<const char*>(at), length);
-      at += length;
-      continue;
-    } else {
-      char escaped[5];
-      snprintf(escaped, sizeof escaped, "\\x%02x", *at);
-      quoted += escaped;
-    }
-    ++at;
-  }
-  return quoted + "'";
-}
-
-NativeRequest ReadNativeArguments(int argc, const char* const* argv) {
+NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments) {
   if (argc <= 1) {
     SayWrong("no arguments: -in, -out and -datasize are required");
     return NativeRequest::kMalformed;
@@ -163,8 +111,8 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv) {
     SayWrong("missing " + missing);
     return NativeRequest::kMalformed;
   }
-  g_inputPath = input;
-  g_outputPath = output;
-  g_dataSizeBits = dataSizeBits;
+  arguments->inputPath = input;
+  arguments->outputPath = output;
+  arguments->dataSizeBits = static_cast<unsigned>(dataSizeBits);
   return NativeRequest::kSwap;
 }

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "command_line.h"
+#include "command_line_win32.h"
 #include "main_dialog.h"
 
 // Arguments reach the parser as typed: the runtime's start-up must not expand `*.bin` into the

@@ -1,0 +1,183 @@
+#include "messages.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The length of the UTF-8 sequence that starts `text`, or 0 where it is not a valid one or encodes
+// a control character.
+size_t PrintableSequence(const unsigned char* text) {
+  const unsigned char lead = text[0];
+  const size_t length = lead >= 0xF0 && lead <= 0xF4  ? 4
+                        : lead >= 0xE0                ? 3
+                        : lead >= 0xC2 && lead < 0xE0 ? 2
+                                                      : 0;
+  if (length == 0 || lead > 0xF4) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((text[i] & 0xC0) != 0x80) return 0;
+  }
+  if (lead == 0xC2 && text[1] < 0xA0) return 0;   // U+0080 to U+009F: control characters
+  if (lead == 0xE0 && text[1] < 0xA0) return 0;   // overlong
+  if (lead == 0xF0 && text[1] < 0x90) return 0;   // overlong
+  if (lead == 0xF4 && text[1] >= 0x90) return 0;  // beyond U+10FFFF
+  if (lead == 0xED && text[1] >= 0xA0) return 0;  // surrogates
+  return length;
+}
+
+// A path as messages show it: quoted, or the standard stream that `-` stands for.
+std::string NameOf(const char* path, const char* streamName) {
+  return strcmp(path, "-") == 0 ? streamName : Quoted(path);
+}
+std::string InputName(const NativeArguments& arguments) {
+  return NameOf(arguments.inputPath, "standard input");
+}
+std::string OutputName(const NativeArguments& arguments) {
+  return NameOf(arguments.outputPath, "standard output");
+}
+
+// The system's reason, or the layer's own in words; `shortfall` for a transfer cut short.
+std::string Reason(const FileError& error, const char* shortfall) {
+  switch (error.reason) {
+    case FileReason::kErrno:
+      return strerror(error.code);
+    case FileReason::kNoMemory:
+      return strerror(ENOMEM);
+    case FileReason::kShortTransfer:
+      return shortfall;
+    default:
+      return "";
+  }
+}
+
+// The input refused for its length: empty, or not a whole number of blocks.
+std::string SizeMessage(const std::string& input, uint64_t size, unsigned blockBytes) {
+  if (size == 0) return input + " is empty";
+  char text[96];
+  snprintf(text, sizeof text, " is %" PRIu64 " byte%s, not a whole number of %u-byte blocks", size,
+           size == 1 ? "" : "s", blockBytes);
+  return input + text;
+}
+
+std::string SameFileMessage(const NativeArguments& arguments, StreamType inputType) {
+  const std::string input = InputName(arguments);
+  if (inputType == StreamType::kPipe)
+    return input + " is a named pipe: it cannot be swapped in place";
+  if (inputType != StreamType::kRegular)
+    return input + " is not a regular file: it cannot be swapped in place";
+  // Standard input redirected from the very file named as the output: creating the output would
+  // truncate the input before it is read.
+  return input + " is " + OutputName(arguments) +
+         " itself: to swap it in place, name it as -in and -out";
+}
+
+}  // namespace
+
+std::string Quoted(const char* text) {
+  std::string quoted = "'";
+  const auto* at = reinterpret_cast<const unsigned char*>(text);
+  while (*at != '\0') {
+    if (*at == '\\') {
+      quoted += "\\\\";
+    } else if (*at == '\n') {
+      quoted += "\\n";
+    } else if (*at == '\t') {
+      quoted += "\\t";
+    } else if (*at >= 0x20 && *at < 0x7F) {
+      quoted += static_cast<char>(*at);
+    } else if (const size_t length = *at >= 0x80 ? PrintableSequence(at) : 0) {
+      quoted.append(reinterpret_cast<const char*>(at), length);
+      at += length;
+      continue;
+    } else {
+      char escaped[5];
+      snprintf(escaped, sizeof escaped, "\\x%02x", *at);
+      quoted += escaped;
+    }
+    ++at;
+  }
+  return quoted + "'";
+}
+
+void SayWrong(const std::string& what) {
+  fprintf(stderr, "orvane: %s\nTry 'orvane --help' for more information.\n", what.c_str());
+}
+
+int Fail(const std::string& message) {
+  fprintf(stderr, "orvane: %s\n", message.c_str());
+  return 1;
+}
+
+std::string RefusalMessage(Refusal refusal, const NativeArguments& arguments) {
+  switch (refusal) {
+    case Refusal::kTerminalOutput:
+      return "swapped data not written to a terminal: redirect standard output, or name a file "
+             "as -out";
+    case Refusal::kStandardInputClosed:
+      return "standard input is closed";
+    case Refusal::kStandardOutputClosed:
+      return "standard output is closed";
+    case Refusal::kOutputIsInput:
+      return "standard output is " + InputName(arguments) +
+             " itself, which it would read back without end";
+    case Refusal::kOutputIsStandardInput:
+      return "standard output is the same file as standard input, which it would read back "
+             "without end";
+  }
+  return "";
+}
+
+std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& arguments,
+                           StreamType inputType) {
+  const FileError& error = outcome.error;
+  const bool output = error.side == FileSide::kOutput;
+  const std::string name = output ? OutputName(arguments) : InputName(arguments);
+  const std::string reason = Reason(error, "");
+  switch (error.reason) {
+    case FileReason::kManyNames:
+      return "cannot swap " + name +
+             " in place: it has more than one name (hard links), which replacing it would split";
+    case FileReason::kChanged:
+      return name + " changed while it was being swapped, and is left as it is";
+    case FileReason::kIsInput:
+      return SameFileMessage(arguments, inputType);
+    case FileReason::kUnfollowedLink:
+      return "cannot open " + name +
+             " for writing: it leads through a link in a sticky folder that everyone may write, "
+             "which the system follows only for the link's owner or the folder's owner";
+    case FileReason::kAppendOnlyFolder:
+      return "cannot swap " + name +
+             " in place: its folder is append-only, where no file may be replaced";
+    case FileReason::kMounted:
+      return "cannot swap " + name +
+             " in place: it is mounted on another name too (a bind mount), which replacing it "
+             "would split";
+    default:
+      break;
+  }
+  switch (error.step) {
+    case FileStep::kOpen:
+      return "cannot open " + name + (output ? " for writing: " : ": ") + reason;
+    case FileStep::kSize:
+      return SizeMessage(InputName(arguments), outcome.length, arguments.dataSizeBits / 8);
+    case FileStep::kRead:
+      return "cannot read " + name + ": " + Reason(error, "it ended before its full size");
+    case FileStep::kWrite:
+      return "cannot write " + name + ": " + Reason(error, "nothing more was stored");
+    case FileStep::kAllocate:
+      return "cannot swap " + InputName(arguments) + ": " + reason;
+    case FileStep::kCreateStaged:
+      return "cannot create the swapped copy beside " + name + ": " + reason;
+    case FileStep::kCopyMetadata:
+      return "cannot give the swapped copy of " + name +
+             " its owner, permissions and attributes: " + reason;
+    case FileStep::kReplace:
+      return "cannot put the swapped copy in the place of " + name + ": " + reason;
+    case FileStep::kArguments:
+    case FileStep::kNone:
+      break;
+  }
+  return "cannot swap " + InputName(arguments);
+}

@@ -1,0 +1,36 @@
+// Everything the native program says on standard error, one line each (two for a wrong argument),
+// and the quoting of the names in it.
+#pragma once
+
+#include <string>
+
+#include "native_arguments.h"
+#include "posix/streams.h"
+#include "swap.h"
+
+/// `text` (a path, an argument) in single quotes for a one-line message: control characters, a
+/// backslash and bytes that are not printable UTF-8 escaped, so that the message stays one line and
+/// no terminal obeys a name.
+std::string Quoted(const char* text);
+
+/// Says what is wrong with the arguments, and where help is.
+void SayWrong(const std::string& what);
+
+/// Says "orvane: " and `message` on standard error; returns the exit code of a failure.
+int Fail(const std::string& message);
+
+/// What the native program refuses before it swaps anything.
+enum class Refusal {
+  kTerminalOutput,         ///< standard output is a terminal
+  kStandardInputClosed,    ///< standard input was closed when the program started
+  kStandardOutputClosed,   ///< standard output was closed when the program started
+  kOutputIsInput,          ///< standard output is the named input file itself
+  kOutputIsStandardInput,  ///< standard output is the same file as standard input
+};
+std::string RefusalMessage(Refusal refusal, const NativeArguments& arguments);
+
+/// What a failed swap says, naming the user's file on the failing side (a staged file written
+/// beside it is of no interest to the user). `inputType` tells how an input that is also the
+/// output is refused.
+std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& arguments,
+                           StreamType inputType);

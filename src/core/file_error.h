@@ -1,0 +1,51 @@
+// What went wrong in a swap, as a value: the step it stopped at, the file concerned, and why. The
+// file layer fills it in where it fails; the front end turns it into words once.
+#pragma once
+
+#include <cstdint>
+
+/// The step at which a swap stopped.
+enum class FileStep : uint8_t {
+  kNone,          ///< it succeeded
+  kArguments,     ///< an absent path, or a data size that is not allowed
+  kOpen,          ///< the input could not be opened, or the output opened for writing
+  kSize,          ///< the input is empty, or not a whole number of blocks
+  kRead,          ///< a read failed, or the input ended before its size
+  kWrite,         ///< a write, or the flush of what was written, failed
+  kAllocate,      ///< no buffer could be had
+  kCreateStaged,  ///< the staged file beside the file to replace could not be created
+  kCopyMetadata,  ///< the staged file could not be given the owner, permissions or attributes
+  kReplace,       ///< the staged file could not be put in the place of the file it replaces
+};
+
+enum class FileSide : uint8_t { kInput, kOutput };
+
+/// Why a step failed.
+enum class FileReason : uint8_t {
+  kNone,           ///< nothing failed, or the step itself says it all (kArguments, kSize)
+  kErrno,          ///< a POSIX call failed; `code` is its errno
+  kWin32,          ///< a Win32 call failed; `code` is its GetLastError code
+  kShortTransfer,  ///< a read or write moved fewer bytes than asked without any call failing
+  kNoMemory,       ///< no buffer could be had
+  kManyNames,      ///< a file to replace has more than one name (hard links): replacing would split
+  kChanged,        ///< the file changed, or its name moved to another file, while it was swapped
+  kIsInput,        ///< the output is the very stream being read, which writing it would destroy
+  kUnfollowedLink,  ///< the path leads through a link the system would not follow for this process
+  kAppendOnlyFolder,  ///< a file to swap in place is in an append-only folder, where none is
+                      ///< replaced
+  kMounted,           ///< a file to swap in place is mounted on another name too (a bind mount)
+};
+
+struct FileError {
+  FileStep step = FileStep::kNone;
+  FileSide side = FileSide::kInput;
+  FileReason reason = FileReason::kNone;
+  int code = 0;  ///< the system's code, for kErrno and kWin32
+
+  bool Failed() const { return step != FileStep::kNone; }
+};
+
+inline FileError Failure(FileStep step, FileSide side, FileReason reason = FileReason::kNone,
+                         int code = 0) {
+  return FileError{step, side, reason, code};
+}

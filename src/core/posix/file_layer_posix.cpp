@@ -1,0 +1,71 @@
+// The file layer on POSIX. Every file goes through a buffer small enough to stay in the processor's
+// cache between its read, its swap and its write, and to come from the heap: a buffer of the
+// file's size, fresh memory that the kernel must find and zero while the page cache is full of data
+// still being written back, stalled the swap on a busy machine for many times the copy's own time.
+// Which output a path gets is output_policy.cpp's choice.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "descriptor.h"
+#include "outputs.h"
+#include "streams.h"
+
+namespace {
+
+static_assert(sizeof(off_t) >= 8, "files beyond 4 GiB need a 64-bit file offset");
+
+constexpr uint32_t kPiece = uint32_t{256} << 10;
+
+FileError InputFailure(FileStep step, int error) {
+  return SystemFailure(step, FileSide::kInput, error);
+}
+
+class PosixFileLayer final : public FileLayer {
+ public:
+  FileError OpenInput(const char* path, InputFile* input) override {
+    Descriptor opened;
+    if (const int error = Owned(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC), &opened))
+      return InputFailure(FileStep::kOpen, error);
+    struct stat info;
+    if (fstat(opened.Get(), &info) != 0) return InputFailure(FileStep::kOpen, LastError());
+    if (S_ISDIR(info.st_mode)) return InputFailure(FileStep::kOpen, EISDIR);
+    if (!S_ISFIFO(info.st_mode))
+      fcntl(opened.Get(), F_SETFL, fcntl(opened.Get(), F_GETFL) & ~O_NONBLOCK);
+    // A regular file that reports a size of 0 may hold more, as the files under /proc whose length
+    // is known only once read to their end: read as a stream, it is found empty only when it is.
+    const bool sized = S_ISREG(info.st_mode) && info.st_size != 0;
+    *input =
+        InputFile(this, opened.Release(), sized ? InputFile::Kind::kFile : InputFile::Kind::kStream,
+                  sized, sized ? static_cast<uint64_t>(info.st_size) : 0);
+    return FileError{};
+  }
+
+  FileError Read(const InputFile& input, void* buffer, uint32_t size, uint32_t* got) override {
+    size_t came = 0;
+    const int error = ReadUpTo(static_cast<int>(input.Get()), buffer, size, &came);
+    *got = static_cast<uint32_t>(came);
+    return error != 0 ? InputFailure(FileStep::kRead, error) : FileError{};
+  }
+
+  void Close(InputFile::Handle file) override { close(static_cast<int>(file)); }
+
+  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output) override {
+    const FileError error = OpenPosixOutput(input, path, output);
+    if (!error.Failed()) WaitForWriter(input);
+    return error;
+  }
+
+  void* Allocate(size_t size) override { return malloc(size); }
+  void Release(void* buffer) override { free(buffer); }
+  uint32_t PieceBytes() override { return kPiece; }
+};
+
+PosixFileLayer systemFileLayer;
+
+}  // namespace
+
+FileLayer& SystemFileLayer() { return systemFileLayer; }

@@ -1,0 +1,24 @@
+// A path resolved once: the folder that holds its final target, opened and held, and the target's
+// name in it. Every later look-up of the file goes by that name within that folder, so that nobody
+// who can write a folder on the way can redirect a later step by putting a link in the file's
+// place.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "descriptor.h"
+
+struct FolderEntry {
+  Descriptor folder;  ///< readable where it may be, so that it can be flushed, else for look-ups
+  std::string name;   ///< empty where the path ends in a folder ("dir/", "/")
+  bool exists = false;
+  struct stat info = {};  ///< what `name` names, where it exists
+};
+
+/// Follows `path` to the folder that holds its final target, each symbolic link read once and
+/// followed only where the kernel would follow it for this process, and that target's name in it
+/// (a name no file has yet, where a link dangles). Fails for the output's opening, with the errno
+/// or kUnfollowedLink.
+FileError FindFinalEntry(const char* path, FolderEntry* entry);

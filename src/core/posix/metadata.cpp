@@ -1,0 +1,105 @@
+#include "metadata.h"
+
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "descriptor.h"
+
+namespace {
+
+const char kAccessList[] = "system.posix_acl_access";
+
+// An attribute that any write to a file makes the system remove, which new content must not carry:
+// file capabilities grant privileges to the content they were set on.
+bool IsClearedByWrite(const char* name) { return strcmp(name, "security.capability") == 0; }
+
+// The owner and group of `info` given to `fd`; the group alone may fail where it grants nothing
+// more or less than everyone else has.
+int GiveOwner(int fd, const struct stat& info) {
+  if (fchown(fd, info.st_uid, info.st_gid) == 0) return 0;
+  const int error = LastError();
+  struct stat now;
+  if (fstat(fd, &now) != 0) return LastError();
+  if (now.st_uid != info.st_uid) return error;
+  const bool groupMatters = ((info.st_mode >> 3) & 7) != (info.st_mode & 7);
+  return now.st_gid != info.st_gid && groupMatters ? error : 0;
+}
+
+// One attribute of `from`, given to `to`.
+int GiveAttribute(int from, int to, const char* name) {
+  const ssize_t length = fgetxattr(from, name, nullptr, 0);
+  if (length < 0) return LastError();
+  std::string value(static_cast<size_t>(length) + 1, '\0');
+  const ssize_t read = fgetxattr(from, name, value.data(), static_cast<size_t>(length));
+  if (read < 0 || fsetxattr(to, name, value.data(), static_cast<size_t>(read), 0) != 0)
+    return LastError();
+  return 0;
+}
+
+// Every extended attribute of `from` given to `to`, but those a write clears; where `from` has no
+// access control list, `to` gets none either (a folder's default list would otherwise be
+// inherited).
+int GiveAttributes(int from, int to) {
+  const ssize_t listLength = flistxattr(from, nullptr, 0);
+  if (listLength < 0) return errno == ENOTSUP ? 0 : LastError();
+  std::string names(static_cast<size_t>(listLength) + 1, '\0');
+  const ssize_t got = flistxattr(from, names.data(), static_cast<size_t>(listLength));
+  if (got < 0) return LastError();
+  bool hasAccessList = false;
+  for (size_t at = 0; at < static_cast<size_t>(got); at += strlen(names.c_str() + at) + 1) {
+    const char* name = names.c_str() + at;
+    if (strcmp(name, kAccessList) == 0) hasAccessList = true;
+    if (IsClearedByWrite(name)) continue;
+    if (const int error = GiveAttribute(from, to, name)) return error;
+  }
+  if (!hasAccessList && fremovexattr(to, kAccessList) != 0 && errno != ENODATA && errno != ENOTSUP)
+    return LastError();
+  return 0;
+}
+
+}  // namespace
+
+bool Fingerprint::operator==(const Fingerprint& other) const {
+  return volume == other.volume && index == other.index && size == other.size &&
+         modified == other.modified && changed == other.changed;
+}
+
+Fingerprint FingerprintOf(const struct stat& info) {
+  Fingerprint fingerprint;
+  fingerprint.volume = static_cast<uint64_t>(info.st_dev);
+  fingerprint.index = static_cast<uint64_t>(info.st_ino);
+  fingerprint.size = static_cast<uint64_t>(info.st_size);
+  fingerprint.modified = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
+  fingerprint.changed = info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec;
+  return fingerprint;
+}
+
+int CopyMetadata(int from, int to) {
+  struct stat info;
+  if (fstat(from, &info) != 0) return LastError();
+  if (const int error = GiveOwner(to, info)) return error;
+  if (const int error = GiveAttributes(from, to)) return error;
+  if (fchmod(to, info.st_mode & 07777) != 0) return LastError();
+  struct stat now;
+  if (fstat(to, &now) != 0) return LastError();
+  return (now.st_mode & 07777) == (info.st_mode & 07777) ? 0 : EPERM;
+}
+
+int GiveNewOutputAccess(int from, int to) {
+  struct stat info;
+  if (fstat(from, &info) != 0) return LastError();
+  const mode_t mask = umask(0);
+  umask(mask);
+  const bool listed = fgetxattr(from, kAccessList, nullptr, 0) >= 0;
+  if (!listed && errno != ENODATA && errno != ENOTSUP) return LastError();
+  if (listed) {
+    if (const int error = GiveAttribute(from, to, kAccessList)) return error;
+  }
+  // The bits the list sets, its mask as the group's.
+  if (listed && fstat(to, &info) != 0) return LastError();
+  return fchmod(to, info.st_mode & 0666 & ~mask) == 0 ? 0 : LastError();
+}

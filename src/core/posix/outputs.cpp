@@ -1,0 +1,106 @@
+#include "outputs.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "guards.h"
+
+namespace {
+
+FileError WriteFailure(int error) {
+  return error < 0 ? Failure(FileStep::kWrite, FileSide::kOutput, FileReason::kShortTransfer)
+                   : SystemFailure(FileStep::kWrite, FileSide::kOutput, error);
+}
+
+}  // namespace
+
+int DirectOutput::Open() {
+  if (borrowed_ >= 0 || failure_ != 0) return failure_;
+  if (reopen_) {
+    // The very file found when the output was opened, through its descriptor rather than its path.
+    char self[32];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", file_.Get());
+    Descriptor reopened;
+    if (const int error = Owned(open(self, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC), &reopened))
+      return error;
+    file_ = std::move(reopened);
+    return 0;
+  }
+  if (file_) return truncate_ && ftruncate(file_.Get(), 0) != 0 ? LastError() : 0;
+  return Owned(openat(entry_.folder.Get(), entry_.name.c_str(),
+                      O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666),
+               &file_);
+}
+
+FileError DirectOutput::Write(const void* data, uint32_t size) {
+  if (!opened_) {
+    if (const int error = Open()) return SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
+    opened_ = true;
+  }
+  const int error = WriteAll(borrowed_ >= 0 ? borrowed_ : file_.Get(), data, size);
+  return error != 0 ? WriteFailure(error) : FileError{};
+}
+
+FileError StagedOutput::Write(const void* data, uint32_t size) {
+  const int error = WriteAll(staged_.Get(), data, size);
+  return error != 0 ? WriteFailure(error) : FileError{};
+}
+
+// The name looked up within the held folder, without following a link: a write to the file since
+// it was found changes its size or times, and a file or link put in its place has another inode. A
+// new output takes its name only while no file has it.
+FileError StagedOutput::CheckUnchanged() {
+  const bool isNew = target_.staging == Staging::kNewOutput;
+  const FolderEntry& entry = target_.entry;
+  struct stat named;
+  if (fstatat(entry.folder.Get(), entry.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) return SystemFailure(FileStep::kReplace, FileSide::kOutput, LastError());
+    if (isNew) return FileError{};
+  } else if (!isNew && FingerprintOf(named) == target_.fingerprint &&
+             !HasWriterCome(target_.held.Get(), target_.watched)) {
+    return FileError{};
+  }
+  return Failure(FileStep::kReplace, FileSide::kOutput, FileReason::kChanged);
+}
+
+// A watched file is exchanged with the staged one, and put back when a writer opened it meanwhile,
+// whose writes then land on the named file once the lease is given up; otherwise, or where the file
+// system cannot exchange, the staged file is renamed over it.
+FileError StagedOutput::PutInPlace() {
+  const char* name = target_.entry.name.c_str();
+  if (target_.watched && staged_.Exchange(name) == 0) {
+    if (HasWriterCome(target_.held.Get(), true)) {
+      staged_.Exchange(name);
+      return Failure(FileStep::kReplace, FileSide::kOutput, FileReason::kChanged);
+    }
+    staged_.Remove();  // the old file, now beside the new
+    return FileError{};
+  }
+  if (const int error = staged_.RenameTo(name, target_.staging != Staging::kNewOutput)) {
+    if (error == EEXIST)
+      return Failure(FileStep::kReplace, FileSide::kOutput, FileReason::kChanged);
+    return SystemFailure(FileStep::kReplace, FileSide::kOutput, error);
+  }
+  return FileError{};
+}
+
+FileError StagedOutput::Commit() {
+  const int staged = staged_.Get();
+  const Staging staging = target_.staging;
+  const int source = staging == Staging::kExistingOutput ? target_.held.Get() : input_.Get();
+  const int copied = staging == Staging::kNewOutput ? GiveNewOutputAccess(source, staged)
+                                                    : CopyMetadata(source, staged);
+  if (copied != 0) return SystemFailure(FileStep::kCopyMetadata, FileSide::kOutput, copied);
+  const bool durable = staging == Staging::kInPlace;
+  if (durable && fsync(staged) != 0)
+    return SystemFailure(FileStep::kWrite, FileSide::kOutput, LastError());
+  if (staging == Staging::kInPlace) input_.Close();
+  if (const FileError changed = CheckUnchanged(); changed.Failed()) return changed;
+  if (const FileError put = PutInPlace(); put.Failed()) return put;
+  // A rename reaches the disk with its folder; one opened for look-ups only cannot be flushed, and
+  // is left to the system to write back: the rename has happened either way.
+  if (durable) fsync(target_.entry.folder.Get());
+  return FileError{};
+}

@@ -1,0 +1,82 @@
+// The outputs of the POSIX file layer, and the policy that chooses one for an input and a path.
+#pragma once
+
+#include <sys/stat.h>
+
+#include "file_layer.h"
+#include "folder.h"
+#include "metadata.h"
+#include "staged_file.h"
+
+/// Written directly, as a device or a pipe must be: opened (created, truncated) only at the first
+/// write, so that an empty stream or a failed first read leaves it as it was. Never removed.
+class DirectOutput final : public OutputFile {
+ public:
+  /// Created or truncated at the first write, by name in the folder found once; or, where
+  /// `failure` is an errno, failing with it at the first write.
+  DirectOutput(FolderEntry entry, int failure) : entry_(std::move(entry)), failure_(failure) {}
+  /// An open file of its own, truncated at the first write where `truncate` says so; or one
+  /// opened for nothing but to be found again (O_PATH), opened for writing at the first write.
+  DirectOutput(Descriptor file, bool truncate, bool reopen)
+      : file_(std::move(file)), truncate_(truncate), reopen_(reopen) {}
+  /// A descriptor another owns (standard output).
+  explicit DirectOutput(int borrowed) : borrowed_(borrowed) {}
+
+  FileError Write(const void* data, uint32_t size) override;
+  FileError Commit() override { return FileError{}; }
+
+ private:
+  int Open();
+
+  FolderEntry entry_;
+  Descriptor file_;
+  bool truncate_ = false;
+  bool reopen_ = false;
+  int borrowed_ = -1;
+  int failure_ = 0;
+  bool opened_ = false;
+};
+
+/// What a staged file takes the place of.
+enum class Staging { kInPlace, kNewOutput, kExistingOutput };
+
+/// Written to a staged file beside the output, which takes the output's name on commit, once
+/// whole, given the metadata of the file it replaces and, for a swap in place, flushed with its
+/// rename, so that a power cut leaves the old or the new contents.
+class StagedOutput final : public OutputFile {
+ public:
+  /// What the staged file is to take the place of, as it was found.
+  struct Target {
+    Staging staging;
+    FolderEntry entry;
+    /// The file the name names, held: an existing output open for writing, or the file swapped in
+    /// place, locked against other swaps; none for a new output.
+    Descriptor held;
+    Fingerprint fingerprint;
+    /// In place: whether the system tells, through `held`, of a process that opens the file for
+    /// writing (a read lease), so that a writer up to the replacement is not lost.
+    bool watched;
+  };
+
+  /// `input` gives a new output its access and, in place, its metadata; it is closed before the
+  /// staged file takes its name.
+  StagedOutput(Target target, InputFile& input) : target_(std::move(target)), input_(input) {}
+
+  /// Creates the staged file. 0 or the errno.
+  int Create() { return staged_.Create(target_.entry.folder.Get()); }
+  FileError Write(const void* data, uint32_t size) override;
+  FileError Commit() override;
+  /// Gives up the file held, for an output written directly instead.
+  Descriptor TakeHeld() { return std::move(target_.held); }
+
+ private:
+  FileError CheckUnchanged();
+  FileError PutInPlace();
+
+  Target target_;
+  InputFile& input_;
+  StagedFile staged_;
+};
+
+/// Chooses the output that `path` names for `input` (see FileLayer::OpenOutput) and opens it.
+FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* output);

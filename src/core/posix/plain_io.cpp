@@ -1,0 +1,55 @@
+// Plain reads and writes: a single call may move fewer bytes than asked, so both loop until done,
+// in calls of a few MiB.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "descriptor.h"
+
+namespace {
+
+constexpr size_t kLargestCall = size_t{4} << 20;
+
+size_t CallSize(size_t left) { return left < kLargestCall ? left : kLargestCall; }
+
+}  // namespace
+
+int LastError() { return errno != 0 ? errno : EIO; }
+
+int Owned(int fd, Descriptor* owner) {
+  if (fd < 0) return LastError();
+  Descriptor opened(fd);
+  if (fd <= STDERR_FILENO) {
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (moved < 0) return LastError();
+    opened.Reset(moved);
+  }
+  *owner = std::move(opened);
+  return 0;
+}
+
+int ReadUpTo(int fd, void* buffer, size_t size, size_t* got) {
+  auto* at = static_cast<char*>(buffer);
+  for (*got = 0; *got < size;) {
+    const ssize_t came = read(fd, at + *got, CallSize(size - *got));
+    if (came < 0 && errno == EINTR) continue;
+    if (came < 0) return LastError();
+    if (came == 0) break;
+    *got += static_cast<size_t>(came);
+  }
+  return 0;
+}
+
+int WriteAll(int fd, const void* buffer, size_t size) {
+  auto* at = static_cast<const char*>(buffer);
+  for (size_t left = size; left > 0;) {
+    const ssize_t put = write(fd, at, CallSize(left));
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return LastError();
+    if (put == 0) return -1;
+    at += put;
+    left -= static_cast<size_t>(put);
+  }
+  return 0;
+}

@@ -1,0 +1,136 @@
+#include "staged_file.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "guards.h"
+
+namespace {
+
+// The staged file that exists, for the signal handler to remove. Set and cleared with the signals
+// blocked; one at a time, as the program swaps one file at a time.
+volatile sig_atomic_t stagedFolder = -1;
+char stagedName[32];
+struct sigaction previousActions[NSIG];
+
+void RemoveStagedAndResignal(int signal) {
+  if (stagedFolder >= 0) unlinkat(stagedFolder, stagedName, 0);
+  sigaction(signal, &previousActions[signal], nullptr);
+  raise(signal);  // blocked while the handler runs: delivered, with its old action, on return
+}
+
+sigset_t CleanedSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (EndsProgramByDefault(signal)) sigaddset(&set, signal);
+  }
+  return set;
+}
+
+// The cleaned signals blocked while its owner lives, so that the handler never sees the record
+// half written, nor a file created but not yet recorded.
+class BlockedSignals {
+ public:
+  BlockedSignals() {
+    const sigset_t set = CleanedSignals();
+    sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  BlockedSignals(const BlockedSignals&) = delete;
+  BlockedSignals& operator=(const BlockedSignals&) = delete;
+  ~BlockedSignals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+ private:
+  sigset_t old_;
+};
+
+// Records the staged file for removal on the cleaned signals; a signal that was ignored when the
+// swap began stays ignored. Called with the signals blocked.
+void Register(int folder, const char* name) {
+  snprintf(stagedName, sizeof stagedName, "%s", name);
+  stagedFolder = folder;
+  struct sigaction action = {};
+  action.sa_handler = RemoveStagedAndResignal;
+  action.sa_mask = CleanedSignals();
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (!EndsProgramByDefault(signal) || sigaction(signal, nullptr, &previousActions[signal]) != 0)
+      continue;
+    if (previousActions[signal].sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+  }
+}
+
+// Called with the signals blocked.
+void Unregister() {
+  if (stagedFolder < 0) return;
+  stagedFolder = -1;
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (EndsProgramByDefault(signal)) sigaction(signal, &previousActions[signal], nullptr);
+  }
+}
+
+int RandomName(char* name, size_t room) {
+  unsigned char random[6];
+  if (getrandom(random, sizeof random, 0) != sizeof random) return LastError();
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  char letters[7];
+  for (int i = 0; i < 6; ++i) letters[i] = kLetters[random[i] % 62];
+  letters[6] = '\0';
+  snprintf(name, room, "orvane-%s.tmp", letters);
+  return 0;
+}
+
+}  // namespace
+
+StagedFile::~StagedFile() { Remove(); }
+
+void StagedFile::Remove() {
+  file_.Reset();
+  if (name_[0] == '\0') return;
+  BlockedSignals blocked;
+  unlinkat(folder_, name_, 0);
+  name_[0] = '\0';
+  Unregister();
+}
+
+int StagedFile::Exchange(const char* name) {
+  file_.Reset();
+  return renameat2(folder_, name_, folder_, name, RENAME_EXCHANGE) == 0 ? 0 : LastError();
+}
+
+int StagedFile::Create(int folder) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (const int error = RandomName(name_, sizeof name_)) return error;
+    BlockedSignals blocked;
+    Descriptor created;
+    const int error = Owned(
+        openat(folder, name_, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600),
+        &created);
+    if (error == 0) {
+      folder_ = folder;
+      file_ = std::move(created);
+      Register(folder, name_);
+      return 0;
+    }
+    name_[0] = '\0';
+    if (error != EEXIST) return error;
+  }
+  return EEXIST;
+}
+
+int StagedFile::RenameTo(const char* name, bool replace) {
+  file_.Reset();
+  BlockedSignals blocked;
+  int renamed = renameat2(folder_, name_, folder_, name, replace ? 0 : RENAME_NOREPLACE);
+  if (renamed != 0 && !replace && (errno == EINVAL || errno == ENOSYS))
+    renamed = renameat(folder_, name_, folder_, name);
+  if (renamed != 0) return LastError();
+  name_[0] = '\0';
+  Unregister();
+  return 0;
+}

@@ -1,0 +1,35 @@
+// The staged file: a new file written beside the file it is to replace (or to become, for an output
+// that does not exist yet), under a name no file has yet and a user recognises as Orvane's
+// ("orvane-XXXXXX.tmp"), readable by nobody but its creator while it is written. It is removed when
+// its owner goes without renaming it, and by any signal that would end the program while it exists
+// and can be caught, so that nothing is left beside the file however the swap ends.
+#pragma once
+
+#include "descriptor.h"
+
+class StagedFile {
+ public:
+  StagedFile() = default;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  ~StagedFile();
+
+  /// Creates it in `folder`, which must stay open while it exists. 0 or the errno.
+  int Create(int folder);
+  int Get() const { return file_.Get(); }
+  /// Closes it and renames it to `name` in its folder in one step: over the file of that name, or,
+  /// with `replace` false, only while no file has it (EEXIST). 0 or the errno; on failure it is
+  /// still there for the destructor to remove.
+  int RenameTo(const char* name, bool replace);
+  /// Closes it and exchanges it with the file `name` names, in one step: the staged name then
+  /// names the old file, which Remove (or the destructor) removes, or a second Exchange puts back.
+  /// 0 or the errno (EINVAL where the file system cannot exchange).
+  int Exchange(const char* name);
+  /// Removes what the staged name names, if anything.
+  void Remove();
+
+ private:
+  int folder_ = -1;
+  char name_[32] = {};
+  Descriptor file_;
+};
