@@ -2,9 +2,15 @@
 
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
+
+// Compared byte for byte, case included, as GNU tools compare their requests. Written out rather
+// than strcmp, which the Windows program, sharing this parser, has no other use for.
+bool IsExactly(const char* argument, const char* request) {
+  while (*argument != '\0' && *argument == *request) ++argument, ++request;
+  return *argument == *request;
+}
 
 // `-in` and `/in` on every platform; natively also `--in`. `dashForm` is the one-dash spelling.
 bool IsOption(const char* argument, const char* dashForm, OptionForms forms) {
@@ -34,8 +40,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, const char** inp
     const char* option = argv[k];
     const bool hasValue = k + 1 < argc;
     if (forms == OptionForms::kNative) {
-      if (strcmp(option, "-h") == 0 || strcmp(option, "--help") == 0) return {ParseStop::kHelp, k};
-      if (strcmp(option, "--version") == 0) return {ParseStop::kVersion, k};
+      if (IsExactly(option, "-h") || IsExactly(option, "--help")) return {ParseStop::kHelp, k};
+      if (IsExactly(option, "--version")) return {ParseStop::kVersion, k};
     }
     if (IsOption(option, "-datasize", forms)) {
       if (!hasValue) return {ParseStop::kMissingValue, k};
