@@ -114,6 +114,6 @@ check "completion: data sizes after -datasize" test \
   "$(offered orvane -in a.bin -datasize '')" = "16 24 32 48 64 128"
 check "completion: folders after -out, files after the options" test \
   "$(offered orvane -datasize 16 -out zone/) | $(offered orvane -datasize 16 a.bin zone/)" = \
-  "zone/sub | zone/f.bin zone/sub"
+  "zone/sub | zone/sub zone/f.bin"
 
 report
