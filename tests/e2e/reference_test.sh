@@ -111,6 +111,39 @@ if [ $native = yes ]; then
     check "range in place, $bits bits: exit code $?" test $? -eq 0
     check "range in place, $bits bits: output" cmp -s inplace.bin expected.bin
   done
+
+  # Progress: a stream of 3 MiB fed over 3 seconds, standard error a terminal, then a file. On the
+  # terminal a line is drawn, redrawn in place and erased at the end; a file gets no byte of it.
+  slow_stream() {  # slow_stream STDERR: the terminal's bytes, or nothing with a file as STDERR
+    python3 - "$1" "${program[@]}" -in - -out slow.bin -datasize 32 <<'EOF_PY'
+import os, pty, subprocess, sys, time
+master, slave = pty.openpty()
+target = slave if sys.argv[1] == "terminal" else open(sys.argv[1], "wb")
+swap = subprocess.Popen(sys.argv[2:], stdin=subprocess.PIPE, stderr=target)
+os.close(slave)
+for _ in range(12):
+    swap.stdin.write(bytes(range(256)) * 1024)
+    swap.stdin.flush()
+    time.sleep(0.25)
+swap.stdin.close()
+swap.wait()
+seen = b""
+while sys.argv[1] == "terminal":
+    try:
+        chunk = os.read(master, 4096)
+    except OSError:
+        break
+    if not chunk:
+        break
+    seen += chunk
+sys.stdout.buffer.write(seen)
+EOF_PY
+  }
+  seen=$(slow_stream terminal | od -An -c | tr -s ' \n' ' ')
+  check "progress on a terminal: drawn, with a rate, then erased [$seen]" \
+    grep -qE '^ \\r .* / s 033 \[ K \\r 033 \[ K $' <<<"$seen"
+  slow_stream stderr.txt
+  check "progress: no byte of it on a file" test ! -s stderr.txt
 fi
 
 report
