@@ -115,6 +115,44 @@ gcd() { if [ "$2" -eq 0 ]; then echo "$1"; else gcd "$2" $(($1 % $2)); fi; }
 whole=1
 for bits in "${widths[@]}"; do whole=$((whole * (bits / 8) / $(gcd $whole $((bits / 8))))); done
 
+# ---- Many files in one command ------------------------------------------------------------------
+# BENCH_MANY: "yes" (the default when BENCH_COLUMNS is unset) prints this table first, "only" prints
+# it alone, "no" skips it. Rows, each command once per round in alternation, medians as above:
+#   1,000 files of 4 KiB in place: `orvane -datasize 32 FILE...` against a shell loop starting
+#   `orvane -in F -out F` per file; 16 files of 64 MiB into a folder: `orvane -out FOLDER FILE...`
+#   against a loop of `cat F >FOLDER/F`.
+many=${BENCH_MANY:-$([ -z "${BENCH_COLUMNS:-}" ] && echo yes || echo no)}
+if [ "$many" != no ]; then
+  rm -rf many && mkdir -p many/small many/large many/out
+  head -c $((1000 * 4096)) /dev/urandom | split -b 4096 -a 4 - many/small/f
+  for k in $(seq 16); do head -c $((64 << 20)) /dev/urandom >"many/large/$k.bin"; done
+  many_row() {  # many_row NAME ONE-COMMAND OTHER-NAME OTHER-COMMAND
+    local one="" other="" start
+    for round in $(seq 0 "$runs"); do
+      start=$(now) && bash -c "$2" >/dev/null 2>&1 || { echo "failed: $2" >&2; exit 1; }
+      [ "$round" -eq 0 ] || one+="$(($(now) - start)) "
+      start=$(now) && bash -c "$4" >/dev/null 2>&1 || { echo "failed: $4" >&2; exit 1; }
+      [ "$round" -eq 0 ] || other+="$(($(now) - start)) "
+    done
+    one=$(echo "$one" | tr ' ' '\n' | grep . | median)
+    other=$(echo "$other" | tr ' ' '\n' | grep . | median)
+    echo "| $1 | $(seconds "$one") | $3 | $(seconds "$other") | $(ratio "$one" "$other") |"
+  }
+  echo "Many files (bench/run.sh, RUNS=$runs), medians in seconds, warm file cache"
+  echo
+  echo "| case | orvane, one command | against | that | orvane / that |"
+  echo "|---|---|---|---|---|"
+  many_row "1,000 files of 4 KiB, in place, 32 bits" "$native -datasize 32 many/small/*" \
+    "a shell loop, orvane per file" \
+    "for f in many/small/*; do $native -in \$f -out \$f -datasize 32 || exit; done"
+  many_row "16 files of 64 MiB into a folder, 32 bits" "$native -datasize 32 -out many/out many/large/*" \
+    "cat of each into the folder" "for f in many/large/*; do cat \$f >many/out/\${f##*/}; done"
+  rm -rf many
+  echo
+  [ "$many" != only ] || exit 0
+fi
+# ---- end of many files ---------------------------------------------------------------------------
+
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 echo "Command: bench/run.sh ${sizes[*]} (RUNS=$runs), medians in seconds, warm file cache"
 [ $wine_columns = no ] || echo "Windows build under Wine: ${exe##*/} ($wine_arch)"

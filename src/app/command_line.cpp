@@ -12,15 +12,14 @@ bool IsExactly(const char* argument, const char* request) {
   return *argument == *request;
 }
 
-// `-in` and `/in` on every platform; natively also `--in`. `dashForm` is the one-dash spelling.
-bool IsOption(const char* argument, const char* dashForm, OptionForms forms) {
+}  // namespace
+
+bool IsOptionForm(const char* argument, const char* dashForm, OptionForms forms) {
   if (IsSameOption(argument, dashForm)) return true;
   if (argument[0] == '/' && IsSameOption(argument + 1, dashForm + 1)) return true;
   return forms == OptionForms::kNative && argument[0] == '-' &&
          IsSameOption(argument + 1, dashForm);
 }
-
-}  // namespace
 
 bool IsOfferedDataSize(int32_t bits) { return bits == 16 || bits == 32 || bits == 64; }
 
@@ -43,14 +42,14 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, const char** inp
       if (IsExactly(option, "-h") || IsExactly(option, "--help")) return {ParseStop::kHelp, k};
       if (IsExactly(option, "--version")) return {ParseStop::kVersion, k};
     }
-    if (IsOption(option, "-datasize", forms)) {
+    if (IsOptionForm(option, "-datasize", forms)) {
       if (!hasValue) return {ParseStop::kMissingValue, k};
       *dataSizeBits = ParseDecimal(argv[k + 1]);
       if (!isAllowedDataSize(*dataSizeBits)) return {ParseStop::kDataSize, k + 1};
-    } else if (IsOption(option, "-in", forms)) {
+    } else if (IsOptionForm(option, "-in", forms)) {
       if (!hasValue) return {ParseStop::kMissingValue, k};
       *inputPath = argv[k + 1];
-    } else if (IsOption(option, "-out", forms)) {
+    } else if (IsOptionForm(option, "-out", forms)) {
       if (!hasValue) return {ParseStop::kMissingValue, k};
       *outputPath = argv[k + 1];
     } else {

@@ -50,6 +50,10 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, const char** inp
 /// (whatever the runtime library's own `atoi` does on overflow).
 int32_t ParseDecimal(const char* text);
 
+/// True when `argument` spells the option whose one-dash form is `dashForm` (`-in`): that form, or
+/// `/in`, or with native forms `--in`, in any case.
+bool IsOptionForm(const char* argument, const char* dashForm, OptionForms forms);
+
 /// True when `argument` is `option`, compared whole and without regard to case: the platform's
 /// own comparison, provided per platform.
 bool IsSameOption(const char* argument, const char* option);

@@ -58,69 +58,92 @@ uint32_t PieceSize(FileLayer& files, const InputFile& input, const OutputFile& o
              : piece;
 }
 
-bool IsRefusedSize(const InputFile& input, unsigned blockBytes) {
-  return input.IsRegular() && !IsSwappableSize(input.Size(), blockBytes);
+bool IsRefusedSize(const InputFile& input, const SwapRange& range, unsigned blockBytes) {
+  return input.IsRegular() && !IsSwappableRange(input.Size(), range, blockBytes);
 }
 
 SwapOutcome SizeRefusal(uint64_t length) {
   return Ended(Failure(FileStep::kSize, FileSide::kInput), length);
 }
 
+// Where the range ends, at most the largest offset there is.
+uint64_t RangeEnd(const SwapRange& range) {
+  if (range.toEnd || range.length > UINT64_MAX - range.offset) return UINT64_MAX;
+  return range.offset + range.length;
+}
+
 }  // namespace
 
-SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
-                     unsigned dataSizeBits) {
+bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes) {
+  if (range.offset > size) return false;
+  const uint64_t after = size - range.offset;
+  if (!range.toEnd && range.length > after) return false;
+  return IsSwappableSize(range.toEnd ? after : range.length, blockBytes);
+}
+
+SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits,
+                     const SwapOptions& options) {
   if (!IsValidDataSize(dataSizeBits))
     return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
   const unsigned blockBytes = dataSizeBits / 8;
-  if (IsRefusedSize(input, blockBytes)) return SizeRefusal(input.Size());
+  const SwapRange& range = options.range;
+  if (IsRefusedSize(input, range, blockBytes)) return SizeRefusal(input.Size());
   Buffer buffer(files, PieceSize(files, input, output, blockBytes));
   buffer.TryInstead(WholeBlocks(files.PieceBytes(), blockBytes));
   if (!buffer.Get())
     return Ended(Failure(FileStep::kAllocate, FileSide::kInput, FileReason::kNoMemory), 0);
 
-  // Every piece but the last is full, and so whole blocks; a remainder can only end a stream.
+  // A piece ends at the next end of the range ahead of it, so that it lies wholly inside or
+  // outside the range. Inside, every piece but the range's last is full, and so whole blocks; a
+  // remainder can only end a stream.
+  const uint64_t end = RangeEnd(range);
   uint64_t length = 0;
   for (bool ended = false; !ended;) {
     const uint64_t left = input.IsFile() ? input.Size() - length : buffer.Size();
-    const uint32_t wanted = left < buffer.Size() ? static_cast<uint32_t>(left) : buffer.Size();
+    uint64_t limit = left < buffer.Size() ? left : buffer.Size();
+    const uint64_t boundary = length < range.offset ? range.offset : end;
+    if (boundary > length && boundary - length < limit) limit = boundary - length;
+    const uint32_t wanted = static_cast<uint32_t>(limit);
     if (wanted == 0) break;
     uint32_t got = 0;
     if (const FileError error = files.Read(input, buffer.Get(), wanted, &got); error.Failed())
       return Ended(error, length);
+    const bool inside = length >= range.offset && length < end;
     length += got;
     ended = got < wanted;
     if (ended && input.IsFile())
       return Ended(Failure(FileStep::kRead, FileSide::kInput, FileReason::kShortTransfer), length);
-    const uint32_t whole = got - got % blockBytes;
-    if (whole == 0) break;
-    SwapBlocks(buffer.Get(), whole, blockBytes);
-    if (const FileError error = output.Write(buffer.Get(), whole); error.Failed())
+    const uint32_t kept = inside ? got - got % blockBytes : got;
+    if (kept == 0) break;
+    if (inside) SwapBlocks(buffer.Get(), kept, blockBytes);
+    if (const FileError error = output.Write(buffer.Get(), kept); error.Failed())
       return Ended(error, length);
+    if (options.progress)
+      options.progress(options.context, length, input.IsFile() ? input.Size() : 0);
   }
-  if (!IsSwappableSize(length, blockBytes)) return SizeRefusal(length);
+  if (!IsSwappableRange(length, range, blockBytes)) return SizeRefusal(length);
   return Ended(output.Commit(), length);
 }
 
 SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
-                          unsigned dataSizeBits) {
+                          unsigned dataSizeBits, const SwapOptions& options) {
   if (!outputPath || !IsValidDataSize(dataSizeBits))
     return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
-  if (IsRefusedSize(input, dataSizeBits / 8)) return SizeRefusal(input.Size());
+  if (IsRefusedSize(input, options.range, dataSizeBits / 8)) return SizeRefusal(input.Size());
   OwnedOutput output;
   if (const FileError error = files.OpenOutput(input, outputPath, &output); error.Failed())
     return Ended(error, input.Size());
-  return SwapInto(files, input, *output, dataSizeBits);
+  return SwapInto(files, input, *output, dataSizeBits, options);
 }
 
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
-                     unsigned dataSizeBits) {
+                     unsigned dataSizeBits, const SwapOptions& options) {
   if (!inputPath || !outputPath || !IsValidDataSize(dataSizeBits))
     return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
   InputFile input;
   if (const FileError error = files.OpenInput(inputPath, &input); error.Failed())
     return Ended(error, 0);
-  return SwapOpenInput(files, input, outputPath, dataSizeBits);
+  return SwapOpenInput(files, input, outputPath, dataSizeBits, options);
 }
 
 bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outputPath,

@@ -30,6 +30,27 @@ bool IsValidDataSize(unsigned dataSizeBits);
 /// exact multiple of the block length.
 bool IsSwappableSize(uint64_t size, unsigned blockBytes);
 
+/// The part of the input that is swapped: `length` bytes from `offset`, or, where `toEnd`, every
+/// byte from `offset` to the end. The bytes before and after it are written as they are.
+struct SwapRange {
+  uint64_t offset = 0;
+  uint64_t length = 0;
+  bool toEnd = true;
+};
+
+/// True when an input of `size` bytes holds `range` and the range is a non-zero whole number of
+/// blocks of `blockBytes`.
+bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes);
+
+/// What a swap is asked for besides its data size: the range, and whom to tell of its progress.
+/// `progress`, where set, is called after each piece with `context`, the bytes of the input written
+/// so far and the input's size (0 for a stream, whose size is known only when it ends).
+struct SwapOptions {
+  SwapRange range;
+  void (*progress)(void* context, uint64_t done, uint64_t size) = nullptr;
+  void* context = nullptr;
+};
+
 /// How a swap ended: `error.step` is FileStep::kNone when it succeeded.
 struct SwapOutcome {
   FileError error;
@@ -48,16 +69,19 @@ struct SwapOutcome {
 /// place on both, the swapped file is written to a staged file beside it that takes its name only
 /// once whole, so that a failure leaves the output as it was.
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
-                     unsigned dataSizeBits);
+                     unsigned dataSizeBits, const SwapOptions& options = SwapOptions());
 
 /// The same for an input already open, which may be a stream: the output is opened for it.
 SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
-                          unsigned dataSizeBits);
+                          unsigned dataSizeBits, const SwapOptions& options = SwapOptions());
 
-/// Reads `input` piece by piece (a file whole, where the layer reads it so), writes each piece's
-/// whole blocks swapped to `output`, and commits the output. A stream that turns out empty or not a
-/// whole number of blocks fails, with its whole blocks written and the output not committed.
-SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits);
+/// Reads `input` piece by piece (a file whole, where the layer reads it so), writes each piece to
+/// `output` with the whole blocks of the range swapped and the bytes outside it as they are, and
+/// commits the output. A piece never crosses an end of the range, so that the swapped part of each
+/// is whole blocks. A stream that turns out not to hold a swappable range (IsSwappableRange) fails,
+/// with what came before the fault written and the output not committed.
+SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits,
+                     const SwapOptions& options = SwapOptions());
 
 /// SwapFile through the platform's file layer, reporting only whether it worked.
 bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned dataSizeBits);

@@ -94,6 +94,8 @@ for name in "my file.bin" 'quote".bin' "it's.bin" $'caf\xc3\xa9.bin' $'caf\xe9.b
   check "name [$name]: exit code" test $? -eq 0
   check "name [$name]: swapped" test "$(xxd -p "./$name.out")" = "$swapped16"
   check "name [$name]: input untouched" cmp -s "./$name" ../original.bin
+  "$program" -datasize 16 -- "$name"
+  check "name [$name] after --: swapped in place" test "$(xxd -p "./$name")" = "$swapped16"
 done
 
 # Long paths: at and beyond 259 bytes, up to beyond the system's limit. A name of at most 255 bytes
@@ -133,8 +135,8 @@ many=()
 for _ in $(seq 10000); do many+=(-in missing.bin); done
 swap_result "10000 repeated -in, the last one valid" 0 b.bin "${many[@]}" -in a.bin -out b.bin -datasize 16
 swap_result "10000 repeated -in, the last one missing" 1 - -in a.bin "${many[@]}" -out b.bin -datasize 16
-usage_error "10000 pairs, then a stray argument" "unrecognized option 'x'" \
-  "${many[@]}" -in a.bin -out b.bin -datasize 16 x
+usage_error "10000 pairs, then a stray argument" \
+  "extra operand 'x': the input is already named by -in" "${many[@]}" -in a.bin -out b.bin -datasize 16 x
 usage_error "a bad pair before 10000 good ones" "invalid -datasize '8': $sizes" \
   -datasize 8 "${many[@]}" -in a.bin -out b.bin -datasize 16
 

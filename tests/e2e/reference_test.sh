@@ -69,4 +69,81 @@ for bits in "${widths[@]}"; do
   check "in place, $bits bits: output" cmp -s inplace.bin expected.bin
 done
 
+# Natively, many files in one command, and a range: files in place and into a folder (the inputs
+# untouched), a header kept with -offset, a range with -offset and -length in place, and a stream
+# whose header passes through; each across several pieces, the range starting off a piece's
+# boundary.
+if [ $native = yes ]; then
+  # ranged IN BITS OFFSET LENGTH: IN with the LENGTH bytes from OFFSET reversed, into expected.bin.
+  ranged() {
+    head -c "$3" "$1" >head.part
+    tail -c +$(($3 + 1)) "$1" | head -c "$4" >middle.part
+    tail -c +$(($3 + $4 + 1)) "$1" >tail.part
+    reference middle.part "$2"
+    cat head.part expected.bin tail.part >ranged.part && mv ranged.part expected.bin
+  }
+  head -c 1048620 /dev/urandom >in.bin  # 44 bytes and 1 MiB
+  mkdir -p folder
+  for bits in 16 32 64; do
+    for k in 1 2 3; do head -c $((k * 65536 + 8)) in.bin >"many$k.bin"; done
+    cp many1.bin many1.orig && cp many3.bin many3.orig
+    for k in 1 2 3; do reference "many$k.bin" "$bits" && mv expected.bin "many$k.expected"; done
+    "${program[@]}" -datasize "$bits" -out folder many1.bin many2.bin ./many3.bin
+    check "files into a folder, $bits bits: exit code $?" test $? -eq 0
+    check "files into a folder, $bits bits: outputs" \
+      test "$(cat folder/many*.bin | md5sum)" = "$(cat many*.expected | md5sum)"
+    check "files into a folder, $bits bits: inputs untouched" cmp -s many1.bin many1.orig
+    "${program[@]}" -datasize "$bits" many1.bin many2.bin many3.bin
+    check "files in place, $bits bits: exit code $?" test $? -eq 0
+    check "files in place, $bits bits: swapped" \
+      test "$(cat many*.bin | md5sum)" = "$(cat many*.expected | md5sum)"
+
+    ranged in.bin "$bits" 44 $((1048620 - 44))
+    "${program[@]}" -in in.bin -out out.bin -datasize "$bits" -offset 44
+    check "header kept, $bits bits: exit code $?" test $? -eq 0
+    check "header kept, $bits bits: output" cmp -s out.bin expected.bin
+    cat in.bin | "${program[@]}" -in - -out - -datasize "$bits" -offset 44 >out.bin
+    check "stream with a header, $bits bits: exit code" test "${PIPESTATUS[1]}" -eq 0
+    check "stream with a header, $bits bits: output" cmp -s out.bin expected.bin
+    ranged in.bin "$bits" 300044 $((5000 * bits))
+    cp in.bin inplace.bin
+    "${program[@]}" -datasize "$bits" -offset 300044 -length $((5000 * bits)) inplace.bin
+    check "range in place, $bits bits: exit code $?" test $? -eq 0
+    check "range in place, $bits bits: output" cmp -s inplace.bin expected.bin
+  done
+
+  # Progress: a stream of 3 MiB fed over 3 seconds, standard error a terminal, then a file. On the
+  # terminal a line is drawn, redrawn in place and erased at the end; a file gets no byte of it.
+  slow_stream() {  # slow_stream STDERR: the terminal's bytes, or nothing with a file as STDERR
+    python3 - "$1" "${program[@]}" -in - -out slow.bin -datasize 32 <<'EOF_PY'
+import os, pty, subprocess, sys, time
+master, slave = pty.openpty()
+target = slave if sys.argv[1] == "terminal" else open(sys.argv[1], "wb")
+swap = subprocess.Popen(sys.argv[2:], stdin=subprocess.PIPE, stderr=target)
+os.close(slave)
+for _ in range(12):
+    swap.stdin.write(bytes(range(256)) * 1024)
+    swap.stdin.flush()
+    time.sleep(0.25)
+swap.stdin.close()
+swap.wait()
+seen = b""
+while sys.argv[1] == "terminal":
+    try:
+        chunk = os.read(master, 4096)
+    except OSError:
+        break
+    if not chunk:
+        break
+    seen += chunk
+sys.stdout.buffer.write(seen)
+EOF_PY
+  }
+  seen=$(slow_stream terminal | od -An -c | tr -s ' \n' ' ')
+  check "progress on a terminal: drawn, with a rate, then erased [$seen]" \
+    grep -qE '^ \\r .* / s 033 \[ K \\r 033 \[ K $' <<<"$seen"
+  slow_stream stderr.txt
+  check "progress: no byte of it on a file" test ! -s stderr.txt
+fi
+
 report

@@ -29,9 +29,16 @@ while IFS='|' read -r reason arguments; do
   check "says [$reason] for: $arguments" refused_with "$reason" $arguments
 done <<EOF_CASES
 no arguments: -in, -out and -datasize are required|
-unrecognized option 'a.bin'|a.bin
+missing -datasize|a.bin
 unrecognized option '---in'|---in a.bin -out b.bin -datasize 16
-unrecognized option 'x'|-in a.bin -out b.bin x
+extra operand 'x': the input is already named by -in|-in a.bin -out b.bin -datasize 16 x
+unrecognized option '-x'|-datasize 16 a.bin -x
+'-' cannot be one of the files: name standard input as -in -|-datasize 16 a.bin -
+-out 'b.bin' is not a folder, as it must be for several files|-datasize 16 -out b.bin a.bin a.bin
+invalid -offset '1x': it must be a decimal number of bytes|-datasize 16 -offset 1x a.bin
+invalid -offset '-1': it must be a decimal number of bytes|-datasize 16 --offset -1 a.bin
+invalid -length '18446744073709551616': it must be a decimal number of bytes|-datasize 16 -length 18446744073709551616 a.bin
+option '/length' requires an argument|-datasize 16 a.bin /length
 unrecognized option '-bogus'|-in a.bin -bogus x --help
 unrecognized option '--HELP'|--HELP
 option '-in' requires an argument|-in
@@ -60,11 +67,11 @@ check "--help: the synopsis first" test "$(head -n 1 help.txt)" = \
   "Usage: orvane -in INPUT -out OUTPUT -datasize BITS"
 table=$(grep -E '^  -' help.txt)
 check "--help: the options, in order" test "$(echo "$table" | awk '{ print $1 }' | tr '\n' ' ')" = \
-  "-in -out -datasize - -h, --version "
+  "-in -out -datasize -offset -length - -h, --version "
 # Where each row's description starts: after the first gap of two spaces or more past the option.
 columns=$(echo "$table" | awk '{ row = substr($0, 3); match(row, /  +[^ ]/); print RSTART + RLENGTH }')
 check "--help: one column of descriptions" test "$(echo "$columns" | sort -u | wc -l)" -eq 1 -a \
-  "$(echo "$columns" | wc -l)" -eq 6
+  "$(echo "$columns" | wc -l)" -eq 8
 check "--help: examples with Linux paths" test "$(grep -c -E '^  .*orvane -in [~/-]' help.txt)" -ge 2
 check "--help: nothing of the Windows usage" test -z "$(grep -i -e 'c:\\' -e Orvdane help.txt)"
 check "--help: ends with the manual page" test "$(tail -n 1 help.txt)" = "See orvane(1)."
@@ -102,7 +109,11 @@ offered() {  # offered WORDS...: what bash offers for the last word, one line
     "$function" orvane "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" &&
     echo "${COMPREPLY[*]}"' bash "$source_root/packaging/orvane.bash-completion" "$@"
 }
+mkdir -p zone/sub && touch zone/f.bin
 check "completion: data sizes after -datasize" test \
   "$(offered orvane -in a.bin -datasize '')" = "16 24 32 48 64 128"
+check "completion: folders after -out, files after the options" test \
+  "$(offered orvane -datasize 16 -out zone/) | $(offered orvane -datasize 16 a.bin zone/)" = \
+  "zone/sub | zone/sub zone/f.bin"
 
 report

@@ -440,6 +440,25 @@ if [ "$platform" = native ]; then
     check "SIG$signal in place: ended by the signal ($status)" test $status -eq $((128 + $(kill -l $signal)))
     check "SIG$signal in place: nothing beside it" test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
   done
+  # An interrupt during the third of three files in place: the first two swapped, the third as it
+  # was, nothing beside them, the signal's status.
+  in_place_case
+  printf '\x01\x02\x03\x04' >one.bin && cp one.bin two.bin
+  yes ABCD | head -c $((64 << 20)) >in.bin
+  env --default-signal "${program[@]}" -datasize 16 one.bin two.bin in.bin 2>"$work/stderr.txt" &
+  swapper=$!
+  for _ in $(seq 1000); do
+    [ "$(xxd -p two.bin)" = 02010403 ] && compgen -G 'orvane-*.tmp' >/dev/null && break
+    sleep 0.01
+  done
+  kill -INT $swapper
+  wait $swapper
+  check "SIGINT during the third file: ended by the signal ($?)" test $? -eq 130
+  check "SIGINT during the third file: the first two swapped" \
+    test "$(cat one.bin two.bin | xxd -p)" = 0201040302010403
+  check "SIGINT during the third file: the third as it was" cmp -s in.bin <(yes ABCD | head -c $((64 << 20)))
+  check "SIGINT during the third file: nothing beside them" \
+    test "$(ls -A | tr '\n' ' ')" = "in.bin one.bin sub two.bin "
   # One swap in place of a file at a time: a second, started while the first is held stopped, is
   # refused at once; the first then swaps the file once.
   changed="orvane: 'in.bin' changed while it was being swapped, and is left as it is"
@@ -480,6 +499,38 @@ else
   skip "in place, a full file system: no tmpfs can be mounted here (it needs root)"
 fi
 cd "$work"
+
+# Many files and ranges (native only): a missing file among three is said and the others swapped;
+# a second file of the same base name into one folder refused; a range that is not whole blocks
+# refused before any file is made or changed, into a file and in place.
+if [ "$platform" = native ]; then
+  setup no-output
+  cp in.bin sub/two.bin
+  "${program[@]}" -datasize 16 in.bin missing.bin sub/two.bin 2>"$work/stderr.txt"
+  check "a missing file among three: exit code $?" test $? -eq 1
+  said "a missing file among three" "orvane: cannot open 'missing.bin': No such file or directory"
+  check "a missing file among three: the others swapped" \
+    test "$(xxd -p in.bin)$(xxd -p sub/two.bin)" = "$swapped16$swapped16"
+  check "a missing file among three: nothing else created" test "$(ls | tr '\n' ' ')" = "in.bin sub "
+  cd "$work"
+  setup no-output
+  mkdir out && cp ../previous.bin sub/in.bin
+  "${program[@]}" -datasize 16 -out out in.bin sub/in.bin 2>"$work/stderr.txt"
+  check "the same base name twice: exit code $?" test $? -eq 1
+  said "the same base name twice" \
+    "orvane: 'sub/in.bin' not swapped: 'out/in.bin' is the output of 'in.bin' already"
+  check "the same base name twice: the first's output kept" \
+    test "$(ls out)$(xxd -p out/in.bin)" = "in.bin$swapped16"
+  cd "$work"
+  setup no-output
+  expect_failure "a range not whole blocks" absent \
+    "orvane: 'in.bin' is 16 bytes: from offset 2 that leaves 14 bytes, not a whole number of 4-byte blocks" \
+    -in in.bin -out out.bin -datasize 32 -offset 2
+  setup no-output
+  expect_failure "a range not whole blocks, in place" absent \
+    "orvane: 'in.bin' is 16 bytes: 6 bytes from offset 2 are not a whole number of 4-byte blocks" \
+    -datasize 32 -offset 2 -length 6 in.bin
+fi
 
 # Streams (native only): a standard input whose length is not whole blocks, found at its end,
 # leaves the blocks before written, a prefix of the result; one that cannot be read; one redirected

@@ -52,13 +52,32 @@ std::string Reason(const FileError& error, const char* shortfall) {
   }
 }
 
-// The input refused for its length: empty, or not a whole number of blocks.
-std::string SizeMessage(const std::string& input, uint64_t size, unsigned blockBytes) {
-  if (size == 0) return input + " is empty";
-  char text[96];
-  snprintf(text, sizeof text, " is %" PRIu64 " byte%s, not a whole number of %u-byte blocks", size,
-           size == 1 ? "" : "s", blockBytes);
-  return input + text;
+std::string Bytes(uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
+// The input refused for its length: empty, or not a whole number of blocks; with a range, what
+// the range leaves of it.
+std::string SizeMessage(const std::string& input, uint64_t size, unsigned blockBytes,
+                        const SwapRange& range) {
+  const std::string blocks =
+      ", not a whole number of " + std::to_string(blockBytes) + "-byte blocks";
+  if (range.offset == 0 && range.toEnd)
+    return input + (size == 0 ? " is empty" : " is " + Bytes(size) + blocks);
+  const std::string start = input + " is " + Bytes(size) + ": ";
+  const std::string from = "from offset " + std::to_string(range.offset);
+  if (range.offset > size)
+    return start + "offset " + std::to_string(range.offset) + " is beyond its end";
+  const uint64_t after = size - range.offset;
+  if (range.toEnd)
+    return start + from +
+           (after == 0 ? " that leaves nothing to swap" : " that leaves " + Bytes(after) + blocks);
+  if (range.length > after)
+    return start + from + " it holds " + Bytes(after) + ", fewer than the length " +
+           std::to_string(range.length);
+  if (range.length == 0) return start + "a length of 0 bytes leaves nothing to swap";
+  return start + Bytes(range.length) + " " + from + (range.length == 1 ? " is" : " are") +
+         blocks.substr(1);
 }
 
 std::string SameFileMessage(const NativeArguments& arguments, StreamType inputType) {
@@ -161,7 +180,8 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
     case FileStep::kOpen:
       return "cannot open " + name + (output ? " for writing: " : ": ") + reason;
     case FileStep::kSize:
-      return SizeMessage(InputName(arguments), outcome.length, arguments.dataSizeBits / 8);
+      return SizeMessage(InputName(arguments), outcome.length, arguments.dataSizeBits / 8,
+                         arguments.range);
     case FileStep::kRead:
       return "cannot read " + name + ": " + Reason(error, "it ended before its full size");
     case FileStep::kWrite:

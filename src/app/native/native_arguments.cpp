@@ -1,7 +1,10 @@
 #include "native_arguments.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "command_line.h"
@@ -18,24 +21,32 @@ static_assert(kSmallestDataSizeBits == 16 && kLargestDataSizeBits == 1024,
 
 const char kNativeHelp[] =
     "Usage: orvane -in INPUT -out OUTPUT -datasize BITS\n"
+    "  or:  orvane -datasize BITS [-out FOLDER] FILE...\n"
     "Reverse the bytes in each block of BITS bits of INPUT, writing the result to\n"
-    "OUTPUT (a file of the same size), or back to INPUT when OUTPUT names it.\n"
+    "OUTPUT (a file of the same size), or back to INPUT when OUTPUT names it; or of\n"
+    "each FILE, in place, or into FOLDER under its own name.\n"
     "\n"
     "  -in INPUT        the file to swap\n"
-    "  -out OUTPUT      the file to write, created or replaced\n"
+    "  -out OUTPUT      the file to write, created or replaced, or the FOLDER\n"
     "  -datasize BITS   the block length in bits: a multiple of 8 from 16 to 1024\n"
+    "  -offset N        keep the first N bytes as they are, swap from there\n"
+    "  -length M        swap only M bytes from the offset, keep the rest\n"
     "  -                as INPUT, standard input; as OUTPUT, standard output\n"
     "  -h, --help       print this help and exit\n"
     "  --version        print the version and exit\n"
     "\n"
     "Options come in pairs, in any order and any case, also with / (/in), read from\n"
     "left to right: a later value replaces an earlier one. One dash is the tool's own\n"
-    "form, shared with its Windows program; two (--in) are taken as well.\n"
+    "form, shared with its Windows program; two (--in) are taken as well. Any other\n"
+    "word is a FILE, and so is every word after --. N and M are decimal bytes; the\n"
+    "swapped part must be a whole number of blocks. One FILE with -out OUTPUT is\n"
+    "swapped into OUTPUT. A failed FILE is said, and the others are still swapped.\n"
     "\n"
     "Examples:\n"
     "  orvane -in ~/data/big-endian.bin -out ~/data/little-endian.bin -datasize 32\n"
     "  orvane -in /srv/audio/take1.raw -out /srv/audio/take1.raw -datasize 24\n"
     "  curl -s https://example.com/x.bin | orvane -in - -out x.bin -datasize 64\n"
+    "  orvane -datasize 16 -offset 44 -out ~/swapped ~/takes/*.wav\n"
     "\n"
     "See orvane(1).\n";
 
@@ -87,6 +98,63 @@ std::string MissingOptions(const char* input, const char* output, int32_t dataSi
   return list;
 }
 
+// A decimal count of bytes, digits only and within 64 bits, into `value`.
+bool ParseByteCount(const char* text, uint64_t* value) {
+  if (*text == '\0') return false;
+  uint64_t count = 0;
+  for (; *text != '\0'; ++text) {
+    if (*text < '0' || *text > '9') return false;
+    const unsigned digit = static_cast<unsigned>(*text - '0');
+    if (count > (UINT64_MAX - digit) / 10) return false;
+    count = count * 10 + digit;
+  }
+  *value = count;
+  return true;
+}
+
+// Reads the value of `-offset` or `-length` at `argv[k]` into the range; false, having said why,
+// where it is missing or not a count of bytes.
+bool ReadRangeValue(int argc, const char* const* argv, int k, SwapRange* range) {
+  const bool offset = IsOptionForm(argv[k], "-offset", OptionForms::kNative);
+  if (k + 1 >= argc) {
+    SayWrong(WhyStopped({ParseStop::kMissingValue, k}, argv));
+    return false;
+  }
+  if (!ParseByteCount(argv[k + 1], offset ? &range->offset : &range->length)) {
+    SayWrong(std::string("invalid ") + (offset ? "-offset " : "-length ") + Quoted(argv[k + 1]) +
+             ": it must be a decimal number of bytes");
+    return false;
+  }
+  if (!offset) range->toEnd = false;
+  return true;
+}
+
+bool IsFolder(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The files and the output agree: files never with -in; several only into a folder.
+bool AreFilesTaken(NativeArguments* arguments) {
+  if (arguments->files.empty()) return true;
+  if (arguments->inputPath) {
+    SayWrong("extra operand " + Quoted(arguments->files[0]) +
+             ": the input is already named by -in");
+    return false;
+  }
+  if (!arguments->outputPath) return true;
+  arguments->intoFolder = IsFolder(arguments->outputPath);
+  if (arguments->intoFolder) return true;
+  if (arguments->files.size() == 1) {
+    arguments->inputPath = arguments->files[0];
+    arguments->files.clear();
+    return true;
+  }
+  SayWrong("-out " + Quoted(arguments->outputPath) +
+           " is not a folder, as it must be for several files");
+  return false;
+}
+
 }  // namespace
 
 NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments) {
@@ -98,21 +166,47 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
   const char* input = nullptr;
   const char* output = nullptr;
   int32_t dataSizeBits = 0;
-  const ParseResult result = ParseCommandLine(argc, argv, &input, &output, &dataSizeBits,
-                                              IsNativeDataSize, OptionForms::kNative);
-  if (result.stop == ParseStop::kHelp) return NativeRequest::kHelp;
-  if (result.stop == ParseStop::kVersion) return NativeRequest::kVersion;
-  if (!result.ok()) {
-    SayWrong(WhyStopped(result, argv));
-    return NativeRequest::kMalformed;
+  // The pairs Orvane.exe takes are read by its parser, from each word on; where it stops at a word
+  // that is none of them, that word is a native option, a file, or a mistake.
+  for (int k = 1; k < argc;) {
+    ParseResult result = ParseCommandLine(argc - k + 1, argv + k - 1, &input, &output,
+                                          &dataSizeBits, IsNativeDataSize, OptionForms::kNative);
+    result.index += k - 1;
+    if (result.stop == ParseStop::kHelp) return NativeRequest::kHelp;
+    if (result.stop == ParseStop::kVersion) return NativeRequest::kVersion;
+    if (result.ok()) break;
+    const char* word = argv[result.index];
+    if (result.stop == ParseStop::kUnknownOption && strcmp(word, "--") == 0) {
+      // "-" after the options is the file of that name, never standard input.
+      for (int file = result.index + 1; file < argc; ++file)
+        arguments->files.push_back(strcmp(argv[file], "-") == 0 ? "./-" : argv[file]);
+      break;
+    }
+    if (result.stop == ParseStop::kUnknownOption &&
+        (IsOptionForm(word, "-offset", OptionForms::kNative) ||
+         IsOptionForm(word, "-length", OptionForms::kNative))) {
+      if (!ReadRangeValue(argc, argv, result.index, &arguments->range))
+        return NativeRequest::kMalformed;
+      k = result.index + 2;
+      continue;
+    }
+    if (result.stop != ParseStop::kUnknownOption || word[0] == '-' || word[0] == '\0') {
+      SayWrong(strcmp(word, "-") == 0 && result.stop == ParseStop::kUnknownOption
+                   ? "'-' cannot be one of the files: name standard input as -in -"
+                   : WhyStopped(result, argv));
+      return NativeRequest::kMalformed;
+    }
+    arguments->files.push_back(word);
+    k = result.index + 1;
   }
-  const std::string missing = MissingOptions(input, output, dataSizeBits);
+  arguments->inputPath = input;
+  arguments->outputPath = output;
+  const std::string missing = arguments->files.empty() ? MissingOptions(input, output, dataSizeBits)
+                                                       : MissingOptions("", "", dataSizeBits);
   if (!missing.empty()) {
     SayWrong("missing " + missing);
     return NativeRequest::kMalformed;
   }
-  arguments->inputPath = input;
-  arguments->outputPath = output;
   arguments->dataSizeBits = static_cast<unsigned>(dataSizeBits);
-  return NativeRequest::kSwap;
+  return AreFilesTaken(arguments) ? NativeRequest::kSwap : NativeRequest::kMalformed;
 }

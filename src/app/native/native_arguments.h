@@ -4,12 +4,21 @@
 // mistake.
 #pragma once
 
+#include <vector>
+
+#include "swap.h"
+
 /// What the command line asks for: a swap of `inputPath` into `outputPath` in blocks of
-/// `dataSizeBits` bits, any data size the swap takes. "-" names a standard stream.
+/// `dataSizeBits` bits, any data size the swap takes, "-" naming a standard stream; or, where
+/// `files` are named, a swap of each, in place or, where `intoFolder`, into the folder
+/// `outputPath` under its own base name. Only `range` of each input is swapped.
 struct NativeArguments {
   const char* inputPath = nullptr;
   const char* outputPath = nullptr;
   unsigned dataSizeBits = 0;
+  std::vector<const char*> files;
+  bool intoFolder = false;
+  SwapRange range;
 };
 
 /// The help, written for Linux users, and the version with its copyright and licence, as printed to
@@ -20,8 +29,9 @@ extern const char kNativeVersion[];
 /// What the arguments ask for.
 enum class NativeRequest { kSwap, kHelp, kVersion, kMalformed };
 
-/// Reads `argv[1..argc)`, where all three options must be given for a swap. Options may also be
-/// written with two dashes. `-h`, `--help` or `--version` where an option may stand asks for that
-/// instead, the first of them winning. Malformed arguments are said on standard error, naming the
-/// argument.
+/// Reads `argv[1..argc)`: option/value pairs and files. All three options must be given for a swap
+/// of one input, `-datasize` alone for files. Options may also be written with two dashes. A word
+/// where an option may stand that is none and does not start with `-` is a file, as is every word
+/// after `--`. `-h`, `--help` or `--version` where an option may stand asks for that instead, the
+/// first of them winning. Malformed arguments are said on standard error, naming the argument.
 NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments);

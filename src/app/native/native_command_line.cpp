@@ -3,15 +3,21 @@
 // file layer, whose outcome is said in one line on standard error where it failed.
 #include "native_command_line.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <string>
 
 #include "command_line.h"
 #include "messages.h"
 #include "native_arguments.h"
 #include "posix/streams.h"
+#include "progress.h"
 #include "swap.h"
 
 namespace {
@@ -51,9 +57,11 @@ bool OpenInput(const NativeArguments& arguments, unsigned closed, InputFile* inp
 // The swap into standard output: a regular input is checked for its size first, so that it is
 // refused before standard output is looked at, as in a swap of files.
 SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& arguments,
-                                 unsigned closed, std::string* refusal) {
+                                 unsigned closed, const SwapOptions& options,
+                                 std::string* refusal) {
   SwapOutcome outcome;
-  if (input.IsRegular() && !IsSwappableSize(input.Size(), arguments.dataSizeBits / 8)) {
+  if (input.IsRegular() &&
+      !IsSwappableRange(input.Size(), options.range, arguments.dataSizeBits / 8)) {
     outcome.error = Failure(FileStep::kSize, FileSide::kInput);
     outcome.length = input.Size();
     return outcome;
@@ -65,7 +73,7 @@ SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& argume
   } else {
     WaitForWriter(input);
     const OwnedOutput output = StandardOutput();
-    return SwapInto(SystemFileLayer(), input, *output, arguments.dataSizeBits);
+    return SwapInto(SystemFileLayer(), input, *output, arguments.dataSizeBits, options);
   }
   return outcome;
 }
@@ -83,17 +91,79 @@ int PrintToStandardOutput(const char* text, const char* what, unsigned closed) {
               " to standard output: " + (error != 0 ? strerror(error) : "nothing more was stored"));
 }
 
-int Swap(const NativeArguments& arguments, unsigned closed) {
+// One swap; what it says where it failed, or nothing.
+std::string SwapOne(const NativeArguments& arguments, unsigned closed, const SwapOptions& options) {
   InputFile input;
   std::string refusal;
-  if (!OpenInput(arguments, closed, &input, &refusal)) return Fail(refusal);
+  if (!OpenInput(arguments, closed, &input, &refusal)) return refusal;
   const StreamType inputType = TypeOf(input.Get());
   const SwapOutcome outcome =
       IsStandardStream(arguments.outputPath)
-          ? SwapToStandardOutput(input, arguments, closed, &refusal)
-          : SwapOpenInput(SystemFileLayer(), input, arguments.outputPath, arguments.dataSizeBits);
-  if (!refusal.empty()) return Fail(refusal);
-  return outcome.Succeeded() ? kExitSuccess : Fail(FailureMessage(outcome, arguments, inputType));
+          ? SwapToStandardOutput(input, arguments, closed, options, &refusal)
+          : SwapOpenInput(SystemFileLayer(), input, arguments.outputPath, arguments.dataSizeBits,
+                          options);
+  if (!refusal.empty()) return refusal;
+  return outcome.Succeeded() ? std::string() : FailureMessage(outcome, arguments, inputType);
+}
+
+// The name a file has in a folder: what follows the last slash, trailing slashes aside.
+std::string BaseName(const char* path) {
+  std::string name(path);
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  const size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// The bytes of the files, for the progress line: a file that cannot be asked counts for none.
+uint64_t TotalSize(const std::vector<const char*>& files) {
+  uint64_t total = 0;
+  struct stat info;
+  for (const char* file : files) {
+    if (stat(file, &info) == 0 && S_ISREG(info.st_mode)) total += info.st_size;
+  }
+  return total;
+}
+
+// Each file in place, or into the folder; a failure is said and the others are still swapped. Two
+// files of one base name would have one output: the second is refused, never written over it.
+int SwapFiles(const NativeArguments& arguments, unsigned closed) {
+  const std::vector<const char*>& files = arguments.files;
+  Progress progress(files.size(), isatty(2) == 1 ? TotalSize(files) : 0);
+  std::string folder = arguments.intoFolder ? arguments.outputPath : "";
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  std::map<std::string, const char*> written;
+  bool failed = false;
+  for (size_t i = 0; i < files.size(); ++i) {
+    NativeArguments one;
+    one.inputPath = files[i];
+    one.dataSizeBits = arguments.dataSizeBits;
+    one.range = arguments.range;
+    std::string output = files[i];
+    std::string message;
+    if (arguments.intoFolder) {
+      const std::string name = BaseName(files[i]);
+      output = folder + name;
+      const auto first = written.emplace(name, files[i]);
+      if (!first.second)
+        message = Quoted(files[i]) + " not swapped: " + Quoted(output.c_str()) +
+                  " is the output of " + Quoted(first.first->second) + " already";
+    }
+    one.outputPath = output.c_str();
+    if (message.empty()) message = SwapOne(one, closed, progress.For(i, arguments.range));
+    if (message.empty()) continue;
+    progress.Erase();
+    Fail(message);
+    failed = true;
+  }
+  return failed ? kExitFailure : kExitSuccess;
+}
+
+int Swap(const NativeArguments& arguments, unsigned closed) {
+  if (!arguments.files.empty()) return SwapFiles(arguments, closed);
+  Progress progress(1, 0);
+  const std::string message = SwapOne(arguments, closed, progress.For(0, arguments.range));
+  progress.Erase();
+  return message.empty() ? kExitSuccess : Fail(message);
 }
 
 }  // namespace
@@ -113,8 +183,8 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
     case NativeRequest::kSwap:
       break;
   }
-  if (IsStandardStream(arguments.outputPath) && !(closed & kStandardOutputBit) &&
-      TypeOf(1) == StreamType::kTerminal)
+  if (arguments.files.empty() && IsStandardStream(arguments.outputPath) &&
+      !(closed & kStandardOutputBit) && TypeOf(1) == StreamType::kTerminal)
     return Fail(RefusalMessage(Refusal::kTerminalOutput, arguments));
   return Swap(arguments, closed);
 }
