@@ -523,6 +523,14 @@ if [ "$platform" = native ]; then
     test "$(ls out)$(xxd -p out/in.bin)" = "in.bin$swapped16"
   cd "$work"
   setup no-output
+  ln -s in.bin link.bin
+  "${program[@]}" -datasize 16 in.bin ./in.bin link.bin 2>"$work/stderr.txt"
+  check "the same file named three times: exit code $?" test $? -eq 1
+  check "the same file named three times: swapped once" test "$(xxd -p in.bin)" = "$swapped16"
+  check "the same file named three times: says why, for each repeat" test "$(cat "$work/stderr.txt")" = \
+    "orvane: './in.bin' not swapped again: it is 'in.bin', swapped already in this command"$'\n'"orvane: 'link.bin' not swapped again: it is 'in.bin', swapped already in this command"
+  cd "$work"
+  setup no-output
   expect_failure "a range not whole blocks" absent \
     "orvane: 'in.bin' is 16 bytes: from offset 2 that leaves 14 bytes, not a whole number of 4-byte blocks" \
     -in in.bin -out out.bin -datasize 32 -offset 2

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "messages.h"
@@ -124,14 +125,32 @@ uint64_t TotalSize(const std::vector<const char*>& files) {
   return total;
 }
 
+// For each file swapped in place, the earlier operand that names the very same file (by device and
+// inode, whatever the spelling or the link), or null: a second swap of it would undo the first and
+// leave it as it was, with nothing said. Asked once, before any swap replaces a file.
+std::vector<const char*> EarlierNamesOfSameFile(const std::vector<const char*>& files) {
+  std::vector<const char*> earlier(files.size(), nullptr);
+  std::map<std::pair<dev_t, ino_t>, const char*> seen;
+  struct stat info;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (stat(files[i], &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    const auto first = seen.emplace(std::make_pair(info.st_dev, info.st_ino), files[i]);
+    if (!first.second) earlier[i] = first.first->second;
+  }
+  return earlier;
+}
+
 // Each file in place, or into the folder; a failure is said and the others are still swapped. Two
-// files of one base name would have one output: the second is refused, never written over it.
+// files of one base name would have one output: the second is refused, never written over it; so
+// is, in place, a file named a second time.
 int SwapFiles(const NativeArguments& arguments, unsigned closed) {
   const std::vector<const char*>& files = arguments.files;
   Progress progress(files.size(), isatty(2) == 1 ? TotalSize(files) : 0);
   std::string folder = arguments.intoFolder ? arguments.outputPath : "";
   if (!folder.empty() && folder.back() != '/') folder += '/';
   std::map<std::string, const char*> written;
+  const std::vector<const char*> earlier =
+      arguments.intoFolder ? std::vector<const char*>(files.size()) : EarlierNamesOfSameFile(files);
   bool failed = false;
   for (size_t i = 0; i < files.size(); ++i) {
     NativeArguments one;
@@ -147,6 +166,9 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
       if (!first.second)
         message = Quoted(files[i]) + " not swapped: " + Quoted(output.c_str()) +
                   " is the output of " + Quoted(first.first->second) + " already";
+    } else if (earlier[i]) {
+      message = Quoted(files[i]) + " not swapped again: it is " + Quoted(earlier[i]) +
+                ", swapped already in this command";
     }
     one.outputPath = output.c_str();
     if (message.empty()) message = SwapOne(one, closed, progress.For(i, arguments.range));
