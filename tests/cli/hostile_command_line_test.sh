@@ -76,6 +76,8 @@ usage_error "an option spelled with a space" "unrecognized option '-in '" \
 usage_error "an option with a quote" "unrecognized option '-in\"'" '-in"' a.bin -out b.bin -datasize 16
 usage_error "an option in non-ASCII letters" $'unrecognized option \'-\xc3\xaen\'' \
   $'-\xc3\xaen' a.bin -out b.bin -datasize 16
+usage_error "an option with a quote and a direction override" \
+  "unrecognized option '-it\\'s\\xe2\\x80\\xaex'" $'-it\'s\xe2\x80\xaex' a.bin -out b.bin -datasize 16
 
 # Values the parser accepts, whatever the swap makes of them.
 swap_result "empty input path" 1 - -in "" -out b.bin -datasize 16

@@ -24,6 +24,12 @@ size_t PrintableSequence(const unsigned char* text) {
   if (lead == 0xF0 && text[1] < 0x90) return 0;   // overlong
   if (lead == 0xF4 && text[1] >= 0x90) return 0;  // beyond U+10FFFF
   if (lead == 0xED && text[1] >= 0xA0) return 0;  // surrogates
+  // Marks that reorder or break the line a terminal shows: the bidirectional controls (U+061C,
+  // U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069) and the line and paragraph separators.
+  if (lead == 0xD8 && text[1] == 0x9C) return 0;
+  if (lead == 0xE2 && text[1] == 0x80 && (text[2] == 0x8E || text[2] == 0x8F)) return 0;
+  if (lead == 0xE2 && text[1] == 0x80 && text[2] >= 0xA8 && text[2] <= 0xAE) return 0;
+  if (lead == 0xE2 && text[1] == 0x81 && text[2] >= 0xA6 && text[2] <= 0xA9) return 0;
   return length;
 }
 
@@ -98,8 +104,9 @@ std::string Quoted(const char* text) {
   std::string quoted = "'";
   const auto* at = reinterpret_cast<const unsigned char*>(text);
   while (*at != '\0') {
-    if (*at == '\\') {
-      quoted += "\\\\";
+    if (*at == '\\' || *at == '\'') {
+      quoted += '\\';
+      quoted += static_cast<char>(*at);
     } else if (*at == '\n') {
       quoted += "\\n";
     } else if (*at == '\t') {
