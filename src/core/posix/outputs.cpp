@@ -43,6 +43,13 @@ FileError DirectOutput::Write(const void* data, uint32_t size) {
   return error != 0 ? WriteFailure(error) : FileError{};
 }
 
+FileError StagedOutput::Create() {
+  if (const int error = staged_.Create(target_.entry.folder.Get()))
+    return SystemFailure(FileStep::kCreateStaged, FileSide::kOutput, error);
+  const int error = staged_.Reserve(input_.Size());
+  return error != 0 ? WriteFailure(error) : FileError{};
+}
+
 FileError StagedOutput::Write(const void* data, uint32_t size) {
   const int error = WriteAll(staged_.Get(), data, size);
   return error != 0 ? WriteFailure(error) : FileError{};
