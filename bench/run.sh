@@ -12,7 +12,9 @@
 #
 # Each case runs every command once per round, in an order shuffled for each round, so that a
 # disturbance spreads over all commands alike; each figure is the median of the rounds, the file
-# cache warm (one round unrecorded first), the output existing from the command before. Columns:
+# cache warm (one round unrecorded first). Each command writes an output of its own (out.bin in the
+# commands below stands for out-COLUMN.bin), which exists from its round before, as when a user swaps
+# or copies a file again over what the last run made. Columns:
 #   cat           cat in > out: the native floor
 #   orvane        the native program                         (x cat)
 #   objcopy       objcopy -I binary -O binary --reverse-bytes (x cat, and orvane / objcopy); even
@@ -77,7 +79,7 @@ floor=$root/build/$preset/bench/copy_floor_win32.exe
 
 work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
 mkdir -p "$work"
-trap 'rm -f "$work"/in.bin "$work"/out.bin "$work"/copy.bin "$work"/pressure.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
+trap 'rm -f "$work"/in.bin "$work"/out*.bin "$work"/copy.bin "$work"/pressure.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
 cd "$work"
 
 now() { date +%s%N; }
@@ -138,6 +140,7 @@ for mib in "${sizes[@]}"; do
       for column in $(printf '%s\n' "${columns[@]}" | shuf); do
         cmd=$(command_of "$column")
         [ -n "$cmd" ] || continue
+        cmd=${cmd//out.bin/out-$column.bin}
         [ "$pressure" -eq 0 ] || dd if=/dev/zero of=pressure.bin bs=1M count="$pressure" status=none
         start=$(now)
         bash -o pipefail -c "$cmd" >/dev/null 2>&1 || { echo "failed: $cmd" >&2; exit 1; }
@@ -172,7 +175,7 @@ for mib in "${sizes[@]}"; do
     unset samples m
   done
 done
-rm -f in.bin out.bin copy.bin pressure.bin
+rm -f in.bin out*.bin copy.bin pressure.bin
 
 if [ -x "$micro" ] && [ -z "${BENCH_COLUMNS:-}" ]; then
   echo
