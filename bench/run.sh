@@ -33,8 +33,8 @@
 #   copy, sync, mv  cat in.bin > copy, sync copy, mv copy in.bin: an unswapped swap in place with
 #                 its flush; "in place, flushed" is given as a ratio to it
 # BENCH_COLUMNS (a space-separated subset of: cat orvane objcopy dd pipe ddpipe inplace flushed
-# ddsync catsync wfloor wine wstart) times only those, without the micro-benchmark; the Windows build is made
-# only when a Wine column is among them.
+# ddsync catsync wfloor wine wstart) times only those, without the micro-benchmark; the Windows
+# build is made only when a Wine column is among them.
 # The programs are built through the CMake presets: linux, and the Windows build this host runs
 # (scripts/variants.sh), into build/PRESET.
 set -eu
