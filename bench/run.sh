@@ -10,9 +10,11 @@
 # before each command: a machine still writing back what it just wrote, as after a large copy;
 # pressure.bin is removed at the end).
 #
-# Each case runs every command once per round, the rounds in alternation, so that a disturbance
-# spreads over all commands alike; each figure is the median of the rounds, the file cache warm
-# (one round unrecorded first). Columns:
+# Each case runs every command once per round, in an order shuffled for each round, so that a
+# disturbance spreads over all commands alike; each figure is the median of the rounds, the file
+# cache warm (one round unrecorded first). Each command writes an output of its own (out.bin in the
+# commands below stands for out-COLUMN.bin), which exists from its round before, as when a user swaps
+# or copies a file again over what the last run made. Columns:
 #   cat           cat in > out: the native floor
 #   orvane        the native program                         (x cat)
 #   objcopy       objcopy -I binary -O binary --reverse-bytes (x cat, and orvane / objcopy); even
@@ -28,9 +30,11 @@
 #                 swap in place leaving aside its flush to disk   (x cat)
 #   flush         orvane in place as it runs, less the same under eatmydata: the flush's own cost
 #   dd fsync      dd conv=fsync bs=4M: a copy with the same flush, less cat: its flush's cost
+#   copy, sync, mv  cat in.bin > copy, sync copy, mv copy in.bin: an unswapped swap in place with
+#                 its flush; "in place, flushed" is given as a ratio to it
 # BENCH_COLUMNS (a space-separated subset of: cat orvane objcopy dd pipe ddpipe inplace flushed
-# ddsync wfloor wine wstart) times only those, without the micro-benchmark; the Windows build is made
-# only when a Wine column is among them.
+# ddsync catsync wfloor wine wstart) times only those, without the micro-benchmark; the Windows
+# build is made only when a Wine column is among them.
 # The programs are built through the CMake presets: linux, and the Windows build this host runs
 # (scripts/variants.sh), into build/PRESET.
 set -eu
@@ -42,7 +46,7 @@ sizes=("$@")
 runs=${RUNS:-11}
 pressure=${PRESSURE_MIB:-0}
 [[ $pressure =~ ^[0-9]+$ ]] || { echo "PRESSURE_MIB is a number of MiB, not '$pressure'" >&2; exit 2; }
-read -r -a columns <<<"${BENCH_COLUMNS:-cat orvane objcopy dd pipe ddpipe inplace flushed ddsync wfloor wine wstart}"
+read -r -a columns <<<"${BENCH_COLUMNS:-cat orvane objcopy dd pipe ddpipe inplace flushed ddsync catsync wfloor wine wstart}"
 read -r -a widths <<<"${WIDTHS:-16 24 32 48 64 128}"
 wine_columns=no
 [[ " ${columns[*]} " =~ \ w ]] && wine_columns=yes
@@ -75,7 +79,7 @@ floor=$root/build/$preset/bench/copy_floor_win32.exe
 
 work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
 mkdir -p "$work"
-trap 'rm -f "$work"/in.bin "$work"/out.bin "$work"/pressure.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
+trap 'rm -f "$work"/in.bin "$work"/out*.bin "$work"/copy.bin "$work"/pressure.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
 cd "$work"
 
 now() { date +%s%N; }
@@ -102,6 +106,7 @@ command_of() {
     inplace) echo "eatmydata $native -in in.bin -out in.bin -datasize $bits" ;;
     flushed) echo "$native -in in.bin -out in.bin -datasize $bits" ;;
     ddsync) echo "dd if=in.bin of=out.bin bs=4M conv=fsync status=none" ;;
+    catsync) echo "cat in.bin >copy.bin && sync copy.bin && mv copy.bin in.bin" ;;
     wfloor) if [ $windows = yes ]; then echo "wine $floor in.bin out.bin"; fi ;;
     wine) if [ $windows = yes ]; then echo "wine $exe -in in.bin -out out.bin -datasize $bits"; fi ;;
     wstart)
@@ -154,20 +159,26 @@ fi
 # ---- end of many files ---------------------------------------------------------------------------
 
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
-echo "Command: bench/run.sh ${sizes[*]} (RUNS=$runs), medians in seconds, warm file cache"
+# The command that retakes this table.
+retake="RUNS=$runs"
+[ -z "${BENCH_COLUMNS:-}" ] || retake+=" BENCH_COLUMNS=\"${columns[*]}\""
+[ -z "${WIDTHS:-}" ] || retake+=" WIDTHS=\"${widths[*]}\""
+[ "$pressure" -eq 0 ] || retake+=" PRESSURE_MIB=$pressure"
+echo "Command: $retake bench/run.sh ${sizes[*]}; medians in seconds, warm file cache"
 [ $wine_columns = no ] || echo "Windows build under Wine: ${exe##*/} ($wine_arch)"
 [ "$pressure" -eq 0 ] || echo "Write pressure: $pressure MiB written to another file right before each command"
 echo
-echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | pipe (x cat) | dd pipe (x cat) | in place, no flush (x cat) | flush | dd conv=fsync (its flush) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | pipe (x cat) | dd pipe (x cat) | in place, no flush (x cat) | flush | in place, flushed (x copy, sync, mv) | dd conv=fsync (its flush) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for mib in "${sizes[@]}"; do
   head -c $((mib * 1024 * 1024 / whole * whole)) /dev/urandom >in.bin
   for bits in "${widths[@]}"; do
     declare -A samples=()
     for round in $(seq 0 "$runs"); do
-      for column in "${columns[@]}"; do
+      for column in $(printf '%s\n' "${columns[@]}" | shuf); do
         cmd=$(command_of "$column")
         [ -n "$cmd" ] || continue
+        cmd=${cmd//out.bin/out-$column.bin}
         [ "$pressure" -eq 0 ] || dd if=/dev/zero of=pressure.bin bs=1M count="$pressure" status=none
         start=$(now)
         bash -o pipefail -c "$cmd" >/dev/null 2>&1 || { echo "failed: $cmd" >&2; exit 1; }
@@ -198,11 +209,11 @@ for mib in "${sizes[@]}"; do
     [ -n "${m[orvane]:-}" ] && [ -n "${m[objcopy]:-}" ] && versus=$(ratio "${m[orvane]}" "${m[objcopy]}")
     ddsync="$(cell ddsync) ($(cell ddsync less cat))"
     [ -n "${m[ddsync]:-}" ] || ddsync=-
-    echo "| $mib MiB | $bits | $(cell cat) | $(cell orvane ratio cat) | $(cell objcopy ratio cat) | $versus | $(cell dd ratio cat) | $(cell pipe ratio cat) | $(cell ddpipe ratio cat) | $(cell inplace ratio cat) | $(cell flushed less inplace) | $ddsync | $(cell wfloor) | $(cell wine ratio wfloor) | $(cell wstart) |"
+    echo "| $mib MiB | $bits | $(cell cat) | $(cell orvane ratio cat) | $(cell objcopy ratio cat) | $versus | $(cell dd ratio cat) | $(cell pipe ratio cat) | $(cell ddpipe ratio cat) | $(cell inplace ratio cat) | $(cell flushed less inplace) | $(cell flushed ratio catsync) | $ddsync | $(cell wfloor) | $(cell wine ratio wfloor) | $(cell wstart) |"
     unset samples m
   done
 done
-rm -f in.bin out.bin pressure.bin
+rm -f in.bin out*.bin copy.bin pressure.bin
 
 if [ -x "$micro" ] && [ -z "${BENCH_COLUMNS:-}" ]; then
   echo

@@ -235,9 +235,10 @@ check "output on a full device: input untouched" same in.bin ../original.bin
 cd "$work"
 
 # A write cut short for real: a file size limit (RLIMIT_FSIZE) makes the system store the first
-# 16 KiB and refuse the rest, as a disk that fills up part-way would. The output is left truncated to
-# what was stored. The native program takes the limit's signal as a failed write; under Wine the
-# signal is ignored for Wine's own processes, which it would end.
+# 16 KiB and refuse the rest, as a disk that fills up part-way would. Under Wine the output is left
+# truncated to what was stored, the limit's signal ignored for Wine's own processes, which it would
+# end. The native program takes the signal as a failed write, met when it reserves the whole length
+# of the file written beside the output, which must go with the failure.
 head -c 65536 /dev/urandom >large.bin
 objcopy -I binary -O binary --reverse-bytes=2 large.bin large-swapped.bin
 head -c 16384 large-swapped.bin >large-stored.bin
@@ -486,7 +487,8 @@ if [ "$platform" = native ]; then
   check "a writer during a swap in place: its record kept" test "$(tail -c 3 in.bin)" = REC
   check "a writer during a swap in place: nothing beside it" test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
 fi
-# A full file system: a small one of its own, with room for the file but not for its copy.
+# A full file system: a small one of its own, with room for the file but not for its copy, whose
+# length is refused when it is reserved; the copy must go with the failure.
 in_place_case
 if mount -t tmpfs -o size=96k orvane-full sub 2>/dev/null; then
   cp in.bin sub/in.bin

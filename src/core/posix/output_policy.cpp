@@ -46,11 +46,18 @@ int OpenNamed(const FolderEntry& entry, Descriptor* named) {
   return error;
 }
 
-// Makes a staged output and creates its staged file now, before anything is read into it: 0, or
-// the errno of the creation (ENOMEM where the output itself could not be had).
-int MakeStaged(StagedOutput::Target target, InputFile& input, OwnedOutput* made) {
+// Makes a staged output, its staged file created and its length reserved before anything is read.
+FileError MakeStaged(StagedOutput::Target target, InputFile& input, OwnedOutput* made) {
   *made = MakeOutput<StagedOutput>(std::move(target), input);
-  return *made ? static_cast<StagedOutput&>(**made).Create() : ENOMEM;
+  return *made ? static_cast<StagedOutput&>(**made).Create()
+               : SystemFailure(FileStep::kCreateStaged, FileSide::kOutput, ENOMEM);
+}
+
+// To the user, a staged file that cannot be created beside another file than the input is an
+// output that cannot be opened.
+FileError AsOpenFailure(FileError error) {
+  if (error.step == FileStep::kCreateStaged) error.step = FileStep::kOpen;
+  return error;
 }
 
 // The input itself: refused where another swap of it runs, where its name no longer names it or
@@ -77,8 +84,7 @@ FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
   }
   if (const FileError error = WatchForWriters(target.held.Get(), &target.watched); error.Failed())
     return error;
-  const int created = MakeStaged(std::move(target), input, output);
-  return created ? SystemFailure(FileStep::kCreateStaged, FileSide::kOutput, created) : FileError{};
+  return MakeStaged(std::move(target), input, output);
 }
 
 // An existing regular file, not the input.
@@ -91,17 +97,18 @@ FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   if (info.st_nlink != 1 || !ownable)
     return Made<DirectOutput>(output, std::move(named), true, false);
   OwnedOutput staged;
-  const int created = MakeStaged(
+  const FileError made = MakeStaged(
       {Staging::kExistingOutput, std::move(entry), std::move(named), FingerprintOf(info), false},
       input, &staged);
-  if (created == 0) {
+  if (!made.Failed()) {
     *output = std::move(staged);
     return FileError{};
   }
-  if (staged && (created == EACCES || created == EPERM || created == EROFS)) {
+  const int code = made.step == FileStep::kCreateStaged ? made.code : 0;
+  if (staged && (code == EACCES || code == EPERM || code == EROFS)) {
     return Made<DirectOutput>(output, static_cast<StagedOutput&>(*staged).TakeHeld(), true, false);
   }
-  return OpenFailure(created);
+  return AsOpenFailure(made);
 }
 
 // The output of a file, found by name in its folder.
@@ -114,10 +121,9 @@ FileError ForFile(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   // Nothing written beside it could be renamed or removed.
   if (IsAppendOnly(entry.folder.Get())) return Made<DirectOutput>(output, std::move(entry), 0);
   if (!entry.exists) {
-    // To the user, a staged file that cannot be created is an output that cannot be.
-    const int created = MakeStaged(
-        {Staging::kNewOutput, std::move(entry), Descriptor(), Fingerprint(), false}, input, output);
-    return created ? OpenFailure(created) : FileError{};
+    return AsOpenFailure(
+        MakeStaged({Staging::kNewOutput, std::move(entry), Descriptor(), Fingerprint(), false},
+                   input, output));
   }
   if (!S_ISREG(entry.info.st_mode)) return Made<DirectOutput>(output, std::move(entry), 0);
   return Existing(input, std::move(entry), output);

@@ -62,8 +62,9 @@ class StagedOutput final : public OutputFile {
   /// staged file takes its name.
   StagedOutput(Target target, InputFile& input) : target_(std::move(target)), input_(input) {}
 
-  /// Creates the staged file. 0 or the errno.
-  int Create() { return staged_.Create(target_.entry.folder.Get()); }
+  /// Creates the staged file and reserves the input's length in it, before anything is read: a
+  /// failed creation is kCreateStaged, no room for the length a failed write.
+  FileError Create();
   FileError Write(const void* data, uint32_t size) override;
   FileError Commit() override;
   /// Gives up the file held, for an output written directly instead.

@@ -123,6 +123,11 @@ int StagedFile::Create(int folder) {
   return EEXIST;
 }
 
+int StagedFile::Reserve(uint64_t length) {
+  if (length == 0 || fallocate(file_.Get(), 0, 0, static_cast<off_t>(length)) == 0) return 0;
+  return errno == EOPNOTSUPP || errno == ENOSYS ? 0 : LastError();
+}
+
 int StagedFile::RenameTo(const char* name, bool replace) {
   file_.Reset();
   BlockedSignals blocked;

@@ -5,6 +5,8 @@
 // and can be caught, so that nothing is left beside the file however the swap ends.
 #pragma once
 
+#include <cstdint>
+
 #include "descriptor.h"
 
 class StagedFile {
@@ -17,6 +19,10 @@ class StagedFile {
   /// Creates it in `folder`, which must stay open while it exists. 0 or the errno.
   int Create(int folder);
   int Get() const { return file_.Get(); }
+  /// Gives it `length` bytes of room on the disk now, so that neither its writing nor its rename
+  /// waits for the file system to find room, and a disk without room or a file size limit is met
+  /// before anything is written. 0, also where the file system cannot reserve; or the errno.
+  int Reserve(uint64_t length);
   /// Closes it and renames it to `name` in its folder in one step: over the file of that name, or,
   /// with `replace` false, only while no file has it (EEXIST). 0 or the errno; on failure it is
   /// still there for the destructor to remove.
