@@ -34,6 +34,7 @@ enum class FileReason : uint8_t {
   kAppendOnlyFolder,  ///< a file to swap in place is in an append-only folder, where none is
                       ///< replaced
   kMounted,           ///< a file to swap in place is mounted on another name too (a bind mount)
+  kHeld,  ///< a file to swap in place is open for writing, or locked, by another process already
 };
 
 struct FileError {

@@ -459,14 +459,23 @@ if [ "$platform" = native ]; then
   check "SIGINT during the third file: the third as it was" cmp -s in.bin <(yes ABCD | head -c $((64 << 20)))
   check "SIGINT during the third file: nothing beside them" \
     test "$(ls -A | tr '\n' ' ')" = "in.bin one.bin sub two.bin "
-  # One swap in place of a file at a time: a second, started while the first is held stopped, is
-  # refused at once; the first then swaps the file once.
+  # A file that another process holds open for writing or locks when the swap starts is refused
+  # for that, not as changed; so is a second swap, started while the first is held stopped; the
+  # first then swaps the file once.
   changed="orvane: 'in.bin' changed while it was being swapped, and is left as it is"
+  held="orvane: cannot swap 'in.bin' in place: another process has it open for writing or locked; it is left as it is"
+  in_place_case
+  in_place "in place, held open for writing" untouched "$held" in.bin \
+    bash -c 'exec 9>>in.bin; "$@"; status=$?; exec 9>&-; exit $status' held
+  for lock in -s -x; do
+    in_place_case
+    in_place "in place, locked (flock $lock)" untouched "$held" in.bin flock $lock in.bin
+  done
   start_swap_of_64mib
   kill -STOP $swapper
   timeout 10 "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
   check "a second swap in place at once: exit code" test $? -eq 1
-  said "a second swap in place at once" "$changed"
+  said "a second swap in place at once" "$held"
   kill -CONT $swapper
   wait $swapper
   check "a second swap in place at once: the first swaps" test $? -eq 0

@@ -173,6 +173,9 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
       return "cannot swap " + name +
              " in place: it is mounted on another name too (a bind mount), which replacing it "
              "would split";
+    case FileReason::kHeld:
+      return "cannot swap " + name +
+             " in place: another process has it open for writing or locked; it is left as it is";
     default:
       break;
   }

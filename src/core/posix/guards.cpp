@@ -109,8 +109,7 @@ FileError LockAgainstOtherSwaps(int input, Descriptor* held) {
   if (const int error = Owned(fcntl(input, F_DUPFD_CLOEXEC, STDERR_FILENO + 1), held))
     return SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
   if (flock(held->Get(), LOCK_EX | LOCK_NB) == 0) return FileError{};
-  if (errno == EWOULDBLOCK)
-    return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kChanged);
+  if (errno == EWOULDBLOCK) return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kHeld);
   return SystemFailure(FileStep::kOpen, FileSide::kOutput, LastError());
 }
 
@@ -118,7 +117,7 @@ FileError WatchForWriters(int held, bool* watched) {
   signal(SIGIO, SIG_IGN);
   *watched = fcntl(held, F_SETLEASE, F_RDLCK) == 0;
   if (*watched || errno != EAGAIN) return FileError{};
-  return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kChanged);
+  return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kHeld);
 }
 
 bool HasWriterCome(int held, bool watched) { return watched && fcntl(held, F_GETLEASE) != F_RDLCK; }

@@ -35,14 +35,14 @@ bool IsNameless(const struct stat& reached);
 
 /// Holds the file swapped in place, open as `input`, through a descriptor of its own (`held`) that
 /// outlives the input's: locked, so that a second swap of it at the same time fails rather than
-/// both replacing it and one swap being lost. kChanged when another swap holds it.
+/// both replacing it and one swap being lost. kHeld when another process holds a lock on it.
 FileError LockAgainstOtherSwaps(int input, Descriptor* held);
 
 /// Asks the system to tell, through `held`, of any process that opens the file for writing from
 /// now on (a read lease; its signal is ignored, the lease's state is asked for instead). Where
 /// leases cannot be had (another owner's file, a file system without them) the swap goes on with
 /// its other checks, unwatched; where the file is open for writing already, the writer could be
-/// lost, and the swap is refused (kChanged).
+/// lost, and the swap is refused (kHeld).
 FileError WatchForWriters(int held, bool* watched);
 
 /// Whether a process opened the watched file for writing since it was watched: it is then waiting

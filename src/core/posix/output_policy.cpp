@@ -53,10 +53,10 @@ int MakeStaged(StagedOutput::Target target, InputFile& input, OwnedOutput* made)
   return *made ? static_cast<StagedOutput&>(**made).Create() : ENOMEM;
 }
 
-// The input itself: refused where another swap of it runs, where its name no longer names it or
-// a writer has it open (kChanged), where it has several names (kManyNames, kMounted), where its
-// folder keeps every file (kAppendOnlyFolder), and where it may not be written (a file its user
-// may not write is not replaced).
+// The input itself: refused where another process locks it or has it open for writing (kHeld),
+// where its name no longer names it (kChanged), where it has several names (kManyNames, kMounted),
+// where its folder keeps every file (kAppendOnlyFolder), and where it may not be written (a file
+// its user may not write is not replaced).
 FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
                   OwnedOutput* output) {
   StagedOutput::Target target{Staging::kInPlace, std::move(entry), Descriptor(),
