@@ -407,8 +407,17 @@ if [ "$platform" = native ]; then
       "orvane: cannot swap 'in.bin' in place: it is mounted on another name too (a bind mount), which replacing it would split" \
       in.bin
     umount mounted.bin
+    # As the output of another file, it is written directly, by either name, both then showing it.
+    for name in in.bin mounted.bin; do
+      mount --bind in.bin mounted.bin
+      "${program[@]}" -in ../original.bin -out $name -datasize 16 2>"$work/stderr.txt"
+      check "a file mounted on another name, as the output by $name: written, shown by both" \
+        test "$?$(xxd -p in.bin)$(xxd -p mounted.bin)" = "0$swapped16$swapped16"
+      umount mounted.bin
+      cp ../large.bin in.bin
+    done
   else
-    skip "in place, a file mounted on another name: no bind mount can be made here (it needs root)"
+    skip "a file mounted on another name: no bind mount can be made here (it needs root)"
   fi
   # A folder deeper than PATH_MAX: the file is named by a short relative path.
   in_place_case

@@ -3,9 +3,10 @@
 // that no failure leaves a partial output. Everything else is written directly, as it always was: a
 // device or a pipe (reached through whatever links, /dev/stdout among them, whose target names no
 // file in any folder), a file of another owner or with several names (replacing it would take it
-// from its owner or split its names), an existing file in a folder that takes no new file (no write
-// permission, a read-only mount), any output in a folder that keeps every file (append-only), an
-// open file whose name is gone, and the output of a stream, whose blocks are written as they come.
+// from its owner or split its names, as it would split a file mounted on another name), an
+// existing file in a folder that takes no new file (no write permission, a read-only mount), any
+// output in a folder that keeps every file (append-only), an open file whose name is gone, and the
+// output of a stream, whose blocks are written as they come.
 //
 // The output's path is looked up once, as a whole, to see what it reaches; its folder is then
 // opened once, and every later look-up goes by name within it.
@@ -88,7 +89,7 @@ FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   struct stat info;
   if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
   const bool ownable = geteuid() == 0 || info.st_uid == geteuid();
-  if (info.st_nlink != 1 || !ownable)
+  if (info.st_nlink != 1 || !ownable || IsMountedSomewhere(info))
     return Made<DirectOutput>(output, std::move(named), true, false);
   OwnedOutput staged;
   const int created = MakeStaged(
