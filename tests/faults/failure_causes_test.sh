@@ -677,6 +677,24 @@ if [ "$platform" = native ]; then
     fi
     cd "$work"
   done
+  # Nor any wider than its input whatever its folder gives: a set-group-ID folder's group (the
+  # input's given instead where this user may, else nothing to the group), a folder's default
+  # access control list where the input has none. As root, and as a user who cannot give the group.
+  if [ "$(id -u)" -eq 0 ] && [ $as_other_ok = yes ]; then
+    for row in "root 2777 - 0:6400" "65534 2777 - 12345:6000" "root 777 u:65534:rwx 0:6400"; do
+      read -r who mode default expected <<<"$row"
+      setup no-output
+      mkdir folder && chgrp 12345 folder && chmod "$mode" folder
+      chmod 640 in.bin && chown 65534:0 in.bin
+      [ "$default" != - ] && setfacl -d -m "$default" folder
+      run=("${program[@]}")
+      [ "$who" != root ] && run=("${as_owner[@]}" "$work/reachable/orvane")
+      "${run[@]}" -in in.bin -out folder/new.bin -datasize 16
+      check "a new output in a folder of mode $mode, default list $default, by $who: $expected" \
+        test "$(stat -c %g:%a folder/new.bin)$(getfacl -cpn folder/new.bin | grep -c 65534)" = "$expected"
+      cd "$work"
+    done
+  fi
   # A file of the system that reports a size of 0, its length known only at its end: read whole.
   setup no-output
   cat /proc/sys/kernel/ostype >ostype.bin
