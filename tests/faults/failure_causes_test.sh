@@ -199,6 +199,41 @@ if [ "$platform" = native ] && [ "$(id -u)" -eq 0 ]; then
   else
     skip "links in shared folders: fs.protected_symlinks is off here, so the system follows them all"
   fi
+  # Another user's file, made first under the output's name in such a folder, a regular file or a
+  # named pipe: refused where the system would refuse to open it by that name (fs.protected_regular,
+  # fs.protected_fifos, turned on here for the test where they are off), and nothing written to it.
+  # This user's own file there is written.
+  settings=(/proc/sys/fs/protected_regular /proc/sys/fs/protected_fifos)
+  levels=$(cat "${settings[@]}")
+  if for setting in "${settings[@]}"; do [ "$(cat $setting)" != 0 ] || echo 1 >$setting; done 2>/dev/null; then
+    for kind in file pipe own; do
+      setup no-output
+      mkdir -m 1777 shared
+      case $kind in
+        file) cp ../previous.bin shared/out.bin && chmod 666 shared/out.bin ;;
+        pipe) mkfifo -m 666 shared/out.bin && exec 9<>shared/out.bin ;;
+        own) cp ../previous.bin shared/out.bin ;;
+      esac
+      [ $kind != own ] && chown 65534 shared/out.bin
+      timeout 10 "${program[@]}" -in in.bin -out shared/out.bin -datasize 16 2>"$work/stderr.txt"
+      status=$?
+      if [ $kind = own ]; then
+        check "this user's own file in a shared folder: written" test "$status$(xxd -p shared/out.bin)" = "0$swapped16"
+      else
+        check "another user's $kind in a shared folder: exit code $status" test $status -eq 1
+        said "another user's $kind in a shared folder" "orvane: cannot open 'shared/out.bin' for writing: it is another user's file in a sticky folder that others may write, which the system opens for writing only for its owner or the folder's owner"
+      fi
+      [ $kind = file ] && check "another user's file: nothing written" same shared/out.bin ../previous.bin
+      [ $kind = pipe ] && check "another user's pipe: nothing written" test -z "$(timeout 0.2 cat <&9)"
+      [ $kind = pipe ] && exec 9<&-
+      cd "$work"
+    done
+    paste -d ' ' <(echo "$levels") <(printf '%s\n' "${settings[@]}") | while read -r level setting; do
+      echo "$level" >"$setting"
+    done
+  else
+    skip "files in shared folders: fs.protected_regular and fs.protected_fifos are off and cannot be turned on here"
+  fi
 fi
 
 if [ $modes_bind = yes ]; then

@@ -18,6 +18,13 @@ bool EndsProgramByDefault(int signal);
 /// theirs into a write anywhere this process may write.
 bool WouldSystemFollow(int folder, const struct stat& link);
 
+/// Whether the kernel would open the existing `file`, found in `folder`, for writing by a process
+/// that may create it (O_CREAT), as it rules for regular files and named pipes in sticky folders
+/// (fs.protected_regular, fs.protected_fifos): in one that everyone (or, at level 2, its group)
+/// may write, only a file of this process's user or of the folder's owner, lest another user's
+/// file, made first under the name, receive this user's data.
+bool WouldSystemOpen(int folder, const struct stat& file);
+
 /// Whether `folder` is append-only (chattr +a): a file can be created in it, but never renamed or
 /// removed, so that a staged file could neither take another's place nor go away. A folder open
 /// for look-ups only cannot be asked, and counts as not.

@@ -84,6 +84,8 @@ FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
 
 // An existing regular file, not the input.
 FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
+  if (!WouldSystemOpen(entry.folder.Get(), entry.info))
+    return Refusal(FileReason::kOthersInSharedFolder);
   Descriptor named;
   if (const int error = OpenNamed(entry, &named)) return OpenFailure(error);
   struct stat info;
@@ -124,6 +126,16 @@ FileError ForFile(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   return Existing(input, std::move(entry), output);
 }
 
+// A named pipe that `path` reached, refused where the system's rule on shared folders would refuse
+// to open it by its name: another user's pipe there would receive the data.
+FileError CheckSharedPipe(const char* path, const struct stat& reached) {
+  FolderEntry entry;
+  if (FindFinalEntry(path, &entry).Failed() || !entry.exists || !IsSameFile(entry.info, reached) ||
+      WouldSystemOpen(entry.folder.Get(), entry.info))
+    return FileError{};
+  return Refusal(FileReason::kOthersInSharedFolder);
+}
+
 }  // namespace
 
 FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* output) {
@@ -143,6 +155,9 @@ FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* outpu
   }
   // A device or a pipe, or an open file whose name is gone (/proc/self/fd/N), is written directly
   // through what the path reached.
+  if (exists && S_ISFIFO(info.st_mode)) {
+    if (const FileError refused = CheckSharedPipe(path, info); refused.Failed()) return refused;
+  }
   if (exists && (IsNameless(info) || (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))))
     return Made<DirectOutput>(output, std::move(reached), false, true);
   FolderEntry entry;
