@@ -31,9 +31,11 @@ enum class FileReason : uint8_t {
   kChanged,        ///< the file changed, or its name moved to another file, while it was swapped
   kIsInput,        ///< the output is the very stream being read, which writing it would destroy
   kUnfollowedLink,  ///< the path leads through a link the system would not follow for this process
-  kAppendOnlyFolder,  ///< a file to swap in place is in an append-only folder, where none is
-                      ///< replaced
-  kMounted,           ///< a file to swap in place is mounted on another name too (a bind mount)
+  kAppendOnlyFolder,      ///< a file to swap in place is in an append-only folder, where none is
+                          ///< replaced
+  kMounted,               ///< a file to swap in place is mounted on another name too (a bind mount)
+  kOthersInSharedFolder,  ///< an existing output is another user's, in a sticky shared folder
+  kHeld,  ///< a file to swap in place is open for writing, or locked, by another process already
 };
 
 struct FileError {

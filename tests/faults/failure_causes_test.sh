@@ -199,6 +199,41 @@ if [ "$platform" = native ] && [ "$(id -u)" -eq 0 ]; then
   else
     skip "links in shared folders: fs.protected_symlinks is off here, so the system follows them all"
   fi
+  # Another user's file, made first under the output's name in such a folder, a regular file or a
+  # named pipe: refused where the system would refuse to open it by that name (fs.protected_regular,
+  # fs.protected_fifos, turned on here for the test where they are off), and nothing written to it.
+  # This user's own file there is written.
+  settings=(/proc/sys/fs/protected_regular /proc/sys/fs/protected_fifos)
+  levels=$(cat "${settings[@]}")
+  if for setting in "${settings[@]}"; do [ "$(cat $setting)" != 0 ] || echo 1 >$setting; done 2>/dev/null; then
+    for kind in file pipe own; do
+      setup no-output
+      mkdir -m 1777 shared
+      case $kind in
+        file) cp ../previous.bin shared/out.bin && chmod 666 shared/out.bin ;;
+        pipe) mkfifo -m 666 shared/out.bin && exec 9<>shared/out.bin ;;
+        own) cp ../previous.bin shared/out.bin ;;
+      esac
+      [ $kind != own ] && chown 65534 shared/out.bin
+      timeout 10 "${program[@]}" -in in.bin -out shared/out.bin -datasize 16 2>"$work/stderr.txt"
+      status=$?
+      if [ $kind = own ]; then
+        check "this user's own file in a shared folder: written" test "$status$(xxd -p shared/out.bin)" = "0$swapped16"
+      else
+        check "another user's $kind in a shared folder: exit code $status" test $status -eq 1
+        said "another user's $kind in a shared folder" "orvane: cannot open 'shared/out.bin' for writing: it is another user's file in a sticky folder that others may write, which the system opens for writing only for its owner or the folder's owner"
+      fi
+      [ $kind = file ] && check "another user's file: nothing written" same shared/out.bin ../previous.bin
+      [ $kind = pipe ] && check "another user's pipe: nothing written" test -z "$(timeout 0.2 cat <&9)"
+      [ $kind = pipe ] && exec 9<&-
+      cd "$work"
+    done
+    paste -d ' ' <(echo "$levels") <(printf '%s\n' "${settings[@]}") | while read -r level setting; do
+      echo "$level" >"$setting"
+    done
+  else
+    skip "files in shared folders: fs.protected_regular and fs.protected_fifos are off and cannot be turned on here"
+  fi
 fi
 
 if [ $modes_bind = yes ]; then
@@ -408,8 +443,17 @@ if [ "$platform" = native ]; then
       "orvane: cannot swap 'in.bin' in place: it is mounted on another name too (a bind mount), which replacing it would split" \
       in.bin
     umount mounted.bin
+    # As the output of another file, it is written directly, by either name, both then showing it.
+    for name in in.bin mounted.bin; do
+      mount --bind in.bin mounted.bin
+      "${program[@]}" -in ../original.bin -out $name -datasize 16 2>"$work/stderr.txt"
+      check "a file mounted on another name, as the output by $name: written, shown by both" \
+        test "$?$(xxd -p in.bin)$(xxd -p mounted.bin)" = "0$swapped16$swapped16"
+      umount mounted.bin
+      cp ../large.bin in.bin
+    done
   else
-    skip "in place, a file mounted on another name: no bind mount can be made here (it needs root)"
+    skip "a file mounted on another name: no bind mount can be made here (it needs root)"
   fi
   # A folder deeper than PATH_MAX: the file is named by a short relative path.
   in_place_case
@@ -460,14 +504,23 @@ if [ "$platform" = native ]; then
   check "SIGINT during the third file: the third as it was" cmp -s in.bin <(yes ABCD | head -c $((64 << 20)))
   check "SIGINT during the third file: nothing beside them" \
     test "$(ls -A | tr '\n' ' ')" = "in.bin one.bin sub two.bin "
-  # One swap in place of a file at a time: a second, started while the first is held stopped, is
-  # refused at once; the first then swaps the file once.
+  # A file that another process holds open for writing or locks when the swap starts is refused
+  # for that, not as changed; so is a second swap, started while the first is held stopped; the
+  # first then swaps the file once.
   changed="orvane: 'in.bin' changed while it was being swapped, and is left as it is"
+  held="orvane: cannot swap 'in.bin' in place: another process has it open for writing or locked; it is left as it is"
+  in_place_case
+  in_place "in place, held open for writing" untouched "$held" in.bin \
+    bash -c 'exec 9>>in.bin; "$@"; status=$?; exec 9>&-; exit $status' held
+  for lock in -s -x; do
+    in_place_case
+    in_place "in place, locked (flock $lock)" untouched "$held" in.bin flock $lock in.bin
+  done
   start_swap_of_64mib
   kill -STOP $swapper
   timeout 10 "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
   check "a second swap in place at once: exit code" test $? -eq 1
-  said "a second swap in place at once" "$changed"
+  said "a second swap in place at once" "$held"
   kill -CONT $swapper
   wait $swapper
   check "a second swap in place at once: the first swaps" test $? -eq 0
@@ -661,6 +714,24 @@ if [ "$platform" = native ]; then
     fi
     cd "$work"
   done
+  # Nor any wider than its input whatever its folder gives: a set-group-ID folder's group (the
+  # input's given instead where this user may, else nothing to the group), a folder's default
+  # access control list where the input has none. As root, and as a user who cannot give the group.
+  if [ "$(id -u)" -eq 0 ] && [ $as_other_ok = yes ]; then
+    for row in "root 2777 - 0:6400" "65534 2777 - 12345:6000" "root 777 u:65534:rwx 0:6400"; do
+      read -r who mode default expected <<<"$row"
+      setup no-output
+      mkdir folder && chgrp 12345 folder && chmod "$mode" folder
+      chmod 640 in.bin && chown 65534:0 in.bin
+      [ "$default" != - ] && setfacl -d -m "$default" folder
+      run=("${program[@]}")
+      [ "$who" != root ] && run=("${as_owner[@]}" "$work/reachable/orvane")
+      "${run[@]}" -in in.bin -out folder/new.bin -datasize 16
+      check "a new output in a folder of mode $mode, default list $default, by $who: $expected" \
+        test "$(stat -c %g:%a folder/new.bin)$(getfacl -cpn folder/new.bin | grep -c 65534)" = "$expected"
+      cd "$work"
+    done
+  fi
   # A file of the system that reports a size of 0, its length known only at its end: read whole.
   setup no-output
   cat /proc/sys/kernel/ostype >ostype.bin

@@ -180,6 +180,13 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
       return "cannot swap " + name +
              " in place: it is mounted on another name too (a bind mount), which replacing it "
              "would split";
+    case FileReason::kOthersInSharedFolder:
+      return "cannot open " + name +
+             " for writing: it is another user's file in a sticky folder that others may write, "
+             "which the system opens for writing only for its owner or the folder's owner";
+    case FileReason::kHeld:
+      return "cannot swap " + name +
+             " in place: another process has it open for writing or locked; it is left as it is";
     default:
       break;
   }

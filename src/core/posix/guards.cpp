@@ -32,13 +32,13 @@ bool EndsProgramByDefault(int signal) {
 
 namespace {
 
-// Whether the system applies its rule on links in shared folders (fs.protected_symlinks); where
-// that cannot be read, it is taken as applied.
-bool AreSharedFolderLinksProtected() {
-  const Descriptor setting(open("/proc/sys/fs/protected_symlinks", O_RDONLY | O_CLOEXEC));
+// The value of a protection setting under /proc/sys/fs (0 off, 1 or 2 on); where it cannot be
+// read, it is taken as on.
+char ProtectionLevel(const char* setting) {
+  const Descriptor file(open(setting, O_RDONLY | O_CLOEXEC));
   char value = '1';
-  if (setting && read(setting.Get(), &value, 1) != 1) value = '1';
-  return value != '0';
+  if (!file || read(file.Get(), &value, 1) != 1) value = '1';
+  return value;
 }
 
 }  // namespace
@@ -48,7 +48,21 @@ bool WouldSystemFollow(int folder, const struct stat& link) {
   if (fstat(folder, &shared) != 0) return false;
   if ((shared.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
   if (link.st_uid == geteuid() || link.st_uid == shared.st_uid) return true;
-  return !AreSharedFolderLinksProtected();
+  return ProtectionLevel("/proc/sys/fs/protected_symlinks") == '0';
+}
+
+bool WouldSystemOpen(int folder, const struct stat& file) {
+  const char* setting = S_ISREG(file.st_mode)    ? "/proc/sys/fs/protected_regular"
+                        : S_ISFIFO(file.st_mode) ? "/proc/sys/fs/protected_fifos"
+                                                 : nullptr;
+  struct stat shared;
+  if (setting == nullptr) return true;
+  if (fstat(folder, &shared) != 0) return false;
+  if ((shared.st_mode & S_ISVTX) == 0) return true;
+  if (file.st_uid == geteuid() || file.st_uid == shared.st_uid) return true;
+  const char level = ProtectionLevel(setting);
+  if (level == '0') return true;
+  return (shared.st_mode & S_IWOTH) == 0 && ((shared.st_mode & S_IWGRP) == 0 || level < '2');
 }
 
 bool IsAppendOnly(int folder) {
@@ -109,8 +123,7 @@ FileError LockAgainstOtherSwaps(int input, Descriptor* held) {
   if (const int error = Owned(fcntl(input, F_DUPFD_CLOEXEC, STDERR_FILENO + 1), held))
     return SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
   if (flock(held->Get(), LOCK_EX | LOCK_NB) == 0) return FileError{};
-  if (errno == EWOULDBLOCK)
-    return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kChanged);
+  if (errno == EWOULDBLOCK) return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kHeld);
   return SystemFailure(FileStep::kOpen, FileSide::kOutput, LastError());
 }
 
@@ -118,7 +131,7 @@ FileError WatchForWriters(int held, bool* watched) {
   signal(SIGIO, SIG_IGN);
   *watched = fcntl(held, F_SETLEASE, F_RDLCK) == 0;
   if (*watched || errno != EAGAIN) return FileError{};
-  return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kChanged);
+  return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kHeld);
 }
 
 bool HasWriterCome(int held, bool watched) { return watched && fcntl(held, F_GETLEASE) != F_RDLCK; }

@@ -18,6 +18,13 @@ bool EndsProgramByDefault(int signal);
 /// theirs into a write anywhere this process may write.
 bool WouldSystemFollow(int folder, const struct stat& link);
 
+/// Whether the kernel would open the existing `file`, found in `folder`, for writing by a process
+/// that may create it (O_CREAT), as it rules for regular files and named pipes in sticky folders
+/// (fs.protected_regular, fs.protected_fifos): in one that everyone (or, at level 2, its group)
+/// may write, only a file of this process's user or of the folder's owner, lest another user's
+/// file, made first under the name, receive this user's data.
+bool WouldSystemOpen(int folder, const struct stat& file);
+
 /// Whether `folder` is append-only (chattr +a): a file can be created in it, but never renamed or
 /// removed, so that a staged file could neither take another's place nor go away. A folder open
 /// for look-ups only cannot be asked, and counts as not.
@@ -35,14 +42,14 @@ bool IsNameless(const struct stat& reached);
 
 /// Holds the file swapped in place, open as `input`, through a descriptor of its own (`held`) that
 /// outlives the input's: locked, so that a second swap of it at the same time fails rather than
-/// both replacing it and one swap being lost. kChanged when another swap holds it.
+/// both replacing it and one swap being lost. kHeld when another process holds a lock on it.
 FileError LockAgainstOtherSwaps(int input, Descriptor* held);
 
 /// Asks the system to tell, through `held`, of any process that opens the file for writing from
 /// now on (a read lease; its signal is ignored, the lease's state is asked for instead). Where
 /// leases cannot be had (another owner's file, a file system without them) the swap goes on with
 /// its other checks, unwatched; where the file is open for writing already, the writer could be
-/// lost, and the swap is refused (kChanged).
+/// lost, and the swap is refused (kHeld).
 FileError WatchForWriters(int held, bool* watched);
 
 /// Whether a process opened the watched file for writing since it was watched: it is then waiting

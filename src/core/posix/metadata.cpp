@@ -94,12 +94,19 @@ int GiveNewOutputAccess(int from, int to) {
   if (fstat(from, &info) != 0) return LastError();
   const mode_t mask = umask(0);
   umask(mask);
+  // A set-group-ID folder gives its own group; the input's where this user may give it.
+  struct stat made = info;
+  if (fchown(to, static_cast<uid_t>(-1), info.st_gid) != 0 && fstat(to, &made) != 0)
+    return LastError();
+  const mode_t foreignGroup = made.st_gid == info.st_gid ? 0 : S_IRWXG;
   const bool listed = fgetxattr(from, kAccessList, nullptr, 0) >= 0;
   if (!listed && errno != ENODATA && errno != ENOTSUP) return LastError();
   if (listed) {
     if (const int error = GiveAttribute(from, to, kAccessList)) return error;
+  } else if (fremovexattr(to, kAccessList) != 0 && errno != ENODATA && errno != ENOTSUP) {
+    return LastError();  // the folder's default list, which the input does not have
   }
-  // The bits the list sets, its mask as the group's.
+  // The bits the list sets, its mask as the group's; none for a group that is not the input's.
   if (listed && fstat(to, &info) != 0) return LastError();
-  return fchmod(to, info.st_mode & 0666 & ~mask) == 0 ? 0 : LastError();
+  return fchmod(to, info.st_mode & 0666 & ~mask & ~foreignGroup) == 0 ? 0 : LastError();
 }

@@ -28,7 +28,9 @@ Fingerprint FingerprintOf(const struct stat& info);
 /// owner. 0 or the errno.
 int CopyMetadata(int from, int to);
 
-/// Gives `to`, the staged file of an output that did not exist, the access its input `from` gives:
-/// its access control list (named users and groups, deny entries), and its permission bits as a new
-/// file gets them, none that the input withholds. 0 or the errno.
+/// Gives `to`, the staged file of an output that did not exist, no wider access than its input
+/// `from` gives: the input's group where this user may give it (none to the group otherwise, which
+/// a set-group-ID folder chose), its access control list (named users and groups, deny entries) or,
+/// where it has none, none (not the folder's default one), and its permission bits as a new file
+/// gets them, none that the input withholds. 0 or the errno.
 int GiveNewOutputAccess(int from, int to);

@@ -3,9 +3,10 @@
 // that no failure leaves a partial output. Everything else is written directly, as it always was: a
 // device or a pipe (reached through whatever links, /dev/stdout among them, whose target names no
 // file in any folder), a file of another owner or with several names (replacing it would take it
-// from its owner or split its names), an existing file in a folder that takes no new file (no write
-// permission, a read-only mount), any output in a folder that keeps every file (append-only), an
-// open file whose name is gone, and the output of a stream, whose blocks are written as they come.
+// from its owner or split its names, as it would split a file mounted on another name), an
+// existing file in a folder that takes no new file (no write permission, a read-only mount), any
+// output in a folder that keeps every file (append-only), an open file whose name is gone, and the
+// output of a stream, whose blocks are written as they come.
 //
 // The output's path is looked up once, as a whole, to see what it reaches; its folder is then
 // opened once, and every later look-up goes by name within it.
@@ -60,10 +61,10 @@ FileError AsOpenFailure(FileError error) {
   return error;
 }
 
-// The input itself: refused where another swap of it runs, where its name no longer names it or
-// a writer has it open (kChanged), where it has several names (kManyNames, kMounted), where its
-// folder keeps every file (kAppendOnlyFolder), and where it may not be written (a file its user
-// may not write is not replaced).
+// The input itself: refused where another process locks it or has it open for writing (kHeld),
+// where its name no longer names it (kChanged), where it has several names (kManyNames, kMounted),
+// where its folder keeps every file (kAppendOnlyFolder), and where it may not be written (a file
+// its user may not write is not replaced).
 FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
                   OwnedOutput* output) {
   StagedOutput::Target target{Staging::kInPlace, std::move(entry), Descriptor(),
@@ -89,12 +90,14 @@ FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
 
 // An existing regular file, not the input.
 FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
+  if (!WouldSystemOpen(entry.folder.Get(), entry.info))
+    return Refusal(FileReason::kOthersInSharedFolder);
   Descriptor named;
   if (const int error = OpenNamed(entry, &named)) return OpenFailure(error);
   struct stat info;
   if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
   const bool ownable = geteuid() == 0 || info.st_uid == geteuid();
-  if (info.st_nlink != 1 || !ownable)
+  if (info.st_nlink != 1 || !ownable || IsMountedSomewhere(info))
     return Made<DirectOutput>(output, std::move(named), true, false);
   OwnedOutput staged;
   const FileError made = MakeStaged(
@@ -129,6 +132,16 @@ FileError ForFile(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   return Existing(input, std::move(entry), output);
 }
 
+// A named pipe that `path` reached, refused where the system's rule on shared folders would refuse
+// to open it by its name: another user's pipe there would receive the data.
+FileError CheckSharedPipe(const char* path, const struct stat& reached) {
+  FolderEntry entry;
+  if (FindFinalEntry(path, &entry).Failed() || !entry.exists || !IsSameFile(entry.info, reached) ||
+      WouldSystemOpen(entry.folder.Get(), entry.info))
+    return FileError{};
+  return Refusal(FileReason::kOthersInSharedFolder);
+}
+
 }  // namespace
 
 FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* output) {
@@ -148,6 +161,9 @@ FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* outpu
   }
   // A device or a pipe, or an open file whose name is gone (/proc/self/fd/N), is written directly
   // through what the path reached.
+  if (exists && S_ISFIFO(info.st_mode)) {
+    if (const FileError refused = CheckSharedPipe(path, info); refused.Failed()) return refused;
+  }
   if (exists && (IsNameless(info) || (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))))
     return Made<DirectOutput>(output, std::move(reached), false, true);
   FolderEntry entry;
