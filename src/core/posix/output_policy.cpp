@@ -125,11 +125,11 @@ FileError ForFile(InputFile& input, FolderEntry entry, OwnedOutput* output) {
 
 }  // namespace
 
-FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* output) {
+FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOutput* output) {
   Descriptor reached;
   struct stat info;
-  const bool exists =
-      Owned(open(path, O_PATH | O_CLOEXEC), &reached) == 0 && fstat(reached.Get(), &info) == 0;
+  const bool exists = Owned(openat(base, path, O_PATH | O_CLOEXEC), &reached) == 0 &&
+                      fstat(reached.Get(), &info) == 0;
   if (exists && !input.IsFile()) {
     struct stat open;
     if (fstat(input.Get(), &open) == 0 && IsSameFile(info, open)) {
@@ -145,7 +145,7 @@ FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* outpu
   if (exists && (IsNameless(info) || (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))))
     return Made<DirectOutput>(output, std::move(reached), false, true);
   FolderEntry entry;
-  const FileError found = FindFinalEntry(path, &entry);
+  const FileError found = FindFinalEntry(base, path, &entry);
   const int unnamed = found.Failed()       ? 0
                       : entry.name.empty() ? (*path == '\0' ? ENOENT : EISDIR)
                                            : 0;
