@@ -108,8 +108,12 @@ class FileLayer {
   /// that does not exist yet, an existing file, or something written directly (a device, a pipe).
   /// The file `path` names is not touched before the first Write (a staged file may appear beside
   /// it), and an output that was not there before appears only on Commit or, where it is written
-  /// directly, with the first Write.
-  virtual FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output) = 0;
+  /// directly, with the first Write. A relative `path` is looked up in `folder`, a folder held open
+  /// (a POSIX descriptor), so that many outputs go into the one folder found first whatever later
+  /// takes its name; kCurrentFolder is the current folder, the only one the Windows layer knows.
+  virtual FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
+                               InputFile::Handle folder) = 0;
+  static constexpr InputFile::Handle kCurrentFolder = InputFile::kNoFile;
 
   /// A buffer of `size` bytes, or null when it cannot be had.
   virtual void* Allocate(size_t size) = 0;

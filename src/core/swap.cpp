@@ -131,7 +131,8 @@ SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* output
     return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
   if (IsRefusedSize(input, options.range, dataSizeBits / 8)) return SizeRefusal(input.Size());
   OwnedOutput output;
-  if (const FileError error = files.OpenOutput(input, outputPath, &output); error.Failed())
+  if (const FileError error = files.OpenOutput(input, outputPath, &output, options.outputFolder);
+      error.Failed())
     return Ended(error, input.Size());
   return SwapInto(files, input, *output, dataSizeBits, options);
 }

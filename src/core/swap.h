@@ -42,13 +42,15 @@ struct SwapRange {
 /// blocks of `blockBytes`.
 bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes);
 
-/// What a swap is asked for besides its data size: the range, and whom to tell of its progress.
+/// What a swap is asked for besides its data size: the range, whom to tell of its progress, and the
+/// folder a relative output path is looked up in (see FileLayer::OpenOutput).
 /// `progress`, where set, is called after each piece with `context`, the bytes of the input written
 /// so far and the input's size (0 for a stream, whose size is known only when it ends).
 struct SwapOptions {
   SwapRange range;
   void (*progress)(void* context, uint64_t done, uint64_t size) = nullptr;
   void* context = nullptr;
+  InputFile::Handle outputFolder = FileLayer::kCurrentFolder;
 };
 
 /// How a swap ended: `error.step` is FileStep::kNone when it succeeded.

@@ -74,10 +74,11 @@ class FaultyFileLayer final : public FileLayer {
     --openNow;
     real_.Close(file);
   }
-  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output) override {
+  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
+                       InputFile::Handle folder) override {
     if (faults_.failCreateStaged) return Fake(FileStep::kCreateStaged, FileSide::kOutput);
     OwnedOutput real;
-    const FileError error = real_.OpenOutput(input, path, &real);
+    const FileError error = real_.OpenOutput(input, path, &real, folder);
     if (error.Failed()) return error;
     *output = MakeOutput<Output>(*this, std::move(real));
     return error;

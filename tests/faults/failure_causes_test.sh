@@ -577,6 +577,37 @@ if [ "$platform" = native ]; then
   check "the same base name twice: the first's output kept" \
     test "$(ls out)$(xxd -p out/in.bin)" = "in.bin$swapped16"
   cd "$work"
+  # Two outputs that reach one file (two links in the folder, or a file swapped in place and a link
+  # to it): the second refused, the first's output kept.
+  for row in out:x.bin:target.bin .:link.bin:in.bin; do
+    IFS=: read -r folder second reached <<<"$row"
+    setup no-output
+    mkdir out && cp ../previous.bin x.bin && ln -s in.bin link.bin
+    ln -s ../target.bin out/in.bin && ln -s ../target.bin out/x.bin
+    "${program[@]}" -datasize 16 -out $folder in.bin $second 2>"$work/stderr.txt"
+    check "two outputs reach $reached: exit code $?" test $? -eq 1
+    said "two outputs reach $reached" \
+      "orvane: '$second' not swapped: '$folder/$second' is the output of 'in.bin' already"
+    check "two outputs reach $reached: swapped once" test "$(xxd -p $reached)" = "$swapped16"
+    cd "$work"
+  done
+  # The folder renamed and a link to another put in its place once the first output exists (the
+  # first file a named pipe, held open until then): the second output still goes into the folder.
+  setup no-output
+  mkdir out elsewhere && mkfifo pipe.bin
+  {
+    exec 3<>pipe.bin
+    printf abcd >&3
+    for _ in $(seq 500); do [ -e out/pipe.bin ] && break || sleep 0.01; done
+    mv out out.old && ln -s elsewhere out
+  } &
+  "${program[@]}" -datasize 16 -out out pipe.bin in.bin 2>"$work/stderr.txt"
+  check "the folder replaced by a link meanwhile: exit code $?" test $? -eq 0
+  wait
+  check "the folder replaced by a link meanwhile: both outputs in it" \
+    test "$(ls -A elsewhere)$(ls out.old | tr '\n' ' ')$(xxd -p out.old/in.bin)" = \
+    "in.bin pipe.bin $swapped16"
+  cd "$work"
   setup no-output
   ln -s in.bin link.bin
   "${program[@]}" -datasize 16 in.bin ./in.bin link.bin 2>"$work/stderr.txt"

@@ -17,6 +17,7 @@
 #include "command_line.h"
 #include "messages.h"
 #include "native_arguments.h"
+#include "posix/folder.h"
 #include "posix/streams.h"
 #include "progress.h"
 #include "swap.h"
@@ -92,8 +93,10 @@ int PrintToStandardOutput(const char* text, const char* what, unsigned closed) {
               " to standard output: " + (error != 0 ? strerror(error) : "nothing more was stored"));
 }
 
-// One swap; what it says where it failed, or nothing.
-std::string SwapOne(const NativeArguments& arguments, unsigned closed, const SwapOptions& options) {
+// One swap to `outputPath`, looked up in the options' output folder, which `arguments` name in
+// messages; what it says where it failed, or nothing.
+std::string SwapOne(const NativeArguments& arguments, const char* outputPath, unsigned closed,
+                    const SwapOptions& options) {
   InputFile input;
   std::string refusal;
   if (!OpenInput(arguments, closed, &input, &refusal)) return refusal;
@@ -101,8 +104,7 @@ std::string SwapOne(const NativeArguments& arguments, unsigned closed, const Swa
   const SwapOutcome outcome =
       IsStandardStream(arguments.outputPath)
           ? SwapToStandardOutput(input, arguments, closed, options, &refusal)
-          : SwapOpenInput(SystemFileLayer(), input, arguments.outputPath, arguments.dataSizeBits,
-                          options);
+          : SwapOpenInput(SystemFileLayer(), input, outputPath, arguments.dataSizeBits, options);
   if (!refusal.empty()) return refusal;
   return outcome.Succeeded() ? std::string() : FailureMessage(outcome, arguments, inputType);
 }
@@ -140,15 +142,58 @@ std::vector<const char*> EarlierNamesOfSameFile(const std::vector<const char*>& 
   return earlier;
 }
 
-// Each file in place, or into the folder; a failure is said and the others are still swapped. Two
-// files of one base name would have one output: the second is refused, never written over it; so
-// is, in place, a file named a second time.
+// The outputs written into the folder, held open, by base name and by the file each name reached
+// once swapped (a swap replaces the file, which then has another inode): two names that reach one
+// file, through links or as the file itself, would have one output.
+class FolderOutputs {
+ public:
+  explicit FolderOutputs(int folder) : folder_(folder) {}
+
+  /// The file whose output `name` would write over, or null.
+  const char* EarlierOutput(const std::string& name, const char* input) {
+    const auto first = names_.emplace(name, input);
+    if (!first.second) return first.first->second;
+    File file;
+    const auto found = Reached(name, &file) ? reached_.find(file) : reached_.end();
+    return found == reached_.end() ? nullptr : found->second;
+  }
+  void Written(const std::string& name, const char* input) {
+    File file;
+    if (Reached(name, &file)) reached_.emplace(file, input);
+  }
+
+ private:
+  using File = std::pair<dev_t, ino_t>;
+
+  // The file `name` reaches in the folder, links followed by the system; none where it is not a
+  // regular file (a device, a pipe, written as a stream) or cannot be asked.
+  bool Reached(const std::string& name, File* file) const {
+    struct stat info;
+    if (fstatat(folder_, name.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode)) return false;
+    *file = {info.st_dev, info.st_ino};
+    return true;
+  }
+
+  int folder_;
+  std::map<std::string, const char*> names_;
+  std::map<File, const char*> reached_;
+};
+
+// Each file in place, or into the folder, opened once; a failure is said and the others are still
+// swapped. Two files with one output are refused the second time, never written over it; so is, in
+// place, a file named a second time.
 int SwapFiles(const NativeArguments& arguments, unsigned closed) {
   const std::vector<const char*>& files = arguments.files;
+  Descriptor held;
+  if (arguments.intoFolder) {
+    SwapOutcome opened;
+    opened.error = OpenFolder(arguments.outputPath, &held);
+    if (opened.error.Failed()) return Fail(FailureMessage(opened, arguments, StreamType::kOther));
+  }
   Progress progress(files.size(), isatty(2) == 1 ? TotalSize(files) : 0);
   std::string folder = arguments.intoFolder ? arguments.outputPath : "";
   if (!folder.empty() && folder.back() != '/') folder += '/';
-  std::map<std::string, const char*> written;
+  FolderOutputs outputs(held.Get());
   const std::vector<const char*> earlier =
       arguments.intoFolder ? std::vector<const char*>(files.size()) : EarlierNamesOfSameFile(files);
   bool failed = false;
@@ -157,21 +202,22 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
     one.inputPath = files[i];
     one.dataSizeBits = arguments.dataSizeBits;
     one.range = arguments.range;
-    std::string output = files[i];
+    const std::string name = arguments.intoFolder ? BaseName(files[i]) : files[i];
+    const std::string output = folder + name;
     std::string message;
-    if (arguments.intoFolder) {
-      const std::string name = BaseName(files[i]);
-      output = folder + name;
-      const auto first = written.emplace(name, files[i]);
-      if (!first.second)
-        message = Quoted(files[i]) + " not swapped: " + Quoted(output.c_str()) +
-                  " is the output of " + Quoted(first.first->second) + " already";
-    } else if (earlier[i]) {
-      message = Quoted(files[i]) + " not swapped again: it is " + Quoted(earlier[i]) +
-                ", swapped already in this command";
+    if (!arguments.intoFolder) {
+      if (earlier[i])
+        message = Quoted(files[i]) + " not swapped again: it is " + Quoted(earlier[i]) +
+                  ", swapped already in this command";
+    } else if (const char* first = outputs.EarlierOutput(name, files[i])) {
+      message = Quoted(files[i]) + " not swapped: " + Quoted(output.c_str()) +
+                " is the output of " + Quoted(first) + " already";
     }
     one.outputPath = output.c_str();
-    if (message.empty()) message = SwapOne(one, closed, progress.For(i, arguments.range));
+    SwapOptions options = progress.For(i, arguments.range);
+    if (arguments.intoFolder) options.outputFolder = held.Get();
+    if (message.empty()) message = SwapOne(one, name.c_str(), closed, options);
+    if (message.empty() && arguments.intoFolder) outputs.Written(name, files[i]);
     if (message.empty()) continue;
     progress.Erase();
     Fail(message);
@@ -183,7 +229,8 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
 int Swap(const NativeArguments& arguments, unsigned closed) {
   if (!arguments.files.empty()) return SwapFiles(arguments, closed);
   Progress progress(1, 0);
-  const std::string message = SwapOne(arguments, closed, progress.For(0, arguments.range));
+  const std::string message =
+      SwapOne(arguments, arguments.outputPath, closed, progress.For(0, arguments.range));
   progress.Erase();
   return message.empty() ? kExitSuccess : Fail(message);
 }

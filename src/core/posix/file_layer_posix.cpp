@@ -53,8 +53,10 @@ class PosixFileLayer final : public FileLayer {
 
   void Close(InputFile::Handle file) override { close(static_cast<int>(file)); }
 
-  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output) override {
-    const FileError error = OpenPosixOutput(input, path, output);
+  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
+                       InputFile::Handle folder) override {
+    const int base = folder == kCurrentFolder ? AT_FDCWD : static_cast<int>(folder);
+    const FileError error = OpenPosixOutput(input, base, path, output);
     if (!error.Failed()) WaitForWriter(input);
     return error;
   }

@@ -15,6 +15,13 @@ namespace {
 // As the kernel, which gives up after 40 links on one look-up.
 constexpr int kLongestLinkChain = 40;
 
+// Opens the folder `path` names relative to `base`, readable where it may be, else for look-ups.
+int OpenFolderAt(int base, const char* path, int flags, Descriptor* folder) {
+  flags |= O_DIRECTORY | O_CLOEXEC;
+  const int error = Owned(openat(base, path, O_RDONLY | flags), folder);
+  return error == EACCES ? Owned(openat(base, path, O_PATH | flags), folder) : error;
+}
+
 // Opens the folder part of `path` (up to its last slash; "." where it has none), relative to
 // `base`, and gives the part after it.
 int OpenFolderOf(int base, const std::string& path, FolderEntry* entry) {
@@ -23,17 +30,12 @@ int OpenFolderOf(int base, const std::string& path, FolderEntry* entry) {
                              : slash == 0               ? "/"
                                                         : path.substr(0, slash);
   entry->name = slash == std::string::npos ? path : path.substr(slash + 1);
-  Descriptor opened;
-  int error = Owned(openat(base, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), &opened);
-  if (error == EACCES)
-    error = Owned(openat(base, folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC), &opened);
-  if (error == 0) entry->folder = std::move(opened);
-  return error;
+  return OpenFolderAt(base, folder.c_str(), 0, &entry->folder);
 }
 
 // FindFinalEntry's work: 0, the errno, or -1 for a link the system would not follow.
-int FollowLinks(const char* path, FolderEntry* entry) {
-  if (int error = OpenFolderOf(AT_FDCWD, path, entry)) return error;
+int FollowLinks(int base, const char* path, FolderEntry* entry) {
+  if (int error = OpenFolderOf(base, path, entry)) return error;
   for (int links = 0;; ++links) {
     struct stat& info = entry->info;
     entry->exists =
@@ -57,9 +59,22 @@ int FollowLinks(const char* path, FolderEntry* entry) {
 
 }  // namespace
 
-FileError FindFinalEntry(const char* path, FolderEntry* entry) {
-  if (const int error = FollowLinks(path, entry))
+FileError FindFinalEntry(int base, const char* path, FolderEntry* entry) {
+  if (const int error = FollowLinks(base, path, entry))
     return error < 0 ? Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kUnfollowedLink)
                      : SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
   return FileError{};
+}
+
+FileError OpenFolder(const char* path, Descriptor* folder) {
+  FolderEntry entry;
+  if (const FileError error = FindFinalEntry(AT_FDCWD, path, &entry); error.Failed()) return error;
+  int error = 0;
+  if (entry.name.empty())
+    *folder = std::move(entry.folder);
+  else if (!entry.exists)
+    error = ENOENT;
+  else  // the folder found, not a link put in its place since
+    error = OpenFolderAt(entry.folder.Get(), entry.name.c_str(), O_NOFOLLOW, folder);
+  return error != 0 ? SystemFailure(FileStep::kOpen, FileSide::kOutput, error) : FileError{};
 }

@@ -17,8 +17,12 @@ struct FolderEntry {
   struct stat info = {};  ///< what `name` names, where it exists
 };
 
-/// Follows `path` to the folder that holds its final target, each symbolic link read once and
-/// followed only where the kernel would follow it for this process, and that target's name in it
-/// (a name no file has yet, where a link dangles). Fails for the output's opening, with the errno
-/// or kUnfollowedLink.
-FileError FindFinalEntry(const char* path, FolderEntry* entry);
+/// Follows `path`, relative to the folder `base` (or AT_FDCWD), to the folder that holds its final
+/// target, each symbolic link read once and followed only where the kernel would follow it for this
+/// process, and that target's name in it (a name no file has yet, where a link dangles). Fails for
+/// the output's opening, with the errno or kUnfollowedLink.
+FileError FindFinalEntry(int base, const char* path, FolderEntry* entry);
+
+/// Opens the folder `path` names, its links followed as FindFinalEntry follows them, to be held
+/// while many outputs are looked up by name within it. Fails as FindFinalEntry does.
+FileError OpenFolder(const char* path, Descriptor* folder);

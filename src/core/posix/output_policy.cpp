@@ -134,21 +134,21 @@ FileError ForFile(InputFile& input, FolderEntry entry, OwnedOutput* output) {
 
 // A named pipe that `path` reached, refused where the system's rule on shared folders would refuse
 // to open it by its name: another user's pipe there would receive the data.
-FileError CheckSharedPipe(const char* path, const struct stat& reached) {
+FileError CheckSharedPipe(int base, const char* path, const struct stat& reached) {
   FolderEntry entry;
-  if (FindFinalEntry(path, &entry).Failed() || !entry.exists || !IsSameFile(entry.info, reached) ||
-      WouldSystemOpen(entry.folder.Get(), entry.info))
+  if (FindFinalEntry(base, path, &entry).Failed() || !entry.exists ||
+      !IsSameFile(entry.info, reached) || WouldSystemOpen(entry.folder.Get(), entry.info))
     return FileError{};
   return Refusal(FileReason::kOthersInSharedFolder);
 }
 
 }  // namespace
 
-FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* output) {
+FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOutput* output) {
   Descriptor reached;
   struct stat info;
-  const bool exists =
-      Owned(open(path, O_PATH | O_CLOEXEC), &reached) == 0 && fstat(reached.Get(), &info) == 0;
+  const bool exists = Owned(openat(base, path, O_PATH | O_CLOEXEC), &reached) == 0 &&
+                      fstat(reached.Get(), &info) == 0;
   if (exists && !input.IsFile()) {
     struct stat open;
     if (fstat(input.Get(), &open) == 0 && IsSameFile(info, open)) {
@@ -162,12 +162,13 @@ FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* outpu
   // A device or a pipe, or an open file whose name is gone (/proc/self/fd/N), is written directly
   // through what the path reached.
   if (exists && S_ISFIFO(info.st_mode)) {
-    if (const FileError refused = CheckSharedPipe(path, info); refused.Failed()) return refused;
+    if (const FileError refused = CheckSharedPipe(base, path, info); refused.Failed())
+      return refused;
   }
   if (exists && (IsNameless(info) || (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))))
     return Made<DirectOutput>(output, std::move(reached), false, true);
   FolderEntry entry;
-  const FileError found = FindFinalEntry(path, &entry);
+  const FileError found = FindFinalEntry(base, path, &entry);
   const int unnamed = found.Failed()       ? 0
                       : entry.name.empty() ? (*path == '\0' ? ENOENT : EISDIR)
                                            : 0;

@@ -79,5 +79,6 @@ class StagedOutput final : public OutputFile {
   StagedFile staged_;
 };
 
-/// Chooses the output that `path` names for `input` (see FileLayer::OpenOutput) and opens it.
-FileError OpenPosixOutput(InputFile& input, const char* path, OwnedOutput* output);
+/// Chooses the output that `path`, relative to the folder `base` (or AT_FDCWD), names for `input`
+/// (see FileLayer::OpenOutput) and opens it.
+FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOutput* output);

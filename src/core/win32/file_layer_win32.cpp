@@ -74,7 +74,8 @@ class Win32FileLayer final : public FileLayer {
 
   void Close(InputFile::Handle file) override { CloseHandle(AsHandle(file)); }
 
-  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output) override {
+  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
+                       InputFile::Handle) override {
     if (IsSameFile(AsHandle(input.Get()), path)) return OpenInPlaceOutput(input, path, output);
     *output = MakeOutput<DirectOutput>(path);
     return *output ? FileError{}
