@@ -135,6 +135,33 @@ TEST_CASE("seam: in place, a failure at any step leaves the file as it was and n
 }
 
 #ifndef _WIN32
+// A record appended to the input while it is swapped to another file: the output would be a prefix
+// of what the input now holds, so it is not made.
+TEST_CASE("seam: to another file, the input grown during the swap") {
+  TempFolder folder;
+  const std::string input = folder.Path("data.bin");
+  const Bytes original = RandomBytes(96, 34);
+  WriteBytes(input, original);
+  for (const bool existing : {false, true}) {
+    CAPTURE(existing);
+    const std::string output = folder.Path(existing ? "old.bin" : "new.bin");
+    if (existing) WriteBytes(output, original);
+    Faults faults;
+    faults.beforeCommit = [&] { AppendFromAnotherProcess(input); };
+    FaultyFileLayer files{faults};
+
+    const FileError error = SwapFile(files, input.c_str(), output.c_str(), 16).error;
+    AwaitOtherProcess();
+
+    CHECK(error.reason == FileReason::kChanged);
+    CHECK(error.side == FileSide::kInput);
+    CHECK(std::filesystem::exists(output) == existing);
+    if (existing) CHECK(ReadBytes(output) == original);
+  }
+  CHECK(std::distance(std::filesystem::directory_iterator(folder.Root()),
+                      std::filesystem::directory_iterator()) == 2);
+}
+
 // Another user who may write the folder puts a link to a file of the victim's in the place of the
 // file being swapped: the swap must neither write the victim's file nor replace the link.
 TEST_CASE("seam: in place, a name moved to a link to another file just before the replacement") {

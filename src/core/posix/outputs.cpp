@@ -1,6 +1,7 @@
 #include "outputs.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -119,6 +120,12 @@ FileError StagedOutput::PutInPlace() {
 FileError StagedOutput::Commit() {
   const int staged = staged_.Get();
   const Staging staging = target_.staging;
+  // An input that grew while it was read holds more than was swapped, and the output would be a
+  // prefix nobody asked for. (In place, the file's fingerprint tells the same, and more.)
+  struct stat now;
+  if (staging != Staging::kInPlace && input_.IsFile() && fstat(input_.Get(), &now) == 0 &&
+      static_cast<uint64_t>(now.st_size) != input_.Size())
+    return Failure(FileStep::kRead, FileSide::kInput, FileReason::kChanged);
   const int source = staging == Staging::kExistingOutput ? target_.held.Get() : input_.Get();
   const int copied = staging == Staging::kNewOutput ? GiveNewOutputAccess(source, staged)
                                                     : CopyMetadata(source, staged);
