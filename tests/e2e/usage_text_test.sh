@@ -23,7 +23,8 @@ refused_with() {  # refused_with REASON ARGS...
 }
 
 # Each kind of mistake, with what the program says: the reason, then the arguments.
-sizes="it must be a multiple of 8 from 16 to 1024"
+sizes_from="a multiple of 8 from 16 to 1024"
+sizes="it must be $sizes_from"
 while IFS='|' read -r reason arguments; do
   # shellcheck disable=SC2086 # each line is split into its arguments on purpose
   check "says [$reason] for: $arguments" refused_with "$reason" $arguments
@@ -44,12 +45,17 @@ unrecognized option '--HELP'|--HELP
 option '-in' requires an argument|-in
 option '/OUT' requires an argument|-in a.bin /OUT
 option '-datasize' requires an argument|-in a.bin -out b.bin -datasize
-invalid -datasize '8': $sizes|-in a.bin -out b.bin -datasize 8
+invalid -datasize '8': it is in bits, $sizes_from (8 bytes is -datasize 64)|-in a.bin -out b.bin -datasize 8
+invalid -datasize '4': it is in bits, $sizes_from (4 bytes is -datasize 32)|--in=a.bin --out=b.bin --datasize=4
 invalid -datasize '20': $sizes|-in a.bin -out b.bin -datasize 20
 invalid -datasize '1032': $sizes|-in a.bin -out b.bin -datasize 1032
 invalid -datasize '0x10': $sizes|-in a.bin -out b.bin -datasize 0x10
 invalid -datasize '4294967312': $sizes|-in a.bin -out b.bin -datasize 4294967312
-invalid -datasize '8': $sizes|-in a.bin -out b.bin -datasize 8 -datasize 16
+invalid -datasize '1': $sizes|-in a.bin -out b.bin -datasize 1 -datasize 16
+option '--in' requires an argument|--in= --out=b.bin --datasize=16
+option '--offset' requires an argument|-datasize 16 a.bin --offset=
+option '--help' doesn't allow an argument|--help=x
+unrecognized option '-in=a.bin'|-in=a.bin -out b.bin -datasize 16
 missing -in|-out b.bin -datasize 16
 missing -out|-in a.bin -datasize 16
 missing -datasize|-in a.bin -out b.bin
