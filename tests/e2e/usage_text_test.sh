@@ -107,10 +107,12 @@ done
 check "--version to a full disk: says why" test "$(cat stderr.txt)" = \
   "orvane: cannot write the version to standard output: No space left on device"
 
-# Completion, as bash-completion loads it: the sizes after -datasize.
+# Completion, as bash-completion loads it: the sizes after -datasize. Words are given as bash splits
+# the line: `--in=a.bin` is `--in`, `=`, `a.bin`.
 offered() {  # offered WORDS...: what bash offers for the last word, one line
   bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" && shift &&
-    COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) && COMP_LINE="$*" && COMP_POINT=${#COMP_LINE} &&
+    COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) && COMP_LINE="$*" &&
+    COMP_LINE=${COMP_LINE// = /=} && COMP_POINT=${#COMP_LINE} &&
     function=$(complete -p orvane | sed -E "s/.* -F ([^ ]+) .*/\1/") &&
     "$function" orvane "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" &&
     echo "${COMPREPLY[*]}"' bash "$source_root/packaging/orvane.bash-completion" "$@"
@@ -121,5 +123,11 @@ check "completion: data sizes after -datasize" test \
 check "completion: folders after -out, files after the options" test \
   "$(offered orvane -datasize 16 -out zone/) | $(offered orvane -datasize 16 a.bin zone/)" = \
   "zone/sub | zone/sub zone/f.bin"
+check "completion: the two-dash forms after --" test "$(offered orvane -in a.bin --)" = \
+  "--in --out --datasize --offset --length --"
+check "completion: after --datasize=, --out= and --in=" test \
+  "$(offered orvane --datasize = '') | $(offered orvane --datasize = 16 --out = zone/) |\
+ $(offered orvane --in = a.bin --datasize 16 --out = zone/)" = \
+  "16 24 32 48 64 128 | zone/sub | zone/sub zone/f.bin"
 
 report
