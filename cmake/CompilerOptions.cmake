@@ -48,7 +48,3 @@ if(ORVANE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
-
-# doctest comes from the distribution's doctest-dev; the cross compiler does not search /usr/include,
-# so point it at doctest's own folder only.
-find_path(DOCTEST_INCLUDE_DIR doctest.h PATHS /usr/include/doctest NO_CMAKE_FIND_ROOT_PATH REQUIRED)

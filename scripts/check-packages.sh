@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks what scripts/package.sh made in dist/: the .deb's files and lintian's verdict (nothing to
 # report, pedantic tags included), the program, its manual page and its completion installed from it
-# into a scratch root and used there, the .zip's files and their line ends; then that anyone can
-# make them again bit for bit: the same sources, copied into another folder, packaged there later
-# into other build folders, give the same bytes in every file of dist/.
+# into a scratch root and used there, the .zip's files and their line ends, the source release's
+# files and times, and that it builds and installs the program with the tests off; then that anyone
+# can make them again bit for bit: the same sources, copied into another folder, packaged there
+# later into other build folders, give the same bytes in every file of dist/.
 set -u
 cd "$(dirname "$0")/.."
 source tests/support/checks.sh
@@ -14,6 +15,7 @@ dist=$PWD/dist
 version=$(cat build/deb/version.txt)
 deb=$dist/orvane_${version}_$(dpkg --print-architecture).deb
 zip=$dist/orvane-$version-windows.zip
+release=$dist/orvane-$version.tar.gz
 enter_scratch_folder
 
 dpkg-deb -c "$deb" | awk '{ print $6 }' >deb.txt
@@ -54,15 +56,41 @@ for file in README.txt LICENSE.txt; do
   check ".zip: $file ends its lines with CR LF" crlf_only "$file"
 done
 
-# Made again from a copy of the sources as they are (changes not yet committed included, as in
-# dist/), with the time that dist/ took from the last commit: nothing of the first build's folders
-# or clock may show.
-copy=$work/orvane
-mkdir "$copy"
-(cd "$sources" && git ls-files -z --cached --others --exclude-standard |
-  tar --null --files-from=- --ignore-failed-read -cf -) | tar -xf - -C "$copy"
+# The source release: the last commit's files in one folder, every one with the packages' time.
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$sources" log -1 --format=%ct)}
 export SOURCE_DATE_EPOCH
+tar -tzf "$release" | grep -v '/$' | LC_ALL=C sort >release.txt
+git -C "$sources" ls-tree -r --name-only HEAD | sed "s|^|orvane-$version/|" | LC_ALL=C sort >expected.txt
+check ".tar.gz holds the last commit's files, in orvane-$version/" diff expected.txt release.txt
+check ".tar.gz: every time the packages' time" test \
+  "$(tar -tvzf "$release" --full-time --utc | awk '{ print $4 " " $5 }' | sort -u)" = \
+  "$(date -u -d "@$SOURCE_DATE_EPOCH" '+%F %T')"
+# Built from it as a packager would, with CMake and a compiler and the tests off: what it installs,
+# and nothing of the tests looked for.
+tar -xzf "$release"
+cmake -S "orvane-$version" -B release-build -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release \
+  >release-build.txt 2>&1 &&
+  cmake --build release-build -j "$(nproc)" >>release-build.txt 2>&1 &&
+  cmake --install release-build --prefix "$work/release-root" >>release-build.txt 2>&1
+built=$?
+check ".tar.gz builds and installs with the tests off" test $built -eq 0
+[ $built -eq 0 ] || tail -n 20 release-build.txt
+(cd release-root && find . -type f | LC_ALL=C sort) >installed.txt
+sed -n 's|^\./usr/|./|p' deb.txt | grep -v '/$' | LC_ALL=C sort >expected.txt
+check ".tar.gz installs what the .deb holds" diff expected.txt installed.txt
+check ".tar.gz: nothing the tests use looked for" test -z \
+  "$(grep -i -E '^[^/#]*(doctest|benchmark|python|fuse)[^:]*:' release-build/CMakeCache.txt)"
+check ".tar.gz: its orvane runs" test \
+  "$(release-root/bin/orvane --version | head -n 1)" = "orvane $version"
+
+# Made again from a clone of the last commit (for the source release) and the sources as they are
+# over it (changes not yet committed included, as in dist/), with the time that dist/ took from the
+# last commit: nothing of the first build's folders or clock may show.
+copy=$work/orvane
+git clone -q --no-checkout "$sources" "$copy"
+git -C "$copy" checkout -q --detach "$(git -C "$sources" rev-parse HEAD)"
+(cd "$sources" && git ls-files -z --cached --others --exclude-standard |
+  tar --null --files-from=- --ignore-failed-read -cf -) | tar -xf - -C "$copy"
 if ! bash "$copy/scripts/package.sh" >package.txt 2>&1; then
   cat package.txt
 fi

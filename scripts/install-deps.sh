@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, what the machine lacks of one of two sets (needs root, or sudo,
-# only when something is missing):
-#   install-deps.sh demo   what scripts/demo.sh needs: the native build and the one Windows build
-#                          that this host runs under Wine, and a hex dump
-#   install-deps.sh        everything: both Windows builds, every test, the benchmarks, the packages
+# Installs, from Debian's packages, what the machine lacks of one of three sets (needs root, or
+# sudo, only when something is missing):
+#   install-deps.sh package  what scripts/package.sh needs: the native and both Windows builds
+#                            without their tests, Debian's packaging tools, git, Python
+#   install-deps.sh demo     what scripts/demo.sh needs: the native build and the one Windows build
+#                            that this host runs under Wine, and a hex dump
+#   install-deps.sh          everything: both Windows builds, every test, the benchmarks, the packages
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+
+native_build=(cmake make g++)
+packaging=(
+  g++-mingw-w64-i686 binutils-mingw-w64-i686      # Orvane.exe, 32-bit Windows
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # Orvane64.exe, 64-bit Windows
+  git dpkg-dev     # the commit's time and sources; the .deb's fields
+  python3          # the .zip
+)
 
 # The Windows build that runs here: Orvane.exe under 32-bit Wine, an i386 package, only where the
 # kernel executes 32-bit code (some x86-64 hosts cannot, and there it would only be in the way);
@@ -17,17 +27,17 @@ else
 fi
 
 packages=(
-  cmake make g++                          # native build
-  doctest-dev python3                     # every build's configuration looks for them
+  "${native_build[@]}"                    # native build
+  doctest-dev python3                     # every build's configuration with its tests looks for them
   xxd                                     # hex dumps
   "${windows_build[@]}"                   # the Windows build this host runs, and its Wine
 )
 case ${1:-all} in
+  package) packages=("${native_build[@]}" "${packaging[@]}") ;;
   demo) ;;
   all)
     packages+=(
-      g++-mingw-w64-i686 binutils-mingw-w64-i686      # Orvane.exe, 32-bit Windows
-      g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # Orvane64.exe, 64-bit Windows
+      "${packaging[@]}"                        # both Windows builds, the packages
       wine64                                   # runs the 64-bit build
       fonts-wine fonts-liberation              # Wine's own fonts (Marlett), and Arial's widths
       xvfb xauth                               # a virtual X server for the windows it shows
@@ -41,11 +51,10 @@ case ${1:-all} in
       python3-pefile                           # draws the icon; reads the executables' PE files
       mandoc groff-base                        # lint the manual page
       bash-completion                          # runs the completion script in its test
-      git dpkg-dev                             # packages: the last commit's time; the .deb's fields
-      file lintian unzip diffoscope-minimal    # their checks; what differs when a rebuild does
+      file lintian unzip diffoscope-minimal    # the packages' checks; what differs when a rebuild does
     )
     ;;
-  *) echo "install-deps.sh: the set is 'demo' or 'all', not '$1'" >&2; exit 2 ;;
+  *) echo "install-deps.sh: the set is 'package', 'demo' or 'all', not '$1'" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -21,14 +21,17 @@ struct Parsed {
   int index = 0;  // in the arguments after the program's name
 };
 
+const OptionForms kNative = OptionForms::kNative;
+
 Parsed Parse(std::vector<const char*> arguments,
-             bool (*isAllowedDataSize)(int32_t) = IsOfferedDataSize) {
+             bool (*isAllowedDataSize)(int32_t) = IsOfferedDataSize,
+             OptionForms forms = OptionForms::kWindows) {
   arguments.insert(arguments.begin(), "Orvane.exe");
   const char* input = "";
   const char* output = "";
   int32_t bits = 0;
   const ParseResult result = ParseCommandLine(static_cast<int>(arguments.size()), arguments.data(),
-                                              &input, &output, &bits, isAllowedDataSize);
+                                              &input, &output, &bits, isAllowedDataSize, forms);
   return {result.ok(), input, output, bits, result.stop, result.index - 1};
 }
 
@@ -38,6 +41,7 @@ TEST_CASE("command lines that parse, and the values they give") {
   struct Case {
     std::vector<const char*> arguments;
     Parsed expected;
+    OptionForms forms = OptionForms::kWindows;
   };
   const Case cases[] = {
       {{"-in", "a.bin", "-out", "b.bin", "-datasize", "32"}, {true, "a.bin", "b.bin", 32}},
@@ -56,11 +60,13 @@ TEST_CASE("command lines that parse, and the values they give") {
       {{"-in", "-out"}, {true, "-out", "", 0}},  // a value is never read as an option
       {{"-in", ""}, {true, "", "", 0}},
       {{}, {true, "", "", 0}},
+      {{"--in=a.bin", "--OUT=b.bin", "--datasize=32"}, {true, "a.bin", "b.bin", 32}, kNative},
+      {{"--in=x=1.bin", "--out", "--in=c.bin"}, {true, "x=1.bin", "--in=c.bin", 0}, kNative},
   };
   for (const Case& c : cases) {
     CAPTURE(c.arguments.size());
     CAPTURE(c.arguments.empty() ? "" : c.arguments[0]);
-    const Parsed parsed = Parse(c.arguments);
+    const Parsed parsed = Parse(c.arguments, IsOfferedDataSize, c.forms);
     CHECK(parsed.ok == c.expected.ok);
     CHECK(parsed.input == c.expected.input);
     CHECK(parsed.output == c.expected.output);
@@ -72,10 +78,12 @@ TEST_CASE("command lines that are usage errors stop at the first bad pair, and s
   struct Case {
     std::vector<const char*> arguments;
     Parsed storedBeforeStop;
+    OptionForms forms = OptionForms::kWindows;
   };
   const ParseStop kDataSize = ParseStop::kDataSize;
   const ParseStop kMissingValue = ParseStop::kMissingValue;
   const ParseStop kUnknownOption = ParseStop::kUnknownOption;
+  const ParseStop kValueGiven = ParseStop::kValueGiven;
   const Case cases[] = {
       {{"-datasize", "0x10"}, {false, "", "", 0, kDataSize, 1}},
       {{"-datasize", "8"}, {false, "", "", 8, kDataSize, 1}},
@@ -96,11 +104,18 @@ TEST_CASE("command lines that are usage errors stop at the first bad pair, and s
       {{"-in:", "a.bin"}, {false, "", "", 0, kUnknownOption, 0}},
       {{"in", "a.bin"}, {false, "", "", 0, kUnknownOption, 0}},
       {{"-datasize", "16", "-size", "32", "-in", "a.bin"}, {false, "", "", 16, kUnknownOption, 2}},
+      {{"--in=a.bin"}, {false, "", "", 0, kUnknownOption, 0}},
+      {{"-in=a.bin"}, {false, "", "", 0, kUnknownOption, 0}, kNative},
+      {{"/in=a.bin"}, {false, "", "", 0, kUnknownOption, 0}, kNative},
+      {{"--in="}, {false, "", "", 0, kMissingValue, 0}, kNative},
+      {{"--in=a", "--datasize=8"}, {false, "a", "", 8, kDataSize, 1}, kNative},
+      {{"--help=x"}, {false, "", "", 0, kValueGiven, 0}, kNative},
+      {{"--version="}, {false, "", "", 0, kValueGiven, 0}, kNative},
   };
   for (const Case& c : cases) {
     CAPTURE(c.arguments[0]);
     CAPTURE(c.arguments.size() > 1 ? c.arguments[1] : "");
-    const Parsed parsed = Parse(c.arguments);
+    const Parsed parsed = Parse(c.arguments, IsOfferedDataSize, c.forms);
     CHECK_FALSE(parsed.ok);
     CHECK(parsed.input == c.storedBeforeStop.input);
     CHECK(parsed.output == c.storedBeforeStop.output);

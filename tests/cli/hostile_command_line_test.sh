@@ -85,6 +85,7 @@ swap_result "empty output path" 1 - -in a.bin -out "" -datasize 16
 swap_result "data size with leading spaces" 0 b.bin -in a.bin -out b.bin -datasize "  16"
 swap_result "a path of spaces" 1 - -in "   " -out b.bin -datasize 16
 swap_result "options with two dashes" 0 b.bin --in a.bin --OUT b.bin --datasize 16
+swap_result "options with =VALUE" 0 b.bin --in=a.bin --OUT=b.bin --datasize=16 --offset=0 --length=8
 swap_result "a value that looks like help" 1 - -in --help -out b.bin -datasize 16
 
 # Spaces, quotes and non-ASCII bytes in file names: Linux names are bytes, taken as they come.
@@ -139,7 +140,7 @@ swap_result "10000 repeated -in, the last one valid" 0 b.bin "${many[@]}" -in a.
 swap_result "10000 repeated -in, the last one missing" 1 - -in a.bin "${many[@]}" -out b.bin -datasize 16
 usage_error "10000 pairs, then a stray argument" \
   "extra operand 'x': the input is already named by -in" "${many[@]}" -in a.bin -out b.bin -datasize 16 x
-usage_error "a bad pair before 10000 good ones" "invalid -datasize '8': $sizes" \
-  -datasize 8 "${many[@]}" -in a.bin -out b.bin -datasize 16
+usage_error "a bad pair before 10000 good ones" "invalid -datasize '20': $sizes" \
+  -datasize 20 "${many[@]}" -in a.bin -out b.bin -datasize 16
 
 report

@@ -23,7 +23,8 @@ refused_with() {  # refused_with REASON ARGS...
 }
 
 # Each kind of mistake, with what the program says: the reason, then the arguments.
-sizes="it must be a multiple of 8 from 16 to 1024"
+sizes_from="a multiple of 8 from 16 to 1024"
+sizes="it must be $sizes_from"
 while IFS='|' read -r reason arguments; do
   # shellcheck disable=SC2086 # each line is split into its arguments on purpose
   check "says [$reason] for: $arguments" refused_with "$reason" $arguments
@@ -44,12 +45,17 @@ unrecognized option '--HELP'|--HELP
 option '-in' requires an argument|-in
 option '/OUT' requires an argument|-in a.bin /OUT
 option '-datasize' requires an argument|-in a.bin -out b.bin -datasize
-invalid -datasize '8': $sizes|-in a.bin -out b.bin -datasize 8
+invalid -datasize '8': it is in bits, $sizes_from (8 bytes is -datasize 64)|-in a.bin -out b.bin -datasize 8
+invalid -datasize '4': it is in bits, $sizes_from (4 bytes is -datasize 32)|--in=a.bin --out=b.bin --datasize=4
 invalid -datasize '20': $sizes|-in a.bin -out b.bin -datasize 20
 invalid -datasize '1032': $sizes|-in a.bin -out b.bin -datasize 1032
 invalid -datasize '0x10': $sizes|-in a.bin -out b.bin -datasize 0x10
 invalid -datasize '4294967312': $sizes|-in a.bin -out b.bin -datasize 4294967312
-invalid -datasize '8': $sizes|-in a.bin -out b.bin -datasize 8 -datasize 16
+invalid -datasize '1': $sizes|-in a.bin -out b.bin -datasize 1 -datasize 16
+option '--in' requires an argument|--in= --out=b.bin --datasize=16
+option '--offset' requires an argument|-datasize 16 a.bin --offset=
+option '--help' doesn't allow an argument|--help=x
+unrecognized option '-in=a.bin'|-in=a.bin -out b.bin -datasize 16
 missing -in|-out b.bin -datasize 16
 missing -out|-in a.bin -datasize 16
 missing -datasize|-in a.bin -out b.bin
@@ -101,10 +107,12 @@ done
 check "--version to a full disk: says why" test "$(cat stderr.txt)" = \
   "orvane: cannot write the version to standard output: No space left on device"
 
-# Completion, as bash-completion loads it: the sizes after -datasize.
+# Completion, as bash-completion loads it: the sizes after -datasize. Words are given as bash splits
+# the line: `--in=a.bin` is `--in`, `=`, `a.bin`.
 offered() {  # offered WORDS...: what bash offers for the last word, one line
   bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" && shift &&
-    COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) && COMP_LINE="$*" && COMP_POINT=${#COMP_LINE} &&
+    COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) && COMP_LINE="$*" &&
+    COMP_LINE=${COMP_LINE// = /=} && COMP_POINT=${#COMP_LINE} &&
     function=$(complete -p orvane | sed -E "s/.* -F ([^ ]+) .*/\1/") &&
     "$function" orvane "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" &&
     echo "${COMPREPLY[*]}"' bash "$source_root/packaging/orvane.bash-completion" "$@"
@@ -115,5 +123,11 @@ check "completion: data sizes after -datasize" test \
 check "completion: folders after -out, files after the options" test \
   "$(offered orvane -datasize 16 -out zone/) | $(offered orvane -datasize 16 a.bin zone/)" = \
   "zone/sub | zone/sub zone/f.bin"
+check "completion: the two-dash forms after --" test "$(offered orvane -in a.bin --)" = \
+  "--in --out --datasize --offset --length --"
+check "completion: after --datasize=, --out= and --in=" test \
+  "$(offered orvane --datasize = '') | $(offered orvane --datasize = 16 --out = zone/) |\
+ $(offered orvane --in = a.bin --datasize 16 --out = zone/)" = \
+  "16 24 32 48 64 128 | zone/sub | zone/sub zone/f.bin"
 
 report

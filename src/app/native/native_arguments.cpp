@@ -37,10 +37,11 @@ const char kNativeHelp[] =
     "\n"
     "Options come in pairs, in any order and any case, also with / (/in), read from\n"
     "left to right: a later value replaces an earlier one. One dash is the tool's own\n"
-    "form, shared with its Windows program; two (--in) are taken as well. Any other\n"
-    "word is a FILE, and so is every word after --. N and M are decimal bytes; the\n"
-    "swapped part must be a whole number of blocks. One FILE with -out OUTPUT is\n"
-    "swapped into OUTPUT. A failed FILE is said, and the others are still swapped.\n"
+    "form, shared with its Windows program; two are taken as well, and with two the\n"
+    "value may also follow = in the same word (--in=INPUT). Any other word is a FILE,\n"
+    "and so is every word after --. N and M are decimal bytes; the swapped part must\n"
+    "be a whole number of blocks. One FILE with -out OUTPUT is swapped into OUTPUT. A\n"
+    "failed FILE is said, and the others are still swapped.\n"
     "\n"
     "Examples:\n"
     "  orvane -in ~/data/big-endian.bin -out ~/data/little-endian.bin -datasize 32\n"
@@ -63,6 +64,25 @@ bool IsNativeDataSize(int32_t bits) {
   return bits > 0 && IsValidDataSize(static_cast<unsigned>(bits));
 }
 
+// The option a word spells, as typed: the word, or natively the part before `=` where the word
+// holds its value.
+std::string OptionName(const char* word) {
+  const char* attached = AttachedValue(word, OptionForms::kNative);
+  return attached ? std::string(word, static_cast<size_t>(attached - 1 - word)) : word;
+}
+
+// What a refused data size says; a value that would be a size in bytes gets the size in bits too,
+// as a user thinking in bytes may type 4 for 32.
+std::string InvalidDataSize(const char* value) {
+  const int32_t number = ParseDecimal(value);
+  const unsigned bytes = number > 0 ? static_cast<unsigned>(number) : 0;
+  if (bytes > 0 && bytes < kSmallestDataSizeBits && IsValidDataSize(bytes * 8))
+    return "invalid -datasize " + Quoted(value) +
+           ": it is in bits, a multiple of 8 from 16 to 1024 (" + std::to_string(bytes) +
+           " bytes is -datasize " + std::to_string(bytes * 8) + ")";
+  return "invalid -datasize " + Quoted(value) + ": it must be a multiple of 8 from 16 to 1024";
+}
+
 // What the parser stopped at, naming the argument as typed.
 std::string WhyStopped(const ParseResult& result, const char* const* argv) {
   const char* argument = argv[result.index];
@@ -70,10 +90,11 @@ std::string WhyStopped(const ParseResult& result, const char* const* argv) {
     case ParseStop::kUnknownOption:
       return "unrecognized option " + Quoted(argument);
     case ParseStop::kMissingValue:
-      return "option " + Quoted(argument) + " requires an argument";
+      return "option " + Quoted(OptionName(argument).c_str()) + " requires an argument";
+    case ParseStop::kValueGiven:
+      return "option " + Quoted(OptionName(argument).c_str()) + " doesn't allow an argument";
     case ParseStop::kDataSize:
-      return "invalid -datasize " + Quoted(argument) +
-             ": it must be a multiple of 8 from 16 to 1024";
+      return InvalidDataSize(result.value);
     case ParseStop::kNone:
     case ParseStop::kHelp:
     case ParseStop::kVersion:
@@ -112,16 +133,23 @@ bool ParseByteCount(const char* text, uint64_t* value) {
   return true;
 }
 
-// Reads the value of `-offset` or `-length` at `argv[k]` into the range; false, having said why,
-// where it is missing or not a count of bytes.
-bool ReadRangeValue(int argc, const char* const* argv, int k, SwapRange* range) {
-  const bool offset = IsOptionForm(argv[k], "-offset", OptionForms::kNative);
-  if (k + 1 >= argc) {
+// True when `argv[k]` spells `-offset` or `-length`; `*offset` says which, `*pair` where the
+// value is.
+bool FindRangeOption(int argc, const char* const* argv, int k, bool* offset, OptionValue* pair) {
+  *offset = FindOptionValue(argc, argv, k, "-offset", OptionForms::kNative, pair);
+  return *offset || FindOptionValue(argc, argv, k, "-length", OptionForms::kNative, pair);
+}
+
+// Reads the value of `-offset` or `-length`, as found at `argv[k]`, into the range; false, having
+// said why, where it is missing or not a count of bytes.
+bool ReadRangeValue(const char* const* argv, int k, bool offset, const OptionValue& pair,
+                    SwapRange* range) {
+  if (!pair.value) {
     SayWrong(WhyStopped({ParseStop::kMissingValue, k}, argv));
     return false;
   }
-  if (!ParseByteCount(argv[k + 1], offset ? &range->offset : &range->length)) {
-    SayWrong(std::string("invalid ") + (offset ? "-offset " : "-length ") + Quoted(argv[k + 1]) +
+  if (!ParseByteCount(pair.value, offset ? &range->offset : &range->length)) {
+    SayWrong(std::string("invalid ") + (offset ? "-offset " : "-length ") + Quoted(pair.value) +
              ": it must be a decimal number of bytes");
     return false;
   }
@@ -182,12 +210,13 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
         arguments->files.push_back(strcmp(argv[file], "-") == 0 ? "./-" : argv[file]);
       break;
     }
+    OptionValue pair;
+    bool offset;
     if (result.stop == ParseStop::kUnknownOption &&
-        (IsOptionForm(word, "-offset", OptionForms::kNative) ||
-         IsOptionForm(word, "-length", OptionForms::kNative))) {
-      if (!ReadRangeValue(argc, argv, result.index, &arguments->range))
+        FindRangeOption(argc, argv, result.index, &offset, &pair)) {
+      if (!ReadRangeValue(argv, result.index, offset, pair, &arguments->range))
         return NativeRequest::kMalformed;
-      k = result.index + 2;
+      k = pair.next;
       continue;
     }
     if (result.stop != ParseStop::kUnknownOption || word[0] == '-' || word[0] == '\0') {

@@ -30,8 +30,9 @@ extern const char kNativeVersion[];
 enum class NativeRequest { kSwap, kHelp, kVersion, kMalformed };
 
 /// Reads `argv[1..argc)`: option/value pairs and files. All three options must be given for a swap
-/// of one input, `-datasize` alone for files. Options may also be written with two dashes. A word
-/// where an option may stand that is none and does not start with `-` is a file, as is every word
-/// after `--`. `-h`, `--help` or `--version` where an option may stand asks for that instead, the
-/// first of them winning. Malformed arguments are said on standard error, naming the argument.
+/// of one input, `-datasize` alone for files. Options may also be written with two dashes, and
+/// then their value also after `=` in the same word (`--in=a.bin`). A word where an option may
+/// stand that is none and does not start with `-` is a file, as is every word after `--`. `-h`,
+/// `--help` or `--version` where an option may stand asks for that instead, the first of them
+/// winning. Malformed arguments are said on standard error, naming the argument.
 NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments);
