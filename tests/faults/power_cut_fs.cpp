@@ -265,8 +265,8 @@ int ReadFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse
   if (const int gone = Gate()) return gone;
   const NodePtr node = NodeOf(path, file);
   if (!node || !node->IsFolder()) return -ENOTDIR;
-  fill(buffer, ".", nullptr, 0, FUSE_FILL_DIR_PLUS);
-  fill(buffer, "..", nullptr, 0, FUSE_FILL_DIR_PLUS);
+  fill(buffer, ".", nullptr, 0, {});
+  fill(buffer, "..", nullptr, 0, {});
   for (const auto& [name, child] : node->live.names) fill(buffer, name.c_str(), nullptr, 0, {});
   return 0;
 }
