@@ -45,6 +45,7 @@ case ${1:-all} in
       binutils                                 # objcopy as an independent reference
       time                                     # peak memory of the program in the large-file test
       acl attr                                 # access control lists and attributes a swap in place keeps
+      fuse3 libfuse3-dev pkgconf e2fsprogs     # the file system that loses power (tests/faults); chattr
       eatmydata                                # bench/run.sh: the swap in place timed without its flush
       libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
       clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv

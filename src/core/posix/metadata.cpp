@@ -1,5 +1,7 @@
 #include "metadata.h"
 
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
@@ -61,6 +63,21 @@ int GiveAttributes(int from, int to) {
   return 0;
 }
 
+// The flags of chattr that describe the file rather than its blocks, and that its owner may set:
+// no dump, no access times, synchronous writes, compression.
+constexpr int kCarriedFlags =
+    FS_NODUMP_FL | FS_NOATIME_FL | FS_SYNC_FL | FS_COMPR_FL | FS_NOCOMP_FL;
+
+// The carried flags of `from` given to `to`, and those `to` took from its folder taken away; a
+// file system without flags has none to give.
+int GiveFlags(int from, int to) {
+  int had = 0, has = 0;
+  if (ioctl(from, FS_IOC_GETFLAGS, &had) != 0) return 0;
+  if (ioctl(to, FS_IOC_GETFLAGS, &has) != 0) return (had & kCarriedFlags) != 0 ? LastError() : 0;
+  const int wanted = (has & ~kCarriedFlags) | (had & kCarriedFlags);
+  return wanted == has || ioctl(to, FS_IOC_SETFLAGS, &wanted) == 0 ? 0 : LastError();
+}
+
 }  // namespace
 
 bool Fingerprint::operator==(const Fingerprint& other) const {
@@ -83,6 +100,7 @@ int CopyMetadata(int from, int to) {
   if (fstat(from, &info) != 0) return LastError();
   if (const int error = GiveOwner(to, info)) return error;
   if (const int error = GiveAttributes(from, to)) return error;
+  if (const int error = GiveFlags(from, to)) return error;
   if (fchmod(to, info.st_mode & 07777) != 0) return LastError();
   struct stat now;
   if (fstat(to, &now) != 0) return LastError();

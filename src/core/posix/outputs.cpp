@@ -137,7 +137,9 @@ FileError StagedOutput::Commit() {
   if (const FileError changed = CheckUnchanged(); changed.Failed()) return changed;
   if (const FileError put = PutInPlace(); put.Failed()) return put;
   // A rename reaches the disk with its folder; one opened for look-ups only cannot be flushed, and
-  // is left to the system to write back: the rename has happened either way.
-  if (durable) fsync(target_.entry.folder.Get());
+  // is left to the system to write back. A flush that fails leaves the rename perhaps not on the
+  // disk: not a success.
+  if (durable && fsync(target_.entry.folder.Get()) != 0 && errno != EBADF)
+    return SystemFailure(FileStep::kReplace, FileSide::kOutput, LastError());
   return FileError{};
 }
