@@ -98,6 +98,13 @@ void StagedFile::Remove() {
   Unregister();
 }
 
+void StagedFile::Keep() {
+  file_.Reset();
+  BlockedSignals blocked;
+  name_[0] = '\0';
+  Unregister();
+}
+
 int StagedFile::Exchange(const char* name) {
   file_.Reset();
   return renameat2(folder_, name_, folder_, name, RENAME_EXCHANGE) == 0 ? 0 : LastError();
@@ -132,8 +139,13 @@ int StagedFile::RenameTo(const char* name, bool replace) {
   file_.Reset();
   BlockedSignals blocked;
   int renamed = renameat2(folder_, name_, folder_, name, replace ? 0 : RENAME_NOREPLACE);
-  if (renamed != 0 && !replace && (errno == EINVAL || errno == ENOSYS))
-    renamed = renameat(folder_, name_, folder_, name);
+  if (renamed != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+    // No file system that lacks the flag may replace a file that appeared meanwhile: a link, which
+    // never replaces, gives the name; a file system without links refuses.
+    if (linkat(folder_, name_, folder_, name, 0) != 0) return LastError();
+    if (unlinkat(folder_, name_, 0) != 0) return 0;  // the destructor tries again
+    renamed = 0;
+  }
   if (renamed != 0) return LastError();
   name_[0] = '\0';
   Unregister();
