@@ -16,9 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
+#include <vector>
 
 namespace {
 
@@ -34,10 +32,21 @@ bool Fails(const char* call, int* count) {
   return true;
 }
 
-bool IsLeaseBreaking() {
-  std::ifstream locks("/proc/locks");
-  const std::string all{std::istreambuf_iterator<char>(locks), std::istreambuf_iterator<char>()};
-  return all.find("BREAKING") != std::string::npos;
+// The descriptors on which this process holds a read lease.
+std::vector<int> Leased() {
+  std::vector<int> leased;
+  for (int fd = 3; fd < 1024; ++fd) {
+    if (fcntl(fd, F_GETLEASE) == F_RDLCK) leased.push_back(fd);
+  }
+  return leased;
+}
+
+// Whether another process's open for writing is waiting for one of `leased` to be given up.
+bool IsLeaseBreaking(const std::vector<int>& leased) {
+  for (const int fd : leased) {
+    if (fcntl(fd, F_GETLEASE) != F_RDLCK) return true;
+  }
+  return false;
 }
 
 void BeforeRename() {
@@ -45,13 +54,14 @@ void BeforeRename() {
   const char* command = getenv("ORVANE_BEFORE_RENAME");
   if (done || command == nullptr) return;
   done = true;
+  const std::vector<int> leased = Leased();
   const pid_t child = fork();
   if (child == 0) {
     execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
     _exit(127);
   }
   for (int i = 0; child > 0 && i < 1000; ++i) {
-    if (waitpid(child, nullptr, WNOHANG) == child || IsLeaseBreaking()) return;
+    if (waitpid(child, nullptr, WNOHANG) == child || IsLeaseBreaking(leased)) return;
     usleep(10000);
   }
 }

@@ -715,6 +715,17 @@ if [ "$platform" = native ]; then
   expect_failure "a range not whole blocks, in place" absent \
     "orvane: 'in.bin' is 16 bytes: 6 bytes from offset 2 are not a whole number of 4-byte blocks" \
     -datasize 32 -offset 2 -length 6 in.bin
+  # The size is refused before the output is looked at, one file or many: neither a missing folder
+  # nor a second name of the file in place is said.
+  sizes="orvane: 'in.bin' is 16 bytes, not a whole number of 3-byte blocks"
+  setup no-output
+  expect_failure "a size refused, the output's folder missing" absent "$sizes" \
+    -in in.bin -out nowhere/out.bin -datasize 24
+  setup no-output
+  ln in.bin ../second.bin
+  expect_failure "a size refused, many files in place, one with a second name" absent "$sizes" \
+    -datasize 24 in.bin
+  rm ../second.bin
 fi
 
 # Streams (native only): a standard input whose length is not whole blocks, found at its end,
