@@ -394,6 +394,21 @@ if [ "$platform" = native ]; then
   else
     skip "in place, a deny entry and an attribute: not supported here"
   fi
+  # File attribute flags (no-dump, no-atime) survive, in place and over an existing output, as they
+  # do when a file is written over.
+  in_place_case
+  if chattr +dA in.bin 2>/dev/null; then
+    in_place "in place, no-dump and no-atime flags" swapped "" in.bin
+    check "in place, no-dump and no-atime flags: kept" \
+      test "$(lsattr in.bin | cut -d ' ' -f 1 | tr -cd dA)" = dA
+    cp ../large.bin out.bin
+    chattr +d out.bin
+    "${program[@]}" -in in.bin -out out.bin -datasize 16
+    check "over an existing output, the no-dump flag: kept" \
+      test "$?$(lsattr out.bin | cut -d ' ' -f 1 | tr -cd dA)" = 0d
+  else
+    skip "file attribute flags: this file system has none, or this process may not set them"
+  fi
   # File capabilities, which any write clears, are not carried onto the swapped content.
   in_place_case
   if setcap cap_net_raw+ep in.bin 2>/dev/null; then

@@ -1,5 +1,7 @@
 #include "metadata.h"
 
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
@@ -61,6 +63,11 @@ int GiveAttributes(int from, int to) {
   return 0;
 }
 
+// The flags a user sets on a file and a new file of the same content keeps; the data journal's flag
+// wants a privilege, and is left to the folder's.
+constexpr int kGivenFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
+                            FS_NOATIME_FL | FS_NOCOMP_FL | FS_NOTAIL_FL | FS_NOCOW_FL | FS_DAX_FL;
+
 }  // namespace
 
 bool Fingerprint::operator==(const Fingerprint& other) const {
@@ -109,4 +116,15 @@ int GiveNewOutputAccess(int from, int to) {
   // The bits the list sets, its mask as the group's; none for a group that is not the input's.
   if (listed && fstat(to, &info) != 0) return LastError();
   return fchmod(to, info.st_mode & 0666 & ~mask & ~foreignGroup) == 0 ? 0 : LastError();
+}
+
+int GiveFlags(int from, int to) {
+  int flags = 0;
+  if (ioctl(from, FS_IOC_GETFLAGS, &flags) != 0)
+    return errno == ENOTTY || errno == EOPNOTSUPP || errno == EINVAL ? 0 : LastError();
+  int given = 0;
+  if ((flags & kGivenFlags) == 0) return 0;
+  if (ioctl(to, FS_IOC_GETFLAGS, &given) != 0) return LastError();
+  given = (given & ~kGivenFlags) | (flags & kGivenFlags);
+  return ioctl(to, FS_IOC_SETFLAGS, &given) == 0 ? 0 : LastError();
 }

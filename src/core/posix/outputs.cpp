@@ -86,6 +86,9 @@ StagedOutput::~StagedOutput() {
 FileError StagedOutput::Create() {
   if (const int error = staged_.Create(target_.entry.folder.Get()))
     return SystemFailure(FileStep::kCreateStaged, FileSide::kOutput, error);
+  const int flagged =
+      target_.staging == Staging::kNewOutput ? 0 : GiveFlags(target_.held.Get(), staged_.Get());
+  if (flagged != 0) return SystemFailure(FileStep::kCopyMetadata, FileSide::kOutput, flagged);
   if (const int error = staged_.Reserve(input_.Size())) return WriteFailure(error);
   if (target_.staging == Staging::kExistingOutput) DropCleanCache(target_.held.Get());
   return FileError{};

@@ -66,8 +66,9 @@ class StagedOutput final : public OutputFile {
   StagedOutput(Target target, InputFile& input) : target_(std::move(target)), input_(input) {}
   ~StagedOutput() override;
 
-  /// Creates the staged file and reserves the input's length in it, before anything is read: a
-  /// failed creation is kCreateStaged, no room for the length a failed write.
+  /// Creates the staged file, gives it the flags of the file it replaces, and reserves the input's
+  /// length in it, before anything is read: a failed creation is kCreateStaged, no room for the
+  /// length a failed write.
   FileError Create();
   FileError Write(const void* data, uint32_t size) override;
   FileError Commit() override;
