@@ -53,6 +53,25 @@ class PosixFileLayer final : public FileLayer {
 
   void Close(InputFile::Handle file) override { close(static_cast<int>(file)); }
 
+  void FindData(const InputFile& input, uint64_t at, uint64_t* start, uint64_t* end) override {
+    FileLayer::FindData(input, at, start, end);
+    const int file = static_cast<int>(input.Get());
+    const off_t data = lseek(file, static_cast<off_t>(at), SEEK_DATA);
+    if (data < 0 && errno == ENXIO) *start = input.Size();  // only a hole follows
+    const off_t hole = data < 0 ? -1 : lseek(file, data, SEEK_HOLE);
+    if (hole >= 0) {
+      *start = static_cast<uint64_t>(data);
+      if (static_cast<uint64_t>(hole) < input.Size()) *end = static_cast<uint64_t>(hole);
+    }
+    lseek(file, static_cast<off_t>(at), SEEK_SET);
+  }
+
+  FileError SkipTo(const InputFile& input, uint64_t at) override {
+    if (lseek(static_cast<int>(input.Get()), static_cast<off_t>(at), SEEK_SET) < 0)
+      return InputFailure(FileStep::kRead, LastError());
+    return FileError{};
+  }
+
   FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
                        InputFile::Handle folder) override {
     const int base = folder == kCurrentFolder ? AT_FDCWD : static_cast<int>(folder);

@@ -89,7 +89,8 @@ FileError StagedOutput::Create() {
   const int flagged =
       target_.staging == Staging::kNewOutput ? 0 : GiveFlags(target_.held.Get(), staged_.Get());
   if (flagged != 0) return SystemFailure(FileStep::kCopyMetadata, FileSide::kOutput, flagged);
-  if (const int error = staged_.Reserve(input_.Size())) return WriteFailure(error);
+  if (const int error = staged_.Reserve(input_.IsFile() ? input_.Get() : -1, input_.Size()))
+    return WriteFailure(error);
   if (target_.staging == Staging::kExistingOutput) DropCleanCache(target_.held.Get());
   return FileError{};
 }
@@ -97,6 +98,11 @@ FileError StagedOutput::Create() {
 FileError StagedOutput::Write(const void* data, uint32_t size) {
   const int error = WriteAll(staged_.Get(), data, size);
   return error != 0 ? WriteFailure(error) : FileError{};
+}
+
+// The staged file has the input's length from the start, its holes where the input has them.
+bool StagedOutput::SkipHole(uint64_t size) {
+  return lseek(staged_.Get(), static_cast<off_t>(size), SEEK_CUR) >= 0;
 }
 
 // The name looked up within the held folder, without following a link: a write to the file since

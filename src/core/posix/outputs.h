@@ -71,6 +71,7 @@ class StagedOutput final : public OutputFile {
   /// length a failed write.
   FileError Create();
   FileError Write(const void* data, uint32_t size) override;
+  bool SkipHole(uint64_t size) override;
   FileError Commit() override;
   /// Gives up the file held, for an output written directly instead.
   Descriptor TakeHeld() { return std::move(target_.held); }

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -130,9 +131,26 @@ int StagedFile::Create(int folder) {
   return EEXIST;
 }
 
-int StagedFile::Reserve(uint64_t length) {
-  if (length == 0 || fallocate(file_.Get(), 0, 0, static_cast<off_t>(length)) == 0) return 0;
-  return errno == EOPNOTSUPP || errno == ENOSYS ? 0 : LastError();
+int StagedFile::Reserve(int like, uint64_t length) {
+  const off_t size = static_cast<off_t>(length);
+  if (length == 0) return 0;
+  if (ftruncate(file_.Get(), size) != 0) return LastError();
+  const off_t reading = like < 0 ? -1 : lseek(like, 0, SEEK_CUR);
+  int error = 0;
+  for (off_t at = 0; at < size && error == 0;) {
+    off_t data = reading < 0 ? -1 : lseek(like, at, SEEK_DATA);
+    if (data < 0 && reading >= 0 && errno == ENXIO) break;  // only a hole follows
+    off_t hole = data < 0 ? -1 : lseek(like, data, SEEK_HOLE);
+    if (hole < 0) {  // the system cannot tell
+      data = at;
+      hole = size;
+    }
+    if (fallocate(file_.Get(), 0, data, (hole < size ? hole : size) - data) != 0)
+      error = errno == EOPNOTSUPP || errno == ENOSYS ? -1 : LastError();
+    at = hole;
+  }
+  if (reading >= 0) lseek(like, reading, SEEK_SET);
+  return error < 0 ? 0 : error;
 }
 
 int StagedFile::RenameTo(const char* name, bool replace) {
