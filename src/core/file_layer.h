@@ -112,10 +112,12 @@ class FileLayer {
   virtual void Close(InputFile::Handle file) = 0;
   /// The first stretch of data of the file `input` at or after `at`, where its reading is, as far
   /// as the system tells: the rest is holes, which read as zeros. From `at` to the file's end where
-  /// the system cannot tell; at the file's end where only a hole follows.
-  virtual void FindData(const InputFile& input, uint64_t at, uint64_t* start, uint64_t* end) {
+  /// the system cannot tell; at the file's end where only a hole follows. Its reading stays at
+  /// `at`.
+  virtual FileError FindData(const InputFile& input, uint64_t at, uint64_t* start, uint64_t* end) {
     *start = at < input.Size() ? at : input.Size();
     *end = input.Size();
+    return FileError{};
   }
   /// Moves the reading of the file `input` on to `at`, past a hole.
   virtual FileError SkipTo(const InputFile& input, uint64_t at) {

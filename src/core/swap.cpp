@@ -119,7 +119,9 @@ SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, uns
     uint64_t dataEnd = UINT64_MAX;
     if (holes) {
       uint64_t dataStart = length;
-      files.FindData(input, length, &dataStart, &dataEnd);
+      if (const FileError error = files.FindData(input, length, &dataStart, &dataEnd);
+          error.Failed())
+        return Ended(error, length);
       const uint64_t start = BlockStart(dataStart, range, end, blockBytes);
       dataEnd = BlockEnd(dataEnd, range, end, blockBytes);
       if (start > length && !output.SkipHole(start - length)) {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -53,17 +54,18 @@ class PosixFileLayer final : public FileLayer {
 
   void Close(InputFile::Handle file) override { close(static_cast<int>(file)); }
 
-  void FindData(const InputFile& input, uint64_t at, uint64_t* start, uint64_t* end) override {
+  FileError FindData(const InputFile& input, uint64_t at, uint64_t* start, uint64_t* end) override {
     FileLayer::FindData(input, at, start, end);
     const int file = static_cast<int>(input.Get());
+    const uint64_t size = input.Size();
     const off_t data = lseek(file, static_cast<off_t>(at), SEEK_DATA);
-    if (data < 0 && errno == ENXIO) *start = input.Size();  // only a hole follows
+    if (data < 0 && errno == ENXIO) *start = size;  // only a hole follows
     const off_t hole = data < 0 ? -1 : lseek(file, data, SEEK_HOLE);
-    if (hole >= 0) {
-      *start = static_cast<uint64_t>(data);
-      if (static_cast<uint64_t>(hole) < input.Size()) *end = static_cast<uint64_t>(hole);
+    if (hole >= 0) {  // data beyond the size swapped is a writer's, found at the commit
+      *start = std::min(static_cast<uint64_t>(data), size);
+      *end = std::min(static_cast<uint64_t>(hole), size);
     }
-    lseek(file, static_cast<off_t>(at), SEEK_SET);
+    return SkipTo(input, at);
   }
 
   FileError SkipTo(const InputFile& input, uint64_t at) override {
