@@ -594,7 +594,7 @@ if [ "$platform" = native ] && [ -r "${ORVANE_FAIL_CALLS:-}" ]; then
     "orvane: cannot put the swapped copy in the place of 'in.bin': Input/output error" \
     in.bin failing renameat2 5 0
   cd "$work"
-  own_program=("${program[@]}")
+  plain_program=("${program[@]}")
   program=(failing renameat2 5 0 "${program[@]}")
   for state in absent previous; do
     [ $state = previous ] && files=with-output || files=no-output
@@ -603,7 +603,7 @@ if [ "$platform" = native ] && [ -r "${ORVANE_FAIL_CALLS:-}" ]; then
       "orvane: cannot put the swapped copy in the place of 'out.bin': Input/output error" \
       -in in.bin -out out.bin -datasize 16
   done
-  program=("${own_program[@]}")
+  program=("${plain_program[@]}")
   # The folder's flush fails once the file is swapped: said, as a failure.
   in_place_case
   failing fsync 5 2 "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
@@ -640,22 +640,24 @@ if [ "$platform" = native ] && [ -r "${ORVANE_FAIL_CALLS:-}" ]; then
   # exchange (EINVAL), the plain rename cannot be undone, and the swap fails as changed; where the
   # exchange cannot be undone, the old file, which the writer writes, is kept beside it.
   writer='exec 3>>in.bin; printf REC >&3; touch ../wrote'
+  written() { for _ in $(seq 500); do [ -e "$work/wrote" ] && break || sleep 0.01; done; }
   in_place_case
   ORVANE_BEFORE_RENAME=$writer failing renameat2 22 1 \
     "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
   check "a writer during a rename without exchange: exit code $?" test $? -eq 1
   said "a writer during a rename without exchange" \
     "orvane: 'in.bin' changed while it was being swapped, and is left as it is"
+  written && rm -f "$work/wrote"
   in_place_case
   ORVANE_BEFORE_RENAME=$writer failing renameat2 5 2 \
     "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
   check "a writer, and the exchange not undone: exit code $?" test $? -eq 1
   said "a writer, and the exchange not undone" "orvane: 'in.bin' changed while it was being swapped, and could not be put back (Input/output error): its previous contents are kept beside it, as orvane-*.tmp"
-  for _ in $(seq 500); do [ -e ../wrote ] && break || sleep 0.01; done
+  written
   check "a writer, and the exchange not undone: the old file and its record kept" \
     test "$(cat orvane-*.tmp | xxd -p | tr -d '\n')" = "$(cat ../large.bin - <<<REC | head -c 65539 | xxd -p | tr -d '\n')"
   check "a writer, and the exchange not undone: the file swapped" same in.bin ../large-swapped.bin
-  rm -f orvane-*.tmp ../wrote
+  rm -f orvane-*.tmp "$work/wrote"
   cd "$work"
 else
   skip "failed renames and flushes: the preloaded library that makes them fail is not built here (native only)"
