@@ -77,6 +77,12 @@ class OutputFile {
   /// The largest file read whole into one buffer and written with one call; a larger one, or one
   /// whose buffer cannot be had, goes in pieces.
   virtual uint64_t LargestWholeWrite() const { return 0; }
+  /// Leaves the next `size` bytes as a hole, which reads as zeros, without writing them; false,
+  /// leaving nothing, where the output cannot (it is then written whole).
+  virtual bool SkipHole(uint64_t size) {
+    (void)size;
+    return false;
+  }
 };
 
 /// Outputs live in memory of their own, from the C heap: the Windows program links no C++ heap.
@@ -104,6 +110,21 @@ class FileLayer {
   /// than asked only at the end of the input.
   virtual FileError Read(const InputFile& input, void* buffer, uint32_t size, uint32_t* got) = 0;
   virtual void Close(InputFile::Handle file) = 0;
+  /// The first stretch of data of the file `input` at or after `at`, where its reading is, as far
+  /// as the system tells: the rest is holes, which read as zeros. From `at` to the file's end where
+  /// the system cannot tell; at the file's end where only a hole follows. Its reading stays at
+  /// `at`.
+  virtual FileError FindData(const InputFile& input, uint64_t at, uint64_t* start, uint64_t* end) {
+    *start = at < input.Size() ? at : input.Size();
+    *end = input.Size();
+    return FileError{};
+  }
+  /// Moves the reading of the file `input` on to `at`, past a hole.
+  virtual FileError SkipTo(const InputFile& input, uint64_t at) {
+    (void)input;
+    (void)at;
+    return Failure(FileStep::kRead, FileSide::kInput, FileReason::kShortTransfer);
+  }
   /// Opens the output that `path` names for `input`: the input itself (a swap in place), a file
   /// that does not exist yet, an existing file, or something written directly (a device, a pipe).
   /// The file `path` names is not touched before the first Write (a staged file may appear beside

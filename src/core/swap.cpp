@@ -72,6 +72,20 @@ uint64_t RangeEnd(const SwapRange& range) {
   return range.offset + range.length;
 }
 
+// `at` moved down to the start of the block it is in, where it is in the range: a stretch of data
+// may begin inside a block (a 3-byte one, or a range at an odd offset).
+uint64_t BlockStart(uint64_t at, const SwapRange& range, uint64_t end, unsigned blockBytes) {
+  if (at <= range.offset || at >= end) return at;
+  return at - (at - range.offset) % blockBytes;
+}
+
+// `at` moved up to the end of the block it is in, where it is in the range.
+uint64_t BlockEnd(uint64_t at, const SwapRange& range, uint64_t end, unsigned blockBytes) {
+  if (at <= range.offset || at >= end) return at;
+  const uint64_t into = (at - range.offset) % blockBytes;
+  return into == 0 ? at : at + (blockBytes - into);
+}
+
 }  // namespace
 
 bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes) {
@@ -95,14 +109,35 @@ SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, uns
 
   // A piece ends at the next end of the range ahead of it, so that it lies wholly inside or
   // outside the range. Inside, every piece but the range's last is full, and so whole blocks; a
-  // remainder can only end a stream.
+  // remainder can only end a stream. A file's holes read as zeros, which every swap leaves as
+  // zeros: where the output can keep them, they are passed over, and a piece ends where its
+  // stretch of data does, both widened to whole blocks.
   const uint64_t end = RangeEnd(range);
   uint64_t length = 0;
+  bool holes = input.IsFile();
   for (bool ended = false; !ended;) {
+    uint64_t dataEnd = UINT64_MAX;
+    if (holes) {
+      uint64_t dataStart = length;
+      if (const FileError error = files.FindData(input, length, &dataStart, &dataEnd);
+          error.Failed())
+        return Ended(error, length);
+      const uint64_t start = BlockStart(dataStart, range, end, blockBytes);
+      dataEnd = BlockEnd(dataEnd, range, end, blockBytes);
+      if (start > length && !output.SkipHole(start - length)) {
+        holes = false;
+        dataEnd = UINT64_MAX;
+      } else if (start > length) {
+        if (const FileError error = files.SkipTo(input, start); error.Failed())
+          return Ended(error, length);
+        length = start;
+      }
+    }
     const uint64_t left = input.IsFile() ? input.Size() - length : buffer.Size();
     uint64_t limit = left < buffer.Size() ? left : buffer.Size();
     const uint64_t boundary = length < range.offset ? range.offset : end;
     if (boundary > length && boundary - length < limit) limit = boundary - length;
+    if (dataEnd > length && dataEnd - length < limit) limit = dataEnd - length;
     const uint32_t wanted = static_cast<uint32_t>(limit);
     if (wanted == 0) break;
     uint32_t got = 0;

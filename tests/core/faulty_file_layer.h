@@ -27,8 +27,9 @@ struct Faults {
   uint32_t pieceBytes = 0;         ///< when non-zero, the piece size
   uint64_t largestWholeWrite = 0;  ///< when non-zero, the largest file read and written whole
   bool failCreateStaged = false;
-  /// The step at which a commit fails, before the real one: kCopyMetadata, kWrite (the flush) or
-  /// kReplace. The staged file is left for the product to remove.
+  /// The step at which a commit fails, before the real one (kCopyMetadata; a flush or a rename that
+  /// fails is made to fail in the real commit instead). The staged file is left for the product to
+  /// remove.
   FileStep failCommitAt = FileStep::kNone;
   /// Called just before the commit: another process's doing while the swap ran.
   std::function<void()> beforeCommit;

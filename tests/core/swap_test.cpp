@@ -5,6 +5,10 @@
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 #include "faulty_file_layer.h"
 #include "test_files.h"
 
@@ -125,6 +129,12 @@ TEST_CASE("in place, and twice in a row restores the file") {
     REQUIRE(SwapFileByteOrder(path.c_str(), path.c_str(), bits));
     CHECK(ReadBytes(path) == original);
   }
+#ifndef _WIN32
+  // The signal of the lease that watched the file, ignored meanwhile, is as it was before.
+  struct sigaction now = {};
+  sigaction(SIGIO, nullptr, &now);
+  CHECK((now.sa_handler == SIG_DFL));
+#endif
 }
 
 TEST_CASE("an existing longer output is replaced whole") {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # An input just over 4 GiB does not fit one 32-bit count, nor perhaps memory: it is streamed in pieces
 # of a few MiB into the output, or in place into a new file that then replaces it. The input is
-# sparse, so making it is quick; swapping writes it out whole, so the test needs room for two such
-# files and is skipped, saying so, where the disk lacks it. For the 32-bit Orvane.exe a file of
+# sparse, so making it is quick; natively its holes stay holes, but a stream or the Windows program
+# writes it out whole, so the test needs room for two such files and is skipped, saying so, where
+# the disk lacks it. For the 32-bit Orvane.exe a file of
 # 3 GiB, whose buffer a 32-bit process cannot have, goes the same way; natively, one through a
 # pipe.
 #   large_input_test.sh PROGRAM...
@@ -103,6 +104,38 @@ truncate -s $((size + 2)) big.bin
 run -in big.bin -out new.bin -datasize 32
 check "odd size: exit code" test $? -eq 1
 check "odd size: no output" test ! -e new.bin
+
+# Natively, a sparse file's holes stay holes and are passed over, to another file and in place with
+# a range: 64 KiB of data at 2 GiB in a file of 4 GiB - 1, whose 3-byte blocks, and a range at an odd
+# offset, straddle the data's start. The data swapped, the holes zeros, next to nothing allocated.
+if [ "${program[0]##*/}" != wine-run.sh ]; then
+  rm -f big.bin
+  data=$((2 * 1024 * 1024 * 1024))
+  truncate -s $((4 * 1024 * 1024 * 1024 - 1)) sparse.bin
+  head -c 65536 /dev/urandom | dd of=sparse.bin bs=64K seek=$data oflag=seek_bytes conv=notrunc status=none
+  bytes() { dd if="$1" bs="$3" skip="$2" iflag=skip_bytes,count_bytes count="$3" status=none | xxd -p | tr -d '\n'; }
+  swapped() { bytes "$@" | fold -w "$4" | sed -E "$5" | tr -d '\n'; }
+  small() { check "$1: under 2 MiB allocated" test "$(du -k "$2" | cut -f 1)" -lt 2048; }
+  start=$SECONDS
+  run -in sparse.bin -out out.bin -datasize 24
+  check "sparse, to another file: exit code" test $? -eq 0
+  echo "sparse, to another file: $((SECONDS - start)) s"
+  small "sparse, to another file" out.bin
+  check "sparse, to another file: the data swapped" test "$(bytes out.bin $((data - 2)) 65538)" = \
+    "$(swapped sparse.bin $((data - 2)) 65538 6 's/(..)(..)(..)/\3\2\1/')"
+  check "sparse, to another file: holes as zeros" test "$(bytes out.bin $((data - 4098)) 4096)$(bytes out.bin $((data + 65536)) 4096)" = "$(printf '0%.0s' $(seq 16384))"
+  cp --sparse=always sparse.bin before.bin
+  start=$SECONDS
+  run -in sparse.bin -out sparse.bin -datasize 16 -offset $((data - 15)) -length 32
+  check "sparse, a range in place: exit code" test $? -eq 0
+  echo "sparse, a range in place: $((SECONDS - start)) s"
+  small "sparse, a range in place" sparse.bin
+  check "sparse, a range in place: the range swapped" test "$(bytes sparse.bin $((data - 15)) 32)" = \
+    "$(swapped before.bin $((data - 15)) 32 4 's/(..)(..)/\2\1/')"
+  check "sparse, a range in place: the rest as it was" \
+    cmp -s <(tail -c +$((data + 18)) sparse.bin) <(tail -c +$((data + 18)) before.bin)
+  rm -f sparse.bin before.bin out.bin
+fi
 
 # A 32-bit Windows process cannot have a buffer of 3 GiB: such a file, below 4 GiB, is swapped in
 # pieces as well, for real rather than through a seam. A 64-bit program can have the buffer.

@@ -394,6 +394,21 @@ if [ "$platform" = native ]; then
   else
     skip "in place, a deny entry and an attribute: not supported here"
   fi
+  # File attribute flags (no-dump, no-atime) survive, in place and over an existing output, as they
+  # do when a file is written over.
+  in_place_case
+  if chattr +dA in.bin 2>/dev/null; then
+    in_place "in place, no-dump and no-atime flags" swapped "" in.bin
+    check "in place, no-dump and no-atime flags: kept" \
+      test "$(lsattr in.bin | cut -d ' ' -f 1 | tr -cd dA)" = dA
+    cp ../large.bin out.bin
+    chattr +d out.bin
+    "${program[@]}" -in in.bin -out out.bin -datasize 16
+    check "over an existing output, the no-dump flag: kept" \
+      test "$?$(lsattr out.bin | cut -d ' ' -f 1 | tr -cd dA)" = 0d
+  else
+    skip "file attribute flags: this file system has none, or this process may not set them"
+  fi
   # File capabilities, which any write clears, are not carried onto the swapped content.
   in_place_case
   if setcap cap_net_raw+ep in.bin 2>/dev/null; then
@@ -555,6 +570,99 @@ else
 fi
 cd "$work"
 
+# Calls that no file system fails on demand, made to fail in the real program by a library
+# preloaded into it (fail_calls.cpp), added to any preloaded already (the sanitizers' runtime, which
+# then must not insist on coming first): a flush, a rename or an exchange, or another process's doing
+# just before the first rename.
+#   failing CALL ERRNO NTH COMMAND...: runs COMMAND with the NTH call of CALL (every one for 0)
+#   failing with ERRNO; the environment's ORVANE_BEFORE_RENAME, where set, runs before the rename
+failing() {
+  local call=$1 code=$2 nth=$3
+  shift 3
+  ORVANE_FAIL_CALL=$call ORVANE_FAIL_ERRNO=$code ORVANE_FAIL_NTH=$nth \
+    LD_PRELOAD="${LD_PRELOAD:+$LD_PRELOAD:}$ORVANE_FAIL_CALLS" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "$@"
+}
+if [ "$platform" = native ] && [ -r "${ORVANE_FAIL_CALLS:-}" ]; then
+  # The staged file's flush fails: nothing is replaced. The rename fails, in place, to a new output
+  # and over an existing one: nothing is replaced either.
+  in_place_case
+  in_place "in place, the flush fails" untouched "orvane: cannot write 'in.bin': Input/output error" \
+    in.bin failing fsync 5 1
+  in_place_case
+  in_place "in place, the replacement fails" untouched \
+    "orvane: cannot put the swapped copy in the place of 'in.bin': Input/output error" \
+    in.bin failing renameat2 5 0
+  cd "$work"
+  plain_program=("${program[@]}")
+  program=(failing renameat2 5 0 "${program[@]}")
+  for state in absent previous; do
+    [ $state = previous ] && files=with-output || files=no-output
+    setup $files
+    expect_failure "the rename fails ($state output)" $state \
+      "orvane: cannot put the swapped copy in the place of 'out.bin': Input/output error" \
+      -in in.bin -out out.bin -datasize 16
+  done
+  program=("${plain_program[@]}")
+  # The folder's flush fails once the file is swapped: said, as a failure.
+  in_place_case
+  failing fsync 5 2 "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
+  check "in place, the folder's flush fails: exit code $?" test $? -eq 1
+  said "in place, the folder's flush fails" "orvane: 'in.bin' is swapped, but may not survive a power cut: its folder could not be flushed (Input/output error)"
+  check "in place, the folder's flush fails: swapped" same in.bin ../large-swapped.bin
+  # A folder this user may not read is held for look-ups only, which cannot be flushed: swapped,
+  # its rename left to the system.
+  if [ $modes_bind = yes ]; then
+    in_place_case
+    chmod 311 .
+    "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
+    check "in place, a folder without read permission: exit code $?" test $? -eq 0
+    chmod 755 .
+    check "in place, a folder without read permission: swapped" same in.bin ../large-swapped.bin
+    check "in place, a folder without read permission: nothing beside it" \
+      test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
+  fi
+  cd "$work"
+  # A file that appears under a new output's name just before the rename is never replaced, where
+  # the file system can rename without replacing and where it cannot (EINVAL for the flag).
+  for nth in 9 1; do
+    setup no-output
+    ORVANE_BEFORE_RENAME='printf planted >out.bin' failing renameat2 22 $nth \
+      "${program[@]}" -in in.bin -out out.bin -datasize 16 2>"$work/stderr.txt"
+    check "a file appears under the output's name (rename $nth fails): exit code $?" test $? -eq 1
+    said "a file appears under the output's name (rename $nth fails)" \
+      "orvane: 'out.bin' changed while it was being swapped, and is left as it is"
+    check "a file appears under the output's name (rename $nth fails): kept" \
+      test "$(cat out.bin)$(ls | tr '\n' ' ')" = "plantedin.bin out.bin sub "
+    cd "$work"
+  done
+  # A writer that opens the file in place just before its replacement: where the file system cannot
+  # exchange (EINVAL), the plain rename cannot be undone, and the swap fails as changed; where the
+  # exchange cannot be undone, the old file, which the writer writes, is kept beside it.
+  writer='exec 3>>in.bin; printf REC >&3; touch ../wrote'
+  written() { for _ in $(seq 500); do [ -e "$work/wrote" ] && break || sleep 0.01; done; }
+  in_place_case
+  ORVANE_BEFORE_RENAME=$writer failing renameat2 22 1 \
+    "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
+  check "a writer during a rename without exchange: exit code $?" test $? -eq 1
+  said "a writer during a rename without exchange" \
+    "orvane: 'in.bin' changed while it was being swapped, and is left as it is"
+  written && rm -f "$work/wrote"
+  in_place_case
+  ORVANE_BEFORE_RENAME=$writer failing renameat2 5 2 \
+    "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
+  check "a writer, and the exchange not undone: exit code $?" test $? -eq 1
+  said "a writer, and the exchange not undone" "orvane: 'in.bin' changed while it was being swapped, and could not be put back (Input/output error): its previous contents are kept beside it, as orvane-*.tmp"
+  written
+  check "a writer, and the exchange not undone: the old file and its record kept" \
+    test "$(cat orvane-*.tmp | xxd -p | tr -d '\n')" = "$(cat ../large.bin - <<<REC | head -c 65539 | xxd -p | tr -d '\n')"
+  check "a writer, and the exchange not undone: the file swapped" same in.bin ../large-swapped.bin
+  rm -f orvane-*.tmp "$work/wrote"
+  cd "$work"
+else
+  skip "failed renames and flushes: the preloaded library that makes them fail is not built here (native only)"
+fi
+
 # Many files and ranges (native only): a missing file among three is said and the others swapped;
 # a second file of the same base name into one folder refused; a range that is not whole blocks
 # refused before any file is made or changed, into a file and in place.
@@ -624,6 +732,17 @@ if [ "$platform" = native ]; then
   expect_failure "a range not whole blocks, in place" absent \
     "orvane: 'in.bin' is 16 bytes: 6 bytes from offset 2 are not a whole number of 4-byte blocks" \
     -datasize 32 -offset 2 -length 6 in.bin
+  # The size is refused before the output is looked at, one file or many: neither a missing folder
+  # nor a second name of the file in place is said.
+  sizes="orvane: 'in.bin' is 16 bytes, not a whole number of 3-byte blocks"
+  setup no-output
+  expect_failure "a size refused, the output's folder missing" absent "$sizes" \
+    -in in.bin -out nowhere/out.bin -datasize 24
+  setup no-output
+  ln in.bin ../second.bin
+  expect_failure "a size refused, many files in place, one with a second name" absent "$sizes" \
+    -datasize 24 in.bin
+  rm ../second.bin
 fi
 
 # Streams (native only): a standard input whose length is not whole blocks, found at its end,

@@ -167,6 +167,13 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
              " in place: it has more than one name (hard links), which replacing it would split";
     case FileReason::kChanged:
       return name + " changed while it was being swapped, and is left as it is";
+    case FileReason::kNotPutBack:
+      return name + " changed while it was being swapped, and could not be put back (" +
+             strerror(error.code) + "): its previous contents are kept beside it, as orvane-*.tmp";
+    case FileReason::kNotFlushed:
+      return name +
+             " is swapped, but may not survive a power cut: its folder could not be flushed (" +
+             strerror(error.code) + ")";
     case FileReason::kIsInput:
       return SameFileMessage(arguments, inputType);
     case FileReason::kUnfollowedLink:

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -52,6 +53,26 @@ class PosixFileLayer final : public FileLayer {
   }
 
   void Close(InputFile::Handle file) override { close(static_cast<int>(file)); }
+
+  FileError FindData(const InputFile& input, uint64_t at, uint64_t* start, uint64_t* end) override {
+    FileLayer::FindData(input, at, start, end);
+    const int file = static_cast<int>(input.Get());
+    const uint64_t size = input.Size();
+    const off_t data = lseek(file, static_cast<off_t>(at), SEEK_DATA);
+    if (data < 0 && errno == ENXIO) *start = size;  // only a hole follows
+    const off_t hole = data < 0 ? -1 : lseek(file, data, SEEK_HOLE);
+    if (hole >= 0) {  // data beyond the size swapped is a writer's, found at the commit
+      *start = std::min(static_cast<uint64_t>(data), size);
+      *end = std::min(static_cast<uint64_t>(hole), size);
+    }
+    return SkipTo(input, at);
+  }
+
+  FileError SkipTo(const InputFile& input, uint64_t at) override {
+    if (lseek(static_cast<int>(input.Get()), static_cast<off_t>(at), SEEK_SET) < 0)
+      return InputFailure(FileStep::kRead, LastError());
+    return FileError{};
+  }
 
   FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
                        InputFile::Handle folder) override {

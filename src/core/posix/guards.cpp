@@ -127,11 +127,20 @@ FileError LockAgainstOtherSwaps(int input, Descriptor* held) {
   return SystemFailure(FileStep::kOpen, FileSide::kOutput, LastError());
 }
 
-FileError WatchForWriters(int held, bool* watched) {
-  signal(SIGIO, SIG_IGN);
+FileError WatchForWriters(int held, bool* watched, struct sigaction* signalBefore) {
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGIO, &ignore, signalBefore);
   *watched = fcntl(held, F_SETLEASE, F_RDLCK) == 0;
-  if (*watched || errno != EAGAIN) return FileError{};
+  const int error = errno;
+  if (!*watched) sigaction(SIGIO, signalBefore, nullptr);
+  if (*watched || error != EAGAIN) return FileError{};
   return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kHeld);
+}
+
+void StopWatching(Descriptor* held, const struct sigaction& signalBefore) {
+  held->Reset();
+  sigaction(SIGIO, &signalBefore, nullptr);
 }
 
 bool HasWriterCome(int held, bool watched) { return watched && fcntl(held, F_GETLEASE) != F_RDLCK; }

@@ -4,6 +4,7 @@
 // nothing left in a folder that keeps every file, and no split of a file's names.
 #pragma once
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include "descriptor.h"
@@ -46,11 +47,15 @@ bool IsNameless(const struct stat& reached);
 FileError LockAgainstOtherSwaps(int input, Descriptor* held);
 
 /// Asks the system to tell, through `held`, of any process that opens the file for writing from
-/// now on (a read lease; its signal is ignored, the lease's state is asked for instead). Where
-/// leases cannot be had (another owner's file, a file system without them) the swap goes on with
-/// its other checks, unwatched; where the file is open for writing already, the writer could be
-/// lost, and the swap is refused (kHeld).
-FileError WatchForWriters(int held, bool* watched);
+/// now on (a read lease; its signal, SIGIO, is ignored while the lease is held, its action before
+/// kept in `signalBefore`, and the lease's state is asked for instead). Where leases cannot be had
+/// (another owner's file, a file system without them) the swap goes on with its other checks,
+/// unwatched; where the file is open for writing already, the writer could be lost, and the swap
+/// is refused (kHeld).
+FileError WatchForWriters(int held, bool* watched, struct sigaction* signalBefore);
+
+/// Gives up the watch on the file `held` holds, closing it, and puts SIGIO back as it was.
+void StopWatching(Descriptor* held, const struct sigaction& signalBefore);
 
 /// Whether a process opened the watched file for writing since it was watched: it is then waiting
 /// for the lease to be given up, and its writes must not land on a file that has lost its name.

@@ -63,20 +63,10 @@ int GiveAttributes(int from, int to) {
   return 0;
 }
 
-// The flags of chattr that describe the file rather than its blocks, and that its owner may set:
-// no dump, no access times, synchronous writes, compression.
-constexpr int kCarriedFlags =
-    FS_NODUMP_FL | FS_NOATIME_FL | FS_SYNC_FL | FS_COMPR_FL | FS_NOCOMP_FL;
-
-// The carried flags of `from` given to `to`, and those `to` took from its folder taken away; a
-// file system without flags has none to give.
-int GiveFlags(int from, int to) {
-  int had = 0, has = 0;
-  if (ioctl(from, FS_IOC_GETFLAGS, &had) != 0) return 0;
-  if (ioctl(to, FS_IOC_GETFLAGS, &has) != 0) return (had & kCarriedFlags) != 0 ? LastError() : 0;
-  const int wanted = (has & ~kCarriedFlags) | (had & kCarriedFlags);
-  return wanted == has || ioctl(to, FS_IOC_SETFLAGS, &wanted) == 0 ? 0 : LastError();
-}
+// The flags a user sets on a file and a new file of the same content keeps; the data journal's flag
+// wants a privilege, and is left to the folder's.
+constexpr int kGivenFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
+                            FS_NOATIME_FL | FS_NOCOMP_FL | FS_NOTAIL_FL | FS_NOCOW_FL | FS_DAX_FL;
 
 }  // namespace
 
@@ -100,7 +90,6 @@ int CopyMetadata(int from, int to) {
   if (fstat(from, &info) != 0) return LastError();
   if (const int error = GiveOwner(to, info)) return error;
   if (const int error = GiveAttributes(from, to)) return error;
-  if (const int error = GiveFlags(from, to)) return error;
   if (fchmod(to, info.st_mode & 07777) != 0) return LastError();
   struct stat now;
   if (fstat(to, &now) != 0) return LastError();
@@ -127,4 +116,15 @@ int GiveNewOutputAccess(int from, int to) {
   // The bits the list sets, its mask as the group's; none for a group that is not the input's.
   if (listed && fstat(to, &info) != 0) return LastError();
   return fchmod(to, info.st_mode & 0666 & ~mask & ~foreignGroup) == 0 ? 0 : LastError();
+}
+
+int GiveFlags(int from, int to) {
+  int flags = 0;
+  if (ioctl(from, FS_IOC_GETFLAGS, &flags) != 0)
+    return errno == ENOTTY || errno == EOPNOTSUPP || errno == EINVAL ? 0 : LastError();
+  // Those the new file took from its folder go too, where the file it stands for lacks them.
+  int given = 0;
+  if (ioctl(to, FS_IOC_GETFLAGS, &given) != 0) return (flags & kGivenFlags) != 0 ? LastError() : 0;
+  const int wanted = (given & ~kGivenFlags) | (flags & kGivenFlags);
+  return wanted == given || ioctl(to, FS_IOC_SETFLAGS, &wanted) == 0 ? 0 : LastError();
 }

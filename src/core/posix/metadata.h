@@ -28,6 +28,12 @@ Fingerprint FingerprintOf(const struct stat& info);
 /// owner. 0 or the errno.
 int CopyMetadata(int from, int to);
 
+/// Gives `to`, a file still empty (some flags take only on one), the file attribute flags of `from`
+/// that its user may set (chattr: no-dump, no-atime, no-copy-on-write and the like); never
+/// immutable or append-only, whose files are not replaced. Where the file system has no flags, none
+/// are given. 0 or the errno.
+int GiveFlags(int from, int to);
+
 /// Gives `to`, the staged file of an output that did not exist, no wider access than its input
 /// `from` gives: the input's group where this user may give it (none to the group otherwise, which
 /// a set-group-ID folder chose), its access control list (named users and groups, deny entries) or,

@@ -83,7 +83,9 @@ FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
     if (info.st_nlink != 1) return Refusal(FileReason::kManyNames);
     if (IsMountedSomewhere(info)) return Refusal(FileReason::kMounted);
   }
-  if (const FileError error = WatchForWriters(target.held.Get(), &target.watched); error.Failed())
+  if (const FileError error =
+          WatchForWriters(target.held.Get(), &target.watched, &target.signalBefore);
+      error.Failed())
     return error;
   return MakeStaged(std::move(target), input, output);
 }

@@ -37,6 +37,19 @@ void DropCleanCache(int file) {
     posix_fadvise(file, 0, 0, POSIX_FADV_DONTNEED);
 }
 
+// Flushes `folder` to the disk. One held for look-ups only (O_PATH) cannot be flushed itself, and
+// is opened again for reading; where this user may not read it, its rename is left to the system
+// to write back. 0 or the errno.
+int FlushFolder(int folder) {
+  Descriptor readable;
+  const int flags = fcntl(folder, F_GETFL);
+  if (flags != -1 && (flags & O_PATH) != 0) {
+    if (Owned(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC), &readable) != 0) return 0;
+    folder = readable.Get();
+  }
+  return fsync(folder) == 0 ? 0 : LastError();
+}
+
 }  // namespace
 
 int DirectOutput::Open() {
@@ -66,10 +79,18 @@ FileError DirectOutput::Write(const void* data, uint32_t size) {
   return error != 0 ? WriteFailure(error) : FileError{};
 }
 
+StagedOutput::~StagedOutput() {
+  if (target_.watched) StopWatching(&target_.held, target_.signalBefore);
+}
+
 FileError StagedOutput::Create() {
   if (const int error = staged_.Create(target_.entry.folder.Get()))
     return SystemFailure(FileStep::kCreateStaged, FileSide::kOutput, error);
-  if (const int error = staged_.Reserve(input_.Size())) return WriteFailure(error);
+  const int flagged =
+      target_.staging == Staging::kNewOutput ? 0 : GiveFlags(target_.held.Get(), staged_.Get());
+  if (flagged != 0) return SystemFailure(FileStep::kCopyMetadata, FileSide::kOutput, flagged);
+  if (const int error = staged_.Reserve(input_.IsFile() ? input_.Get() : -1, input_.Size()))
+    return WriteFailure(error);
   if (target_.staging == Staging::kExistingOutput) DropCleanCache(target_.held.Get());
   return FileError{};
 }
@@ -77,6 +98,11 @@ FileError StagedOutput::Create() {
 FileError StagedOutput::Write(const void* data, uint32_t size) {
   const int error = WriteAll(staged_.Get(), data, size);
   return error != 0 ? WriteFailure(error) : FileError{};
+}
+
+// The staged file has the input's length from the start, its holes where the input has them.
+bool StagedOutput::SkipHole(uint64_t size) {
+  return lseek(staged_.Get(), static_cast<off_t>(size), SEEK_CUR) >= 0;
 }
 
 // The name looked up within the held folder, without following a link: a write to the file since
@@ -98,22 +124,34 @@ FileError StagedOutput::CheckUnchanged() {
 
 // A watched file is exchanged with the staged one, and put back when a writer opened it meanwhile,
 // whose writes then land on the named file once the lease is given up; otherwise, or where the file
-// system cannot exchange, the staged file is renamed over it.
+// system cannot exchange, the staged file is renamed over it, and a writer that came meanwhile
+// fails the swap, which can no longer undo it. An old file that cannot be put back stays under the
+// staged name: it may hold what no other name does.
 FileError StagedOutput::PutInPlace() {
   const char* name = target_.entry.name.c_str();
-  if (target_.watched && staged_.Exchange(name) == 0) {
-    if (HasWriterCome(target_.held.Get(), true)) {
-      staged_.Exchange(name);
+  if (target_.watched) {
+    const int exchanged = staged_.Exchange(name);
+    if (exchanged == 0) {
+      if (!HasWriterCome(target_.held.Get(), true)) {
+        staged_.Remove();  // the old file, now beside the new
+        return FileError{};
+      }
+      if (const int error = staged_.Exchange(name)) {
+        staged_.Keep();
+        return Failure(FileStep::kReplace, FileSide::kOutput, FileReason::kNotPutBack, error);
+      }
       return Failure(FileStep::kReplace, FileSide::kOutput, FileReason::kChanged);
     }
-    staged_.Remove();  // the old file, now beside the new
-    return FileError{};
+    if (exchanged != EINVAL && exchanged != ENOSYS)
+      return SystemFailure(FileStep::kReplace, FileSide::kOutput, exchanged);
   }
   if (const int error = staged_.RenameTo(name, target_.staging != Staging::kNewOutput)) {
     if (error == EEXIST)
       return Failure(FileStep::kReplace, FileSide::kOutput, FileReason::kChanged);
     return SystemFailure(FileStep::kReplace, FileSide::kOutput, error);
   }
+  if (HasWriterCome(target_.held.Get(), target_.watched))
+    return Failure(FileStep::kReplace, FileSide::kOutput, FileReason::kChanged);
   return FileError{};
 }
 
@@ -136,10 +174,8 @@ FileError StagedOutput::Commit() {
   if (staging == Staging::kInPlace) input_.Close();
   if (const FileError changed = CheckUnchanged(); changed.Failed()) return changed;
   if (const FileError put = PutInPlace(); put.Failed()) return put;
-  // A rename reaches the disk with its folder; one opened for look-ups only cannot be flushed, and
-  // is left to the system to write back. A flush that fails leaves the rename perhaps not on the
-  // disk: not a success.
-  if (durable && fsync(target_.entry.folder.Get()) != 0 && errno != EBADF)
-    return SystemFailure(FileStep::kReplace, FileSide::kOutput, LastError());
+  // A rename reaches the disk with its folder.
+  if (const int error = durable ? FlushFolder(target_.entry.folder.Get()) : 0)
+    return Failure(FileStep::kReplace, FileSide::kOutput, FileReason::kNotFlushed, error);
   return FileError{};
 }

@@ -1,6 +1,7 @@
 // The outputs of the POSIX file layer, and the policy that chooses one for an input and a path.
 #pragma once
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include "file_layer.h"
@@ -56,16 +57,21 @@ class StagedOutput final : public OutputFile {
     /// In place: whether the system tells, through `held`, of a process that opens the file for
     /// writing (a read lease), so that a writer up to the replacement is not lost.
     bool watched;
+    /// SIGIO's action before the file was watched, put back when the watch is given up.
+    struct sigaction signalBefore = {};
   };
 
   /// `input` gives a new output its access and, in place, its metadata; it is closed before the
   /// staged file takes its name.
   StagedOutput(Target target, InputFile& input) : target_(std::move(target)), input_(input) {}
+  ~StagedOutput() override;
 
-  /// Creates the staged file and reserves the input's length in it, before anything is read: a
-  /// failed creation is kCreateStaged, no room for the length a failed write.
+  /// Creates the staged file, gives it the flags of the file it replaces, and reserves the input's
+  /// length in it, before anything is read: a failed creation is kCreateStaged, no room for the
+  /// length a failed write.
   FileError Create();
   FileError Write(const void* data, uint32_t size) override;
+  bool SkipHole(uint64_t size) override;
   FileError Commit() override;
   /// Gives up the file held, for an output written directly instead.
   Descriptor TakeHeld() { return std::move(target_.held); }

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -98,6 +99,13 @@ void StagedFile::Remove() {
   Unregister();
 }
 
+void StagedFile::Keep() {
+  file_.Reset();
+  BlockedSignals blocked;
+  name_[0] = '\0';
+  Unregister();
+}
+
 int StagedFile::Exchange(const char* name) {
   file_.Reset();
   return renameat2(folder_, name_, folder_, name, RENAME_EXCHANGE) == 0 ? 0 : LastError();
@@ -123,17 +131,39 @@ int StagedFile::Create(int folder) {
   return EEXIST;
 }
 
-int StagedFile::Reserve(uint64_t length) {
-  if (length == 0 || fallocate(file_.Get(), 0, 0, static_cast<off_t>(length)) == 0) return 0;
-  return errno == EOPNOTSUPP || errno == ENOSYS ? 0 : LastError();
+int StagedFile::Reserve(int like, uint64_t length) {
+  const off_t size = static_cast<off_t>(length);
+  if (length == 0) return 0;
+  if (ftruncate(file_.Get(), size) != 0) return LastError();
+  const off_t reading = like < 0 ? -1 : lseek(like, 0, SEEK_CUR);
+  int error = 0;
+  for (off_t at = 0; at < size && error == 0;) {
+    off_t data = reading < 0 ? -1 : lseek(like, at, SEEK_DATA);
+    if (data < 0 && reading >= 0 && errno == ENXIO) break;  // only a hole follows
+    off_t hole = data < 0 ? -1 : lseek(like, data, SEEK_HOLE);
+    if (hole < 0) {  // the system cannot tell
+      data = at;
+      hole = size;
+    }
+    if (fallocate(file_.Get(), 0, data, (hole < size ? hole : size) - data) != 0)
+      error = errno == EOPNOTSUPP || errno == ENOSYS ? -1 : LastError();
+    at = hole;
+  }
+  if (reading >= 0) lseek(like, reading, SEEK_SET);
+  return error < 0 ? 0 : error;
 }
 
 int StagedFile::RenameTo(const char* name, bool replace) {
   file_.Reset();
   BlockedSignals blocked;
   int renamed = renameat2(folder_, name_, folder_, name, replace ? 0 : RENAME_NOREPLACE);
-  if (renamed != 0 && !replace && (errno == EINVAL || errno == ENOSYS))
-    renamed = renameat(folder_, name_, folder_, name);
+  if (renamed != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
+    // No file system that lacks the flag may replace a file that appeared meanwhile: a link, which
+    // never replaces, gives the name; a file system without links refuses.
+    if (linkat(folder_, name_, folder_, name, 0) != 0) return LastError();
+    if (unlinkat(folder_, name_, 0) != 0) return 0;  // the destructor tries again
+    renamed = 0;
+  }
   if (renamed != 0) return LastError();
   name_[0] = '\0';
   Unregister();
