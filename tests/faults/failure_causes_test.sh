@@ -554,6 +554,29 @@ else
   skip "in place, a full file system: no tmpfs can be mounted here (it needs root)"
 fi
 cd "$work"
+# A file in an overlay's lower layer (every file of a container image; natively): opening it for
+# writing copies it up, a change of the program's own, not another's. The overlay is mounted in a
+# mount namespace of its own, whose user namespace gives back the capabilities dropped above (the
+# overlay makes its work folder with no permissions at all); the swap runs there and is seen in the
+# upper layer.
+if [ "$platform" = native ]; then
+  in_place_case
+  mkdir lower upper overlay-work merged
+  mv in.bin lower/in.bin
+  in_overlay=(unshare --user --map-root-user --mount bash -c \
+    'mount -t overlay orvane-overlay -o lowerdir=lower,upperdir=upper,workdir=overlay-work merged &&
+     cd merged && "$@"' overlay)
+  if "${in_overlay[@]}" true 2>/dev/null; then
+    "${in_overlay[@]}" "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
+    check "in place, a file in an overlay's lower layer: exit code $?" test $? -eq 0
+    said "in place, a file in an overlay's lower layer" ""
+    check "in place, a file in an overlay's lower layer: swapped, nothing beside it" \
+      test "$(ls -A upper)$(cmp upper/in.bin ../large-swapped.bin)" = in.bin
+  else
+    skip "in place, a file in an overlay's lower layer: no overlay can be mounted here (it needs a user namespace or root)"
+  fi
+  cd "$work"
+fi
 
 # Many files and ranges (native only): a missing file among three is said and the others swapped;
 # a second file of the same base name into one folder refused; a range that is not whole blocks

@@ -67,8 +67,8 @@ FileError AsOpenFailure(FileError error) {
 // its user may not write is not replaced).
 FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
                   OwnedOutput* output) {
-  StagedOutput::Target target{Staging::kInPlace, std::move(entry), Descriptor(),
-                              FingerprintOf(open), false};
+  StagedOutput::Target target{Staging::kInPlace, std::move(entry), Descriptor(), Fingerprint(),
+                              false};
   if (const FileError error = LockAgainstOtherSwaps(input.Get(), &target.held); error.Failed())
     return error;
   if (IsAppendOnly(target.entry.folder.Get())) return Refusal(FileReason::kAppendOnlyFolder);
@@ -78,10 +78,14 @@ FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
       return error == ELOOP ? Refusal(FileReason::kChanged) : OpenFailure(error);
     struct stat info;
     if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
-    if (!IsSameFile(info, open) || static_cast<uint64_t>(open.st_size) != input.Size())
+    if (!IsSameFile(info, open) || static_cast<uint64_t>(info.st_size) != input.Size())
       return Refusal(FileReason::kChanged);
     if (info.st_nlink != 1) return Refusal(FileReason::kManyNames);
     if (IsMountedSomewhere(info)) return Refusal(FileReason::kMounted);
+    // Taken once the file is open for writing, which may change it (an overlay's lower file is
+    // copied up, with a new change time), so that only the changes of others count; nothing is
+    // read before.
+    target.fingerprint = FingerprintOf(info);
   }
   if (const FileError error = WatchForWriters(target.held.Get(), &target.watched); error.Failed())
     return error;
