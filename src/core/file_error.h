@@ -36,6 +36,8 @@ enum class FileReason : uint8_t {
   kMounted,               ///< a file to swap in place is mounted on another name too (a bind mount)
   kOthersInSharedFolder,  ///< an existing output is another user's, in a sticky shared folder
   kHeld,  ///< a file to swap in place is open for writing, or locked, by another process already
+  kNotReplaceable,  ///< a file to swap in place that no name leads to, or whose size its system
+                    ///< does not tell (a file under /proc): nothing could take its place
 };
 
 struct FileError {

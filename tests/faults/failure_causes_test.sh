@@ -644,15 +644,15 @@ if [ "$platform" = native ]; then
     "orvane: 'in.bin' is 16 bytes: from offset 2 that leaves 14 bytes, not a whole number of 4-byte blocks" \
     -in in.bin -out out.bin -datasize 32 -offset 2
   setup no-output
-  expect_failure "a range not whole blocks, in place" absent \
-    "orvane: 'in.bin' is 16 bytes: 6 bytes from offset 2 are not a whole number of 4-byte blocks" \
-    -datasize 32 -offset 2 -length 6 in.bin
+  expect_failure "a range beyond the end, in place" absent \
+    "orvane: 'in.bin' is 16 bytes: from offset 4 it holds 12 bytes, fewer than the length 16" \
+    -datasize 32 -offset 4 -length 16 in.bin
 fi
 
-# Streams (native only): a standard input whose length is not whole blocks, found at its end,
-# leaves the blocks before written, a prefix of the result; one that cannot be read; one redirected
-# from the output file, which creating the output would truncate; a terminal as standard output,
-# refused before anything is read.
+# Streams (native only): a stream that fails at its end (not whole blocks) creates no output; one
+# written directly (a pipe) has had the whole blocks before its end passed on, a prefix of the
+# result. A stream that cannot be read; one redirected from the output file, which creating the
+# output would truncate; a terminal as standard output, refused before anything is read.
 if [ "$platform" = native ]; then
   setup no-output
   { cat ../large.bin; printf '\x01\x02\x03'; } | "${program[@]}" -in - -out out.bin -datasize 32 \
@@ -660,8 +660,16 @@ if [ "$platform" = native ]; then
   check "stream not whole blocks: exit code" test "${PIPESTATUS[1]}" -eq 1
   said "stream not whole blocks" \
     "orvane: standard input is 65539 bytes, not a whole number of 4-byte blocks"
+  check "stream not whole blocks: no output, nothing beside it" test "$(ls | tr '\n' ' ')" = "in.bin sub "
+  { cat ../large.bin; printf '\x01\x02\x03'; } | "${program[@]}" -in - -out - -datasize 32 \
+    2>"$work/stderr.txt" | cat >piped.bin
+  check "stream not whole blocks, to a pipe: exit code" test "${PIPESTATUS[1]}" -eq 1
   objcopy -I binary -O binary --reverse-bytes=4 ../large.bin ../large-swapped32.bin
-  check "stream not whole blocks: the blocks before written" same out.bin ../large-swapped32.bin
+  check "stream not whole blocks, to a pipe: the blocks before passed on" same piped.bin ../large-swapped32.bin
+  # A pipe's own access (0600) says nothing of its data: a new output gets what a new file gets.
+  printf '\x01\x02\x03\x04' | (umask 022 && exec "${program[@]}" -in - -out out.bin -datasize 16)
+  check "a stream into a new output: swapped, with a new file's access" \
+    test "$(xxd -p out.bin) $(stat -c %a out.bin)" = "02010403 644"
   cd "$work"
   setup no-output
   "${program[@]}" -in - -out out.bin -datasize 16 0>>in.bin 2>"$work/stderr.txt"
@@ -700,9 +708,25 @@ if [ "$platform" = native ]; then
   stream_case "a stream shorter than a block" \
     "orvane: standard input is 3 bytes, not a whole number of 4-byte blocks" \
     bash -c "printf abc | $o -in - -out out.bin -datasize 32"
+  # A stream that fails after whole blocks have come: the existing output stays as it was.
+  stream_case "a stream not whole blocks, over an existing output" \
+    "orvane: standard input is 65539 bytes, not a whole number of 4-byte blocks" \
+    bash -c "{ cat ../large.bin; printf abc; } | $o -in - -out out.bin -datasize 32"
+  stream_case "a stream shorter than its range" \
+    "orvane: standard input is 64 bytes: from offset 0 it holds 64 bytes, fewer than the length 128" \
+    bash -c "head -c 64 ../large.bin | $o -in - -out out.bin -datasize 16 -length 128"
+  stream_case "a length no stream can hold" \
+    "orvane: invalid -length '0': it must be a non-zero whole number of 2-byte blocks"$'\n'"Try 'orvane --help' for more information." \
+    bash -c "head -c 64 ../large.bin | $o -in - -out out.bin -datasize 16 -length 0"
   stream_case "standard output appended to the input" \
     "orvane: standard output is 'in.bin' itself, which it would read back without end" \
     bash -c "exec $o -in in.bin -out - -datasize 16 >>in.bin"
+  stream_case "standard output appended to the input, named as /dev/stdout" \
+    "orvane: cannot swap '/dev/stdout' in place: this command's own standard output has it open for writing" \
+    bash -c "exec $o -in in.bin -out /dev/stdout -datasize 16 >>in.bin"
+  stream_case "a file under /proc in place" \
+    "orvane: cannot swap '/proc/sys/kernel/ostype' in place: it is not a regular file that can be replaced" \
+    "${program[@]}" -in /proc/sys/kernel/ostype -out /proc/sys/kernel/ostype -datasize 16
   stream_case "standard output appended to standard input's file" \
     "orvane: standard output is the same file as standard input, which it would read back without end" \
     bash -c "exec $o -in - -out - -datasize 16 <in.bin >>in.bin"
@@ -715,10 +739,8 @@ if [ "$platform" = native ]; then
     "orvane: cannot open 'a\\nb\\x1b[31m\\xff': No such file or directory" \
     "${program[@]}" -in "$(printf 'a\nb\033[31m\377')" -out out.bin -datasize 16
   setup no-output
-  "${program[@]}" -in /dev/zero -out out.bin -datasize 16 2>"$work/stderr.txt" &
-  for _ in $(seq 100); do [ -s out.bin ] && break; sleep 0.05; done
-  kill $! && wait $!
-  check "a device as input: read as a stream" cmp -s -n 65536 out.bin /dev/zero
+  "${program[@]}" -in /dev/zero -out - -datasize 16 2>"$work/stderr.txt" | head -c 65536 >zeros.bin
+  check "a device as input: read as a stream" cmp -s zeros.bin <(head -c 65536 /dev/zero)
   cd "$work"
   setup no-output
   script -qec "$(printf '%q ' "${program[@]}") -in in.bin -out - -datasize 16" /dev/null \
@@ -805,6 +827,22 @@ if [ "$platform" = native ]; then
   check "an open file whose name is gone: written" test "$(xxd -p /proc/self/fd/8)" = "$swapped16"
   exec 8<&-
   check "an open file whose name is gone: nothing created" test "$(ls | tr '\n' ' ')" = "in.bin sub "
+  cd "$work"
+  # The same with another name left: written through the descriptor, shown by the other name; and
+  # that file as the input too, which nothing could replace, refused.
+  setup no-output
+  exec 8<>gone.bin
+  ln gone.bin other.bin
+  rm gone.bin
+  "${program[@]}" -in in.bin -out /proc/self/fd/8 -datasize 16
+  check "an open file with another name: written through it" test "$?$(xxd -p other.bin)" = "0$swapped16"
+  check "an open file with another name: nothing created" test "$(ls | tr '\n' ' ')" = "in.bin other.bin sub "
+  "${program[@]}" -in other.bin -out /proc/self/fd/8 -datasize 16 2>"$work/stderr.txt"
+  check "an open file with another name, as the input too: exit code $?" test $? -eq 1
+  said "an open file with another name, as the input too" \
+    "orvane: cannot swap '/proc/self/fd/8' in place: it is not a regular file that can be replaced"
+  check "an open file with another name, as the input too: untouched" test "$(xxd -p other.bin)" = "$swapped16"
+  exec 8<&-
   cd "$work"
 fi
 

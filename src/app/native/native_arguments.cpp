@@ -112,9 +112,10 @@ bool ParseByteCount(const char* text, uint64_t* value) {
   return true;
 }
 
-// Reads the value of `-offset` or `-length` at `argv[k]` into the range; false, having said why,
-// where it is missing or not a count of bytes.
-bool ReadRangeValue(int argc, const char* const* argv, int k, SwapRange* range) {
+// Reads the value of `-offset` or `-length` at `argv[k]` into the range, and a length's word into
+// `lengthWord`; false, having said why, where it is missing or not a count of bytes.
+bool ReadRangeValue(int argc, const char* const* argv, int k, SwapRange* range,
+                    const char** lengthWord) {
   const bool offset = IsOptionForm(argv[k], "-offset", OptionForms::kNative);
   if (k + 1 >= argc) {
     SayWrong(WhyStopped({ParseStop::kMissingValue, k}, argv));
@@ -125,8 +126,21 @@ bool ReadRangeValue(int argc, const char* const* argv, int k, SwapRange* range) 
              ": it must be a decimal number of bytes");
     return false;
   }
-  if (!offset) range->toEnd = false;
+  if (!offset) {
+    range->toEnd = false;
+    *lengthWord = argv[k + 1];
+  }
   return true;
+}
+
+// A length that no input can hold as whole blocks (0, or a part of a block) is refused before any
+// input is read: a stream would only learn it at its end.
+bool IsLengthTaken(const SwapRange& range, const char* lengthWord, unsigned dataSizeBits) {
+  const unsigned blockBytes = dataSizeBits / 8;
+  if (range.toEnd || IsSwappableSize(range.length, blockBytes)) return true;
+  SayWrong("invalid -length " + Quoted(lengthWord) + ": it must be a non-zero whole number of " +
+           std::to_string(blockBytes) + "-byte blocks");
+  return false;
 }
 
 bool IsFolder(const char* path) {
@@ -166,6 +180,7 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
   const char* input = nullptr;
   const char* output = nullptr;
   int32_t dataSizeBits = 0;
+  const char* lengthWord = nullptr;
   // The pairs Orvane.exe takes are read by its parser, from each word on; where it stops at a word
   // that is none of them, that word is a native option, a file, or a mistake.
   for (int k = 1; k < argc;) {
@@ -185,7 +200,7 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
     if (result.stop == ParseStop::kUnknownOption &&
         (IsOptionForm(word, "-offset", OptionForms::kNative) ||
          IsOptionForm(word, "-length", OptionForms::kNative))) {
-      if (!ReadRangeValue(argc, argv, result.index, &arguments->range))
+      if (!ReadRangeValue(argc, argv, result.index, &arguments->range, &lengthWord))
         return NativeRequest::kMalformed;
       k = result.index + 2;
       continue;
@@ -208,5 +223,7 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
     return NativeRequest::kMalformed;
   }
   arguments->dataSizeBits = static_cast<unsigned>(dataSizeBits);
+  if (!IsLengthTaken(arguments->range, lengthWord, arguments->dataSizeBits))
+    return NativeRequest::kMalformed;
   return AreFilesTaken(arguments) ? NativeRequest::kSwap : NativeRequest::kMalformed;
 }

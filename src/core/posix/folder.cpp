@@ -1,7 +1,9 @@
 #include "folder.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,6 +22,11 @@ int OpenFolderAt(int base, const char* path, int flags, Descriptor* folder) {
   flags |= O_DIRECTORY | O_CLOEXEC;
   const int error = Owned(openat(base, path, O_RDONLY | flags), folder);
   return error == EACCES ? Owned(openat(base, path, O_PATH | flags), folder) : error;
+}
+
+bool IsProcFolder(int folder) {
+  struct statfs system;
+  return fstatfs(folder, &system) == 0 && system.f_type == PROC_SUPER_MAGIC;
 }
 
 // Opens the folder part of `path` (up to its last slash; "." where it has none), relative to
@@ -44,6 +51,7 @@ int FollowLinks(int base, const char* path, FolderEntry* entry) {
     if (!S_ISLNK(info.st_mode)) return 0;
     if (!WouldSystemFollow(entry->folder.Get(), info)) return -1;
     if (links == kLongestLinkChain) return ELOOP;
+    if (IsProcFolder(entry->folder.Get())) entry->throughProcLink = true;
     // A link's size is its target's length, except in /proc, where it may be any.
     std::string target(std::max<size_t>(static_cast<size_t>(info.st_size), PATH_MAX) + 1, '\0');
     const ssize_t length =
@@ -52,6 +60,7 @@ int FollowLinks(int base, const char* path, FolderEntry* entry) {
     if (static_cast<size_t>(length) >= target.size()) return ENAMETOOLONG;
     target.resize(static_cast<size_t>(length));
     FolderEntry next;
+    next.throughProcLink = entry->throughProcLink;
     if (int error = OpenFolderOf(entry->folder.Get(), target, &next)) return error;
     *entry = std::move(next);
   }
