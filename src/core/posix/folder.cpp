@@ -24,6 +24,8 @@ int OpenFolderAt(int base, const char* path, int flags, Descriptor* folder) {
   return error == EACCES ? Owned(openat(base, path, O_PATH | flags), folder) : error;
 }
 
+// Whether `folder` is in /proc, whose links lead to what a process holds (an open file, its
+// folders) and whose text only describes it.
 bool IsProcFolder(int folder) {
   struct statfs system;
   return fstatfs(folder, &system) == 0 && system.f_type == PROC_SUPER_MAGIC;
