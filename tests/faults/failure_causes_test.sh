@@ -727,6 +727,8 @@ if [ "$platform" = native ]; then
   stream_case "a file under /proc in place" \
     "orvane: cannot swap '/proc/sys/kernel/ostype' in place: it is not a regular file that can be replaced" \
     "${program[@]}" -in /proc/sys/kernel/ostype -out /proc/sys/kernel/ostype -datasize 16
+  stream_case "an empty file in place" "orvane: 'empty.bin' is empty" \
+    bash -c ": >empty.bin && $o -datasize 16 empty.bin; status=\$?; rm empty.bin; exit \$status"
   stream_case "standard output appended to standard input's file" \
     "orvane: standard output is the same file as standard input, which it would read back without end" \
     bash -c "exec $o -in - -out - -datasize 16 <in.bin >>in.bin"

@@ -24,13 +24,6 @@ int OpenFolderAt(int base, const char* path, int flags, Descriptor* folder) {
   return error == EACCES ? Owned(openat(base, path, O_PATH | flags), folder) : error;
 }
 
-// Whether `folder` is in /proc, whose links lead to what a process holds (an open file, its
-// folders) and whose text only describes it.
-bool IsProcFolder(int folder) {
-  struct statfs system;
-  return fstatfs(folder, &system) == 0 && system.f_type == PROC_SUPER_MAGIC;
-}
-
 // Opens the folder part of `path` (up to its last slash; "." where it has none), relative to
 // `base`, and gives the part after it.
 int OpenFolderOf(int base, const std::string& path, FolderEntry* entry) {
@@ -53,7 +46,7 @@ int FollowLinks(int base, const char* path, FolderEntry* entry) {
     if (!S_ISLNK(info.st_mode)) return 0;
     if (!WouldSystemFollow(entry->folder.Get(), info)) return -1;
     if (links == kLongestLinkChain) return ELOOP;
-    if (IsProcFolder(entry->folder.Get())) entry->throughProcLink = true;
+    if (IsInProc(entry->folder.Get())) entry->throughProcLink = true;
     // A link's size is its target's length, except in /proc, where it may be any.
     std::string target(std::max<size_t>(static_cast<size_t>(info.st_size), PATH_MAX) + 1, '\0');
     const ssize_t length =
@@ -69,6 +62,11 @@ int FollowLinks(int base, const char* path, FolderEntry* entry) {
 }
 
 }  // namespace
+
+bool IsInProc(int file) {
+  struct statfs system;
+  return fstatfs(file, &system) == 0 && system.f_type == PROC_SUPER_MAGIC;
+}
 
 FileError FindFinalEntry(int base, const char* path, FolderEntry* entry) {
   if (const int error = FollowLinks(base, path, entry))

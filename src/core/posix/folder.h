@@ -20,6 +20,11 @@ struct FolderEntry {
   bool throughProcLink = false;
 };
 
+/// Whether the open `file` is in /proc, whose links lead to what a process holds (an open file, its
+/// folders) while their text only describes it, and whose files report a size of 0 whatever they
+/// hold.
+bool IsInProc(int file);
+
 /// Follows `path`, relative to the folder `base` (or AT_FDCWD), to the folder that holds its final
 /// target, each symbolic link read once and followed only where the kernel would follow it for this
 /// process, and that target's name in it (a name no file has yet, where a link dangles). Fails for

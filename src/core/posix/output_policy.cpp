@@ -165,11 +165,13 @@ FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOut
   struct stat info;
   const bool exists = Owned(openat(base, path, O_PATH | O_CLOEXEC), &reached) == 0 &&
                       fstat(reached.Get(), &info) == 0;
-  // A stream's output is never the stream: a regular file among them is read as one only for the
-  // size of 0 it reports (a file under /proc), and nothing could replace it.
+  // A stream's output is never the stream. A regular file is read as one only for the size of 0
+  // it reports: a file under /proc, whose length is known once read and which nothing could
+  // replace, or an empty one.
   if (exists && !input.IsFile() && IsSameFile(info, open)) {
-    return Refusal(S_ISREG(open.st_mode) && !input.IsRegular() ? FileReason::kNotReplaceable
-                                                               : FileReason::kIsInput);
+    if (!S_ISREG(open.st_mode) || input.IsRegular()) return Refusal(FileReason::kIsInput);
+    return IsInProc(input.Get()) ? Refusal(FileReason::kNotReplaceable)
+                                 : Failure(FileStep::kSize, FileSide::kInput);
   }
   FolderEntry entry;
   const FileError found = FindFinalEntry(base, path, &entry);
