@@ -42,6 +42,8 @@ enum class FileReason : uint8_t {
   /// The file is swapped, but its folder could not be flushed (`code`: the errno), so that the
   /// swap may not survive a power cut.
   kNotFlushed,
+  kNotReplaceable,  ///< a file to swap in place that no name leads to, or whose size its system
+                    ///< does not tell (a file under /proc): nothing could take its place
 };
 
 struct FileError {

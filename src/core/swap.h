@@ -17,13 +17,15 @@ void SwapBlock(void* block, unsigned blockBytes);
 /// end. `buffer` may have any alignment.
 void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes);
 
-/// The data sizes the swap takes: any whole number of bytes from 2 to 128. The Windows programs
-/// reverse blocks of 2, 4 and 8 bytes only (SwapBlocks) and leave others as they are.
+/// The widest range of data sizes: whole numbers of bytes from 2 to 128, all of which the native
+/// program swaps. The Windows programs swap 16, 32 and 64 bits only.
 constexpr unsigned kSmallestDataSizeBits = 16;
 constexpr unsigned kLargestDataSizeBits = 1024;
 
-/// True when the swap takes blocks of `dataSizeBits`: a multiple of 8 from kSmallestDataSizeBits
-/// to kLargestDataSizeBits. The front ends may offer fewer.
+/// True when this program swaps blocks of `dataSizeBits`: a multiple of 8 from
+/// kSmallestDataSizeBits to kLargestDataSizeBits that SwapBlocks reverses here (any natively; 16,
+/// 32 and 64 in the Windows programs), so that no swap reports success with its blocks left as they
+/// were. The front ends may offer fewer.
 bool IsValidDataSize(unsigned dataSizeBits);
 
 /// True when a file of `size` bytes can be swapped in blocks of `blockBytes`: not empty and an

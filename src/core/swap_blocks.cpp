@@ -1,6 +1,7 @@
 // Block reversal in memory, and the checks of a data size and of a file's size, which every front
-// end shares with the file swap. SwapBlocks hands each length to its kernel; the Windows programs
-// carry the 2-, 4- and 8-byte kernels only.
+// end shares with the file swap. SwapBlocks hands each length to its kernel; which lengths have one
+// is the choice of each program's build (HasKernelFor), and a data size is valid only where its
+// blocks have a kernel, so that no swap succeeds with its blocks left as they were.
 #include <cstdint>
 
 #include "swap.h"
@@ -36,16 +37,14 @@ void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes) {
       SwapBlocks8(buffer, size / 8);
       break;
     default:
-#if !defined(_WIN32)
       SwapBlocksOfAnyLength(buffer, size, blockBytes);
-#endif
       break;
   }
 }
 
 bool IsValidDataSize(unsigned dataSizeBits) {
   return dataSizeBits % 8 == 0 && dataSizeBits >= kSmallestDataSizeBits &&
-         dataSizeBits <= kLargestDataSizeBits;
+         dataSizeBits <= kLargestDataSizeBits && HasKernelFor(dataSizeBits / 8);
 }
 
 bool IsSwappableSize(uint64_t size, unsigned blockBytes) {

@@ -1,6 +1,6 @@
 // The 2-, 4- and 8-byte kernels, one per instruction set, and the choice among them, made once, at
 // first use (the Windows toolchain has no ifunc). Every program links these; the kernels for other
-// lengths are in swap_kernels_wide.cpp.
+// lengths are in swap_kernels_wide.cpp, which only the native program links.
 //
 // They work on 16 or 32 bytes at a time through unaligned loads and stores. As 16 and 32 are
 // multiples of those block lengths, a vector never splits a block, whatever the buffer's alignment;

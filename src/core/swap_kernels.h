@@ -22,14 +22,12 @@ void SwapBlocks2(unsigned char* buffer, size_t blocks);
 void SwapBlocks4(unsigned char* buffer, size_t blocks);
 void SwapBlocks8(unsigned char* buffer, size_t blocks);
 
-// The other lengths are the native program's alone: the Windows programs, whose front ends offer
-// 16, 32 and 64 bits, do not carry their kernels.
-#if !defined(_WIN32)
-/// The longest block SwapBlocksOfAnyLength reverses, in bytes.
-constexpr unsigned kLongestBlock = 128;
+/// Whether this program reverses blocks of `blockBytes` bytes: the native program every length
+/// from 2 to 128 (swap_kernels_wide.cpp), the Windows programs, whose front ends offer 16, 32 and
+/// 64 bits, only 2, 4 and 8 (swap_kernels_narrow.cpp). Each program's build links one of the two.
+bool HasKernelFor(unsigned blockBytes);
 
 /// Reverses each whole block of `blockBytes` bytes in the `size` bytes at `buffer` (any alignment),
-/// for any length from 2 to kLongestBlock; any other length leaves memory unchanged, as does a
-/// partial block at the end.
+/// for the lengths beyond 2, 4 and 8 that HasKernelFor takes (natively those three too, the slower
+/// way); any other length leaves memory unchanged, as does a partial block at the end.
 void SwapBlocksOfAnyLength(unsigned char* buffer, size_t size, unsigned blockBytes);
-#endif

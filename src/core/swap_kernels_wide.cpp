@@ -12,6 +12,9 @@
 
 namespace {
 
+// The longest block reversed, in bytes.
+constexpr unsigned kLongestBlock = 128;
+
 void PlainBlocks3(unsigned char* p, size_t blocks) {
   for (; blocks > 0; --blocks, p += 3) std::swap(p[0], p[2]);
 }
@@ -156,8 +159,10 @@ const WideKernelSet kWideKernelSets[] = {
 
 }  // namespace
 
+bool HasKernelFor(unsigned blockBytes) { return blockBytes >= 2 && blockBytes <= kLongestBlock; }
+
 void SwapBlocksOfAnyLength(unsigned char* buffer, size_t size, unsigned blockBytes) {
-  if (blockBytes < 2 || blockBytes > kLongestBlock) return;
+  if (!HasKernelFor(blockBytes)) return;
   const WideKernelSet& kernels = kWideKernelSets[static_cast<int>(CurrentSwapKernel())];
   if (blockBytes == 3) {
     kernels.swap3(buffer, size / 3);

@@ -66,10 +66,12 @@ TEST_CASE("the eight bytes 01..08 in each data size") {
 }
 
 TEST_CASE("sizes and data sizes: a multiple of the block length succeeds, nothing else does") {
+  // `whole`: a whole number of blocks, which succeeds where this build swaps blocks of that length
+  // (the Windows programs fail the others, never report an unswapped copy as swapped).
   struct Case {
     size_t size;
     unsigned bits;
-    bool succeeds;
+    bool whole;
   };
   const Case cases[] = {
       {6, 16, true},  {6, 32, false},  {6, 64, false},    {2, 32, false},     {2, 16, true},
@@ -83,12 +85,13 @@ TEST_CASE("sizes and data sizes: a multiple of the block length succeeds, nothin
     TempFolder folder;
     const Bytes input = RandomBytes(c.size, static_cast<uint32_t>(c.size * 131 + c.bits));
     WriteBytes(folder.Path("in.bin"), input);
+    const bool succeeds = c.whole && IsReversedHere(c.bits / 8);
     const bool swapped =
         SwapFileByteOrder(folder.Path("in.bin").c_str(), folder.Path("out.bin").c_str(), c.bits);
-    CHECK(swapped == c.succeeds);
+    CHECK(swapped == succeeds);
     CHECK(ReadBytes(folder.Path("in.bin")) == input);
-    if (c.succeeds) {
-      CHECK(ReadBytes(folder.Path("out.bin")) == SwappedHere(input, c.bits / 8));
+    if (succeeds) {
+      CHECK(ReadBytes(folder.Path("out.bin")) == ReferenceSwap(input, c.bits / 8));
     } else {
       CHECK_FALSE(Exists(folder.Path("out.bin")));
     }

@@ -40,6 +40,8 @@ invalid -offset '1x': it must be a decimal number of bytes|-datasize 16 -offset 
 invalid -offset '-1': it must be a decimal number of bytes|-datasize 16 --offset -1 a.bin
 invalid -length '18446744073709551616': it must be a decimal number of bytes|-datasize 16 -length 18446744073709551616 a.bin
 option '/length' requires an argument|-datasize 16 a.bin /length
+invalid -length '6': it must be a non-zero whole number of 4-byte blocks|-datasize 32 -length 6 a.bin
+invalid -length '0': it must be a non-zero whole number of 2-byte blocks|-in - -out b.bin -length 0 -datasize 16
 unrecognized option '-bogus'|-in a.bin -bogus x --help
 unrecognized option '--HELP'|--HELP
 option '-in' requires an argument|-in

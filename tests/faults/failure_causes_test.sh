@@ -569,6 +569,29 @@ else
   skip "in place, a full file system: no tmpfs can be mounted here (it needs root)"
 fi
 cd "$work"
+# A file in an overlay's lower layer (every file of a container image; natively): opening it for
+# writing copies it up, a change of the program's own, not another's. The overlay is mounted in a
+# mount namespace of its own, whose user namespace gives back the capabilities dropped above (the
+# overlay makes its work folder with no permissions at all); the swap runs there and is seen in the
+# upper layer.
+if [ "$platform" = native ]; then
+  in_place_case
+  mkdir lower upper overlay-work merged
+  mv in.bin lower/in.bin
+  in_overlay=(unshare --user --map-root-user --mount bash -c \
+    'mount -t overlay orvane-overlay -o lowerdir=lower,upperdir=upper,workdir=overlay-work merged &&
+     cd merged && "$@"' overlay)
+  if "${in_overlay[@]}" true 2>/dev/null; then
+    "${in_overlay[@]}" "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt"
+    check "in place, a file in an overlay's lower layer: exit code $?" test $? -eq 0
+    said "in place, a file in an overlay's lower layer" ""
+    check "in place, a file in an overlay's lower layer: swapped, nothing beside it" \
+      test "$(ls -A upper)$(cmp upper/in.bin ../large-swapped.bin)" = in.bin
+  else
+    skip "in place, a file in an overlay's lower layer: no overlay can be mounted here (it needs a user namespace or root)"
+  fi
+  cd "$work"
+fi
 
 # Calls that no file system fails on demand, made to fail in the real program by a library
 # preloaded into it (fail_calls.cpp), added to any preloaded already (the sanitizers' runtime, which
@@ -729,9 +752,9 @@ if [ "$platform" = native ]; then
     "orvane: 'in.bin' is 16 bytes: from offset 2 that leaves 14 bytes, not a whole number of 4-byte blocks" \
     -in in.bin -out out.bin -datasize 32 -offset 2
   setup no-output
-  expect_failure "a range not whole blocks, in place" absent \
-    "orvane: 'in.bin' is 16 bytes: 6 bytes from offset 2 are not a whole number of 4-byte blocks" \
-    -datasize 32 -offset 2 -length 6 in.bin
+  expect_failure "a range beyond the end, in place" absent \
+    "orvane: 'in.bin' is 16 bytes: from offset 4 it holds 12 bytes, fewer than the length 16" \
+    -datasize 32 -offset 4 -length 16 in.bin
   # The size is refused before the output is looked at, one file or many: neither a missing folder
   # nor a second name of the file in place is said.
   sizes="orvane: 'in.bin' is 16 bytes, not a whole number of 3-byte blocks"
@@ -745,10 +768,10 @@ if [ "$platform" = native ]; then
   rm ../second.bin
 fi
 
-# Streams (native only): a standard input whose length is not whole blocks, found at its end,
-# leaves the blocks before written, a prefix of the result; one that cannot be read; one redirected
-# from the output file, which creating the output would truncate; a terminal as standard output,
-# refused before anything is read.
+# Streams (native only): a stream that fails at its end (not whole blocks) creates no output; one
+# written directly (a pipe) has had the whole blocks before its end passed on, a prefix of the
+# result. A stream that cannot be read; one redirected from the output file, which creating the
+# output would truncate; a terminal as standard output, refused before anything is read.
 if [ "$platform" = native ]; then
   setup no-output
   { cat ../large.bin; printf '\x01\x02\x03'; } | "${program[@]}" -in - -out out.bin -datasize 32 \
@@ -756,8 +779,16 @@ if [ "$platform" = native ]; then
   check "stream not whole blocks: exit code" test "${PIPESTATUS[1]}" -eq 1
   said "stream not whole blocks" \
     "orvane: standard input is 65539 bytes, not a whole number of 4-byte blocks"
+  check "stream not whole blocks: no output, nothing beside it" test "$(ls | tr '\n' ' ')" = "in.bin sub "
+  { cat ../large.bin; printf '\x01\x02\x03'; } | "${program[@]}" -in - -out - -datasize 32 \
+    2>"$work/stderr.txt" | cat >piped.bin
+  check "stream not whole blocks, to a pipe: exit code" test "${PIPESTATUS[1]}" -eq 1
   objcopy -I binary -O binary --reverse-bytes=4 ../large.bin ../large-swapped32.bin
-  check "stream not whole blocks: the blocks before written" same out.bin ../large-swapped32.bin
+  check "stream not whole blocks, to a pipe: the blocks before passed on" same piped.bin ../large-swapped32.bin
+  # A pipe's own access (0600) says nothing of its data: a new output gets what a new file gets.
+  printf '\x01\x02\x03\x04' | (umask 022 && exec "${program[@]}" -in - -out out.bin -datasize 16)
+  check "a stream into a new output: swapped, with a new file's access" \
+    test "$(xxd -p out.bin) $(stat -c %a out.bin)" = "02010403 644"
   cd "$work"
   setup no-output
   "${program[@]}" -in - -out out.bin -datasize 16 0>>in.bin 2>"$work/stderr.txt"
@@ -796,9 +827,27 @@ if [ "$platform" = native ]; then
   stream_case "a stream shorter than a block" \
     "orvane: standard input is 3 bytes, not a whole number of 4-byte blocks" \
     bash -c "printf abc | $o -in - -out out.bin -datasize 32"
+  # A stream that fails after whole blocks have come: the existing output stays as it was.
+  stream_case "a stream not whole blocks, over an existing output" \
+    "orvane: standard input is 65539 bytes, not a whole number of 4-byte blocks" \
+    bash -c "{ cat ../large.bin; printf abc; } | $o -in - -out out.bin -datasize 32"
+  stream_case "a stream shorter than its range" \
+    "orvane: standard input is 64 bytes: from offset 0 it holds 64 bytes, fewer than the length 128" \
+    bash -c "head -c 64 ../large.bin | $o -in - -out out.bin -datasize 16 -length 128"
+  stream_case "a length no stream can hold" \
+    "orvane: invalid -length '0': it must be a non-zero whole number of 2-byte blocks"$'\n'"Try 'orvane --help' for more information." \
+    bash -c "head -c 64 ../large.bin | $o -in - -out out.bin -datasize 16 -length 0"
   stream_case "standard output appended to the input" \
     "orvane: standard output is 'in.bin' itself, which it would read back without end" \
     bash -c "exec $o -in in.bin -out - -datasize 16 >>in.bin"
+  stream_case "standard output appended to the input, named as /dev/stdout" \
+    "orvane: cannot swap '/dev/stdout' in place: this command's own standard output has it open for writing" \
+    bash -c "exec $o -in in.bin -out /dev/stdout -datasize 16 >>in.bin"
+  stream_case "a file under /proc in place" \
+    "orvane: cannot swap '/proc/sys/kernel/ostype' in place: it is not a regular file that can be replaced" \
+    "${program[@]}" -in /proc/sys/kernel/ostype -out /proc/sys/kernel/ostype -datasize 16
+  stream_case "an empty file in place" "orvane: 'empty.bin' is empty" \
+    bash -c ": >empty.bin && $o -datasize 16 empty.bin; status=\$?; rm empty.bin; exit \$status"
   stream_case "standard output appended to standard input's file" \
     "orvane: standard output is the same file as standard input, which it would read back without end" \
     bash -c "exec $o -in - -out - -datasize 16 <in.bin >>in.bin"
@@ -811,10 +860,8 @@ if [ "$platform" = native ]; then
     "orvane: cannot open 'a\\nb\\x1b[31m\\xff': No such file or directory" \
     "${program[@]}" -in "$(printf 'a\nb\033[31m\377')" -out out.bin -datasize 16
   setup no-output
-  "${program[@]}" -in /dev/zero -out out.bin -datasize 16 2>"$work/stderr.txt" &
-  for _ in $(seq 100); do [ -s out.bin ] && break; sleep 0.05; done
-  kill $! && wait $!
-  check "a device as input: read as a stream" cmp -s -n 65536 out.bin /dev/zero
+  "${program[@]}" -in /dev/zero -out - -datasize 16 2>"$work/stderr.txt" | head -c 65536 >zeros.bin
+  check "a device as input: read as a stream" cmp -s zeros.bin <(head -c 65536 /dev/zero)
   cd "$work"
   setup no-output
   script -qec "$(printf '%q ' "${program[@]}") -in in.bin -out - -datasize 16" /dev/null \
@@ -901,6 +948,22 @@ if [ "$platform" = native ]; then
   check "an open file whose name is gone: written" test "$(xxd -p /proc/self/fd/8)" = "$swapped16"
   exec 8<&-
   check "an open file whose name is gone: nothing created" test "$(ls | tr '\n' ' ')" = "in.bin sub "
+  cd "$work"
+  # The same with another name left: written through the descriptor, shown by the other name; and
+  # that file as the input too, which nothing could replace, refused.
+  setup no-output
+  exec 8<>gone.bin
+  ln gone.bin other.bin
+  rm gone.bin
+  "${program[@]}" -in in.bin -out /proc/self/fd/8 -datasize 16
+  check "an open file with another name: written through it" test "$?$(xxd -p other.bin)" = "0$swapped16"
+  check "an open file with another name: nothing created" test "$(ls | tr '\n' ' ')" = "in.bin other.bin sub "
+  "${program[@]}" -in other.bin -out /proc/self/fd/8 -datasize 16 2>"$work/stderr.txt"
+  check "an open file with another name, as the input too: exit code $?" test $? -eq 1
+  said "an open file with another name, as the input too" \
+    "orvane: cannot swap '/proc/self/fd/8' in place: it is not a regular file that can be replaced"
+  check "an open file with another name, as the input too: untouched" test "$(xxd -p other.bin)" = "$swapped16"
+  exec 8<&-
   cd "$work"
 fi
 

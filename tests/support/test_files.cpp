@@ -51,11 +51,14 @@ Bytes ReferenceSwap(const Bytes& input, unsigned blockBytes) {
   return output;
 }
 
-Bytes SwappedHere(const Bytes& input, unsigned blockBytes) {
+bool IsReversedHere(unsigned blockBytes) {
 #if defined(_WIN32)
-  const bool reversed = blockBytes == 2 || blockBytes == 4 || blockBytes == 8;
+  return blockBytes == 2 || blockBytes == 4 || blockBytes == 8;
 #else
-  const bool reversed = blockBytes >= 2 && blockBytes <= 128;
+  return blockBytes >= 2 && blockBytes <= 128;
 #endif
-  return reversed ? ReferenceSwap(input, blockBytes) : input;
+}
+
+Bytes SwappedHere(const Bytes& input, unsigned blockBytes) {
+  return IsReversedHere(blockBytes) ? ReferenceSwap(input, blockBytes) : input;
 }

@@ -32,7 +32,10 @@ Bytes RandomBytes(size_t size, uint32_t seed);
 /// Byte i of the result is the byte at the mirror of i within its block of the input: reversal
 /// within each block, written from the index arithmetic rather than by swapping.
 Bytes ReferenceSwap(const Bytes& input, unsigned blockBytes);
-/// What a swap in blocks of `blockBytes` leaves in this build: ReferenceSwap for any length from 2
-/// to 128 bytes natively, for 2, 4 and 8 bytes in the Windows programs (which carry no other
-/// kernels); the input as it is for any other length.
+/// Whether this build reverses blocks of `blockBytes`: any length from 2 to 128 bytes natively, 2,
+/// 4 and 8 bytes in the Windows programs (which carry no other kernels). Said here apart from the
+/// program's own check, which a test holds to it.
+bool IsReversedHere(unsigned blockBytes);
+/// What SwapBlocks leaves in this build: ReferenceSwap where IsReversedHere, else the input as it
+/// is.
 Bytes SwappedHere(const Bytes& input, unsigned blockBytes);

@@ -81,7 +81,6 @@ std::string SizeMessage(const std::string& input, uint64_t size, unsigned blockB
   if (range.length > after)
     return start + from + " it holds " + Bytes(after) + ", fewer than the length " +
            std::to_string(range.length);
-  if (range.length == 0) return start + "a length of 0 bytes leaves nothing to swap";
   return start + Bytes(range.length) + " " + from + (range.length == 1 ? " is" : " are") +
          blocks.substr(1);
 }
@@ -151,6 +150,9 @@ std::string RefusalMessage(Refusal refusal, const NativeArguments& arguments) {
     case Refusal::kOutputIsStandardInput:
       return "standard output is the same file as standard input, which it would read back "
              "without end";
+    case Refusal::kInPlaceHeldByStandardOutput:
+      return "cannot swap " + OutputName(arguments) +
+             " in place: this command's own standard output has it open for writing";
   }
   return "";
 }
@@ -194,6 +196,8 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
     case FileReason::kHeld:
       return "cannot swap " + name +
              " in place: another process has it open for writing or locked; it is left as it is";
+    case FileReason::kNotReplaceable:
+      return "cannot swap " + name + " in place: it is not a regular file that can be replaced";
     default:
       break;
   }

@@ -21,11 +21,13 @@ int Fail(const std::string& message);
 
 /// What the native program refuses before it swaps anything.
 enum class Refusal {
-  kTerminalOutput,         ///< standard output is a terminal
-  kStandardInputClosed,    ///< standard input was closed when the program started
-  kStandardOutputClosed,   ///< standard output was closed when the program started
-  kOutputIsInput,          ///< standard output is the named input file itself
-  kOutputIsStandardInput,  ///< standard output is the same file as standard input
+  kTerminalOutput,               ///< standard output is a terminal
+  kStandardInputClosed,          ///< standard input was closed when the program started
+  kStandardOutputClosed,         ///< standard output was closed when the program started
+  kOutputIsInput,                ///< standard output is the named input file itself
+  kOutputIsStandardInput,        ///< standard output is the same file as standard input
+  kInPlaceHeldByStandardOutput,  ///< the file to swap in place is open for writing as standard
+                                 ///< output, which holds it as another process's writer would
 };
 std::string RefusalMessage(Refusal refusal, const NativeArguments& arguments);
 

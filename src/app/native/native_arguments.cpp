@@ -140,10 +140,10 @@ bool FindRangeOption(int argc, const char* const* argv, int k, bool* offset, Opt
   return *offset || FindOptionValue(argc, argv, k, "-length", OptionForms::kNative, pair);
 }
 
-// Reads the value of `-offset` or `-length`, as found at `argv[k]`, into the range; false, having
-// said why, where it is missing or not a count of bytes.
+// Reads the value of `-offset` or `-length`, as found at `argv[k]`, into the range, and a length's
+// word into `lengthWord`; false, having said why, where it is missing or not a count of bytes.
 bool ReadRangeValue(const char* const* argv, int k, bool offset, const OptionValue& pair,
-                    SwapRange* range) {
+                    SwapRange* range, const char** lengthWord) {
   if (!pair.value) {
     SayWrong(WhyStopped({ParseStop::kMissingValue, k}, argv));
     return false;
@@ -153,8 +153,21 @@ bool ReadRangeValue(const char* const* argv, int k, bool offset, const OptionVal
              ": it must be a decimal number of bytes");
     return false;
   }
-  if (!offset) range->toEnd = false;
+  if (!offset) {
+    range->toEnd = false;
+    *lengthWord = pair.value;
+  }
   return true;
+}
+
+// A length that no input can hold as whole blocks (0, or a part of a block) is refused before any
+// input is read: a stream would only learn it at its end.
+bool IsLengthTaken(const SwapRange& range, const char* lengthWord, unsigned dataSizeBits) {
+  const unsigned blockBytes = dataSizeBits / 8;
+  if (range.toEnd || IsSwappableSize(range.length, blockBytes)) return true;
+  SayWrong("invalid -length " + Quoted(lengthWord) + ": it must be a non-zero whole number of " +
+           std::to_string(blockBytes) + "-byte blocks");
+  return false;
 }
 
 bool IsFolder(const char* path) {
@@ -194,6 +207,7 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
   const char* input = nullptr;
   const char* output = nullptr;
   int32_t dataSizeBits = 0;
+  const char* lengthWord = nullptr;
   // The pairs Orvane.exe takes are read by its parser, from each word on; where it stops at a word
   // that is none of them, that word is a native option, a file, or a mistake.
   for (int k = 1; k < argc;) {
@@ -214,7 +228,7 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
     bool offset;
     if (result.stop == ParseStop::kUnknownOption &&
         FindRangeOption(argc, argv, result.index, &offset, &pair)) {
-      if (!ReadRangeValue(argv, result.index, offset, pair, &arguments->range))
+      if (!ReadRangeValue(argv, result.index, offset, pair, &arguments->range, &lengthWord))
         return NativeRequest::kMalformed;
       k = pair.next;
       continue;
@@ -237,5 +251,7 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
     return NativeRequest::kMalformed;
   }
   arguments->dataSizeBits = static_cast<unsigned>(dataSizeBits);
+  if (!IsLengthTaken(arguments->range, lengthWord, arguments->dataSizeBits))
+    return NativeRequest::kMalformed;
   return AreFilesTaken(arguments) ? NativeRequest::kSwap : NativeRequest::kMalformed;
 }

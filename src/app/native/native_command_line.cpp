@@ -106,6 +106,10 @@ std::string SwapOne(const NativeArguments& arguments, const char* outputPath, un
           ? SwapToStandardOutput(input, arguments, closed, options, &refusal)
           : SwapOpenInput(SystemFileLayer(), input, outputPath, arguments.dataSizeBits, options);
   if (!refusal.empty()) return refusal;
+  // A file held open for writing is refused in place: where the holder is this command's own
+  // standard output (`-out /dev/stdout >>f`), that is the reason, not another process.
+  if (outcome.error.reason == FileReason::kHeld && IsWriterOf(1, input.Get()))
+    return RefusalMessage(Refusal::kInPlaceHeldByStandardOutput, arguments);
   return outcome.Succeeded() ? std::string() : FailureMessage(outcome, arguments, inputType);
 }
 

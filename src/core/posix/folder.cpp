@@ -1,7 +1,9 @@
 #include "folder.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,6 +46,7 @@ int FollowLinks(int base, const char* path, FolderEntry* entry) {
     if (!S_ISLNK(info.st_mode)) return 0;
     if (!WouldSystemFollow(entry->folder.Get(), info)) return -1;
     if (links == kLongestLinkChain) return ELOOP;
+    if (IsInProc(entry->folder.Get())) entry->throughProcLink = true;
     // A link's size is its target's length, except in /proc, where it may be any.
     std::string target(std::max<size_t>(static_cast<size_t>(info.st_size), PATH_MAX) + 1, '\0');
     const ssize_t length =
@@ -52,12 +55,18 @@ int FollowLinks(int base, const char* path, FolderEntry* entry) {
     if (static_cast<size_t>(length) >= target.size()) return ENAMETOOLONG;
     target.resize(static_cast<size_t>(length));
     FolderEntry next;
+    next.throughProcLink = entry->throughProcLink;
     if (int error = OpenFolderOf(entry->folder.Get(), target, &next)) return error;
     *entry = std::move(next);
   }
 }
 
 }  // namespace
+
+bool IsInProc(int file) {
+  struct statfs system;
+  return fstatfs(file, &system) == 0 && system.f_type == PROC_SUPER_MAGIC;
+}
 
 FileError FindFinalEntry(int base, const char* path, FolderEntry* entry) {
   if (const int error = FollowLinks(base, path, entry))

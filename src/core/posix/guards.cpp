@@ -115,10 +115,6 @@ bool IsMountedSomewhere(const struct stat& info) {
   return mounted;
 }
 
-bool IsNameless(const struct stat& reached) {
-  return S_ISREG(reached.st_mode) && reached.st_nlink == 0;
-}
-
 FileError LockAgainstOtherSwaps(int input, Descriptor* held) {
   if (const int error = Owned(fcntl(input, F_DUPFD_CLOEXEC, STDERR_FILENO + 1), held))
     return SystemFailure(FileStep::kOpen, FileSide::kOutput, error);

@@ -36,11 +36,6 @@ bool IsAppendOnly(int folder);
 /// once it is replaced. Only mounts of the file's own device are looked at.
 bool IsMountedSomewhere(const struct stat& info);
 
-/// Whether `reached` is a file that no folder names any longer, reached only through a process's
-/// open descriptor (/proc/self/fd/N): the link there reads as its old name and " (deleted)", which
-/// names no file, and nothing could be put in its place.
-bool IsNameless(const struct stat& reached);
-
 /// Holds the file swapped in place, open as `input`, through a descriptor of its own (`held`) that
 /// outlives the input's: locked, so that a second swap of it at the same time fails rather than
 /// both replacing it and one swap being lost. kHeld when another process holds a lock on it.

@@ -101,6 +101,9 @@ int GiveNewOutputAccess(int from, int to) {
   if (fstat(from, &info) != 0) return LastError();
   const mode_t mask = umask(0);
   umask(mask);
+  // A stream that is no regular file (a pipe, a device) has no access of its data to keep: the
+  // output gets what a file made there gets.
+  if (!S_ISREG(info.st_mode)) return fchmod(to, 0666 & ~mask) == 0 ? 0 : LastError();
   // A set-group-ID folder gives its own group; the input's where this user may give it.
   struct stat made = info;
   if (fchown(to, static_cast<uid_t>(-1), info.st_gid) != 0 && fstat(to, &made) != 0)

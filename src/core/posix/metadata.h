@@ -38,5 +38,6 @@ int GiveFlags(int from, int to);
 /// `from` gives: the input's group where this user may give it (none to the group otherwise, which
 /// a set-group-ID folder chose), its access control list (named users and groups, deny entries) or,
 /// where it has none, none (not the folder's default one), and its permission bits as a new file
-/// gets them, none that the input withholds. 0 or the errno.
+/// gets them, none that the input withholds. From a stream that is no regular file (a pipe, a
+/// device), what a new file gets: `0666` less the umask. 0 or the errno.
 int GiveNewOutputAccess(int from, int to);

@@ -5,8 +5,9 @@
 // file in any folder), a file of another owner or with several names (replacing it would take it
 // from its owner or split its names, as it would split a file mounted on another name), an
 // existing file in a folder that takes no new file (no write permission, a read-only mount), any
-// output in a folder that keeps every file (append-only), an open file whose name is gone, and the
-// output of a stream, whose blocks are written as they come.
+// output in a folder that keeps every file (append-only), and an open file that its name no longer
+// leads to. The output of a stream is staged as any other: a stream that fails (not whole blocks,
+// too short for its range, a read error) leaves an existing output as it was.
 //
 // The output's path is looked up once, as a whole, to see what it reaches; its folder is then
 // opened once, and every later look-up goes by name within it.
@@ -67,8 +68,8 @@ FileError AsOpenFailure(FileError error) {
 // its user may not write is not replaced).
 FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
                   OwnedOutput* output) {
-  StagedOutput::Target target{Staging::kInPlace, std::move(entry), Descriptor(),
-                              FingerprintOf(open), false};
+  StagedOutput::Target target{Staging::kInPlace, std::move(entry), Descriptor(), Fingerprint(),
+                              false};
   if (const FileError error = LockAgainstOtherSwaps(input.Get(), &target.held); error.Failed())
     return error;
   if (IsAppendOnly(target.entry.folder.Get())) return Refusal(FileReason::kAppendOnlyFolder);
@@ -78,10 +79,14 @@ FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
       return error == ELOOP ? Refusal(FileReason::kChanged) : OpenFailure(error);
     struct stat info;
     if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
-    if (!IsSameFile(info, open) || static_cast<uint64_t>(open.st_size) != input.Size())
+    if (!IsSameFile(info, open) || static_cast<uint64_t>(info.st_size) != input.Size())
       return Refusal(FileReason::kChanged);
     if (info.st_nlink != 1) return Refusal(FileReason::kManyNames);
     if (IsMountedSomewhere(info)) return Refusal(FileReason::kMounted);
+    // Taken once the file is open for writing, which may change it (an overlay's lower file is
+    // copied up, with a new change time), so that only the changes of others count; nothing is
+    // read before.
+    target.fingerprint = FingerprintOf(info);
   }
   if (const FileError error =
           WatchForWriters(target.held.Get(), &target.watched, &target.signalBefore);
@@ -116,70 +121,73 @@ FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   return AsOpenFailure(made);
 }
 
-// The output of a file, found by name in its folder.
-FileError ForFile(InputFile& input, FolderEntry entry, OwnedOutput* output) {
-  struct stat open;
-  if (fstat(input.Get(), &open) != 0) return OpenFailure(LastError());
-  if (entry.exists && IsSameFile(entry.info, open))
-    return InPlace(input, std::move(entry), open, output);
+// The output of an input, `open`, found by name in its folder; a stream's is never the stream.
+FileError ForFile(InputFile& input, FolderEntry entry, const struct stat& open,
+                  OwnedOutput* output) {
+  if (entry.exists && IsSameFile(entry.info, open)) {
+    return input.IsFile() ? InPlace(input, std::move(entry), open, output)
+                          : Refusal(FileReason::kIsInput);
+  }
   if (entry.exists && S_ISDIR(entry.info.st_mode)) return OpenFailure(EISDIR);
   // Nothing written beside it could be renamed or removed.
-  if (IsAppendOnly(entry.folder.Get())) return Made<DirectOutput>(output, std::move(entry), 0);
+  if (IsAppendOnly(entry.folder.Get())) return Made<DirectOutput>(output, std::move(entry));
   if (!entry.exists) {
     return AsOpenFailure(
         MakeStaged({Staging::kNewOutput, std::move(entry), Descriptor(), Fingerprint(), false},
                    input, output));
   }
-  if (!S_ISREG(entry.info.st_mode)) return Made<DirectOutput>(output, std::move(entry), 0);
+  if (!S_ISREG(entry.info.st_mode)) return Made<DirectOutput>(output, std::move(entry));
   return Existing(input, std::move(entry), output);
 }
 
-// A named pipe that `path` reached, refused where the system's rule on shared folders would refuse
-// to open it by its name: another user's pipe there would receive the data.
-FileError CheckSharedPipe(int base, const char* path, const struct stat& reached) {
-  FolderEntry entry;
-  if (FindFinalEntry(base, path, &entry).Failed() || !entry.exists ||
-      !IsSameFile(entry.info, reached) || WouldSystemOpen(entry.folder.Get(), entry.info))
-    return FileError{};
-  return Refusal(FileReason::kOthersInSharedFolder);
+// Whether the file that `path` reached is one that the name found for it does not lead to: an
+// open file reached through a link of /proc whose text is its old name ("f (deleted)", a name since
+// moved, a folder since gone). Such a file is written through what the path reached, never by a
+// name that may be another file's.
+bool IsReachedOnlyThroughLink(const struct stat& reached, const FileError& found,
+                              const FolderEntry& entry) {
+  return S_ISREG(reached.st_mode) && entry.throughProcLink &&
+         (found.Failed() || !entry.exists || !IsSameFile(entry.info, reached));
+}
+
+// Whether a named pipe that `path` reached must be refused where the system's rule on shared
+// folders would refuse to open it by its name: another user's pipe there would receive the data.
+bool IsOthersSharedPipe(const struct stat& reached, const FileError& found,
+                        const FolderEntry& entry) {
+  return S_ISFIFO(reached.st_mode) && !found.Failed() && entry.exists &&
+         IsSameFile(entry.info, reached) && !WouldSystemOpen(entry.folder.Get(), entry.info);
 }
 
 }  // namespace
 
 FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOutput* output) {
+  struct stat open;
+  if (fstat(input.Get(), &open) != 0) return OpenFailure(LastError());
   Descriptor reached;
   struct stat info;
   const bool exists = Owned(openat(base, path, O_PATH | O_CLOEXEC), &reached) == 0 &&
                       fstat(reached.Get(), &info) == 0;
-  if (exists && !input.IsFile()) {
-    struct stat open;
-    if (fstat(input.Get(), &open) == 0 && IsSameFile(info, open)) {
-      // A regular file read as a stream for the size of 0 it reports (a file under /proc), named
-      // as the output too: swapped as a file, and found empty.
-      if (S_ISREG(open.st_mode) && open.st_size == 0)
-        return Failure(FileStep::kSize, FileSide::kInput);
-      return Refusal(FileReason::kIsInput);
-    }
+  // A stream's output is never the stream. A regular file is read as one only for the size of 0
+  // it reports: a file under /proc, whose length is known once read and which nothing could
+  // replace, or an empty one.
+  if (exists && !input.IsFile() && IsSameFile(info, open)) {
+    if (!S_ISREG(open.st_mode) || input.IsRegular()) return Refusal(FileReason::kIsInput);
+    return IsInProc(input.Get()) ? Refusal(FileReason::kNotReplaceable)
+                                 : Failure(FileStep::kSize, FileSide::kInput);
   }
-  // A device or a pipe, or an open file whose name is gone (/proc/self/fd/N), is written directly
-  // through what the path reached.
-  if (exists && S_ISFIFO(info.st_mode)) {
-    if (const FileError refused = CheckSharedPipe(base, path, info); refused.Failed())
-      return refused;
-  }
-  if (exists && (IsNameless(info) || (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))))
-    return Made<DirectOutput>(output, std::move(reached), false, true);
   FolderEntry entry;
   const FileError found = FindFinalEntry(base, path, &entry);
-  const int unnamed = found.Failed()       ? 0
-                      : entry.name.empty() ? (*path == '\0' ? ENOENT : EISDIR)
-                                           : 0;
-  if (input.IsFile()) {
-    if (found.Failed()) return found;
-    if (unnamed != 0) return OpenFailure(unnamed);
-    return ForFile(input, std::move(entry), output);
+  if (exists && IsReachedOnlyThroughLink(info, found, entry)) {
+    if (IsSameFile(info, open)) return Refusal(FileReason::kNotReplaceable);
+    return Made<DirectOutput>(output, std::move(reached), false, true);
   }
-  // A stream's output is created with its first whole block: until then nothing is said of it.
-  if (found.Failed() && found.reason != FileReason::kErrno) return found;
-  return Made<DirectOutput>(output, std::move(entry), found.Failed() ? found.code : unnamed);
+  if (exists && IsOthersSharedPipe(info, found, entry))
+    return Refusal(FileReason::kOthersInSharedFolder);
+  // A device or a pipe, reached through whatever links, is written directly through what the path
+  // reached.
+  if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
+    return Made<DirectOutput>(output, std::move(reached), false, true);
+  if (found.Failed()) return found;
+  if (entry.name.empty()) return OpenFailure(*path == '\0' ? ENOENT : EISDIR);
+  return ForFile(input, std::move(entry), open, output);
 }

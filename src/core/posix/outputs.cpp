@@ -53,7 +53,7 @@ int FlushFolder(int folder) {
 }  // namespace
 
 int DirectOutput::Open() {
-  if (borrowed_ >= 0 || failure_ != 0) return failure_;
+  if (borrowed_ >= 0) return 0;
   if (reopen_) {
     // The very file found when the output was opened, through its descriptor rather than its path.
     char self[32];

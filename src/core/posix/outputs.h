@@ -13,9 +13,8 @@
 /// write, so that an empty stream or a failed first read leaves it as it was. Never removed.
 class DirectOutput final : public OutputFile {
  public:
-  /// Created or truncated at the first write, by name in the folder found once; or, where
-  /// `failure` is an errno, failing with it at the first write.
-  DirectOutput(FolderEntry entry, int failure) : entry_(std::move(entry)), failure_(failure) {}
+  /// Created or truncated at the first write, by name in the folder found once.
+  explicit DirectOutput(FolderEntry entry) : entry_(std::move(entry)) {}
   /// An open file of its own, truncated at the first write where `truncate` says so; or one
   /// opened for nothing but to be found again (O_PATH), opened for writing at the first write.
   DirectOutput(Descriptor file, bool truncate, bool reopen)
@@ -34,7 +33,6 @@ class DirectOutput final : public OutputFile {
   bool truncate_ = false;
   bool reopen_ = false;
   int borrowed_ = -1;
-  int failure_ = 0;
   bool opened_ = false;
 };
 

@@ -41,6 +41,11 @@ bool IsSameRegularFile(InputFile::Handle a, InputFile::Handle b) {
          first.st_ino == second.st_ino;
 }
 
+bool IsWriterOf(InputFile::Handle writer, InputFile::Handle file) {
+  const int flags = fcntl(static_cast<int>(writer), F_GETFL);
+  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && IsSameRegularFile(writer, file);
+}
+
 FileError OpenStandardInput(InputFile* input) {
   struct stat info;
   if (fstat(STDIN_FILENO, &info) != 0)

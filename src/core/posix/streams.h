@@ -15,6 +15,8 @@ unsigned FillClosedStandardStreams();
 StreamType TypeOf(InputFile::Handle file);
 /// Whether both are the same regular file.
 bool IsSameRegularFile(InputFile::Handle a, InputFile::Handle b);
+/// Whether `writer` is open for writing on the same regular file as `file`.
+bool IsWriterOf(InputFile::Handle writer, InputFile::Handle file);
 
 /// A named pipe the layer opened without waiting for a writer (so that one named as the output too
 /// is refused at once), opened again through its descriptor, the same pipe rather than the path
