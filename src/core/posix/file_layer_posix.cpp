@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "descriptor.h"
 #include "outputs.h"
@@ -19,6 +20,7 @@ namespace {
 static_assert(sizeof(off_t) >= 8, "files beyond 4 GiB need a 64-bit file offset");
 
 constexpr uint32_t kPiece = uint32_t{256} << 10;
+constexpr size_t kPage = 4096;
 
 FileError InputFailure(FileStep step, int error) {
   return SystemFailure(step, FileSide::kInput, error);
@@ -61,7 +63,12 @@ class PosixFileLayer final : public FileLayer {
     return error;
   }
 
-  void* Allocate(size_t size) override { return malloc(size); }
+  void* Allocate(size_t size) override {
+    // Page-aligned: the kernel copies between the page cache and a buffer that starts mid-page at
+    // about half the speed, and that copy is most of a swap's time.
+    void* buffer = nullptr;
+    return posix_memalign(&buffer, kPage, size) == 0 ? buffer : nullptr;
+  }
   void Release(void* buffer) override { free(buffer); }
   uint32_t PieceBytes() override { return kPiece; }
 };
