@@ -55,6 +55,7 @@ TEST_CASE("in pieces: every size and piece size matches the reference, to each k
           CHECK(files.writes == static_cast<int>(pieces));
           // Memory stays at one piece, whatever the size of the file.
           CHECK(files.largestAllocated <= std::max<size_t>(pieceBytes, bits / 8));
+          CHECK(files.misaligned == 0);
           WriteBytes(folder.Path("in.bin"), input);
         }
       }
@@ -76,6 +77,7 @@ TEST_CASE("whole reads: a file the layer reads whole is read and written with on
     CHECK(files.reads == 1);
     CHECK(files.writes == 1);
     CHECK(files.largestAllocated == 1000);
+    CHECK(files.misaligned == 0);
     WriteBytes(folder.Path("in.bin"), input);
   }
 }
