@@ -35,7 +35,9 @@ class PosixFileLayer final : public FileLayer {
     struct stat info;
     if (fstat(opened.Get(), &info) != 0) return InputFailure(FileStep::kOpen, LastError());
     if (S_ISDIR(info.st_mode)) return InputFailure(FileStep::kOpen, EISDIR);
-    if (!S_ISFIFO(info.st_mode))
+    if (S_ISFIFO(info.st_mode))
+      WidenPipe(opened.Get());
+    else
       fcntl(opened.Get(), F_SETFL, fcntl(opened.Get(), F_GETFL) & ~O_NONBLOCK);
     // A regular file that reports a size of 0 may hold more, as the files under /proc whose length
     // is known only once read to their end: read as a stream, it is found empty only when it is.
