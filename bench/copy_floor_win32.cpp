@@ -1,11 +1,11 @@
 // The floor for a whole-file swap on Windows: the same work without the swap. It opens the input as
-// the swap does, reads it whole with one ReadFile into one buffer of its size, creates the output
-// and writes the buffer with one WriteFile. Built with the same toolchain and options as
-// Orvane.exe.
+// the swap does, reads it whole with one ReadFile into one buffer of its size, page-aligned as the
+// swap's is, creates the output and writes the buffer with one WriteFile. Built with the same
+// toolchain and options as Orvane.exe.
 //   copy_floor_win32.exe INPUT OUTPUT   (exit code 0 on success)
 #include <windows.h>
 
-#include <cstdlib>
+#include <cstdlib>  // __argc, __argv
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (__argc != 3) return 2;
@@ -13,7 +13,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   HANDLE input = CreateFileA(__argv[1], GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
   if (input == INVALID_HANDLE_VALUE) return 1;
   const DWORD size = GetFileSize(input, nullptr);
-  void* buffer = malloc(size);
+  void* buffer = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   DWORD read = 0;
   const bool got = buffer && ReadFile(input, buffer, size, &read, nullptr) && read == size;
   CloseHandle(input);
@@ -23,6 +23,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   DWORD written = 0;
   const bool put = WriteFile(output, buffer, size, &written, nullptr) && written == size;
   CloseHandle(output);
-  free(buffer);
+  VirtualFree(buffer, 0, MEM_RELEASE);
   return put ? 0 : 1;
 }

@@ -8,20 +8,26 @@
 # 6-byte and a 16-byte block, which the native program alone takes), PRESSURE_MIB (unset or 0:
 # none; otherwise that many MiB of zeros written to pressure.bin beside the inputs, untimed, right
 # before each command: a machine still writing back what it just wrote, as after a large copy;
-# pressure.bin is removed at the end).
+# pressure.bin is removed at the end); BENCH_MANY, BENCH_SMALL and SMALL_RUNS: the tables of many
+# files and of a small file, below.
 #
 # Each case runs every command once per round, in an order shuffled for each round, so that a
 # disturbance spreads over all commands alike; each figure is the median of the rounds, the file
 # cache warm (one round unrecorded first). Each command writes an output of its own (out.bin in the
 # commands below stands for out-COLUMN.bin), which exists from its round before, as when a user swaps
-# or copies a file again over what the last run made. Columns:
-#   cat           cat in > out: the native floor
-#   orvane        the native program                         (x cat)
+# or copies a file again over what the last run made; or, for the columns marked "new", which is
+# removed, untimed, right before each run, as when a user swaps or copies to a new name. Columns:
+#   cat           cat in > out: the native floor, the output existing
+#   orvane        the native program, the output existing    (x cat)
+#   cat new       cat in > out, new: the floor for a new output
+#   new           the native program, new                    (x cat new)
+#   dd new        dd bs=256K, new: a copy in the swap's own pieces (x cat new, and new / dd new)
 #   objcopy       objcopy -I binary -O binary --reverse-bytes (x cat, and orvane / objcopy); even
 #                 numbers of bytes only
 #   dd            dd conv=swab bs=4M, 16 bits only            (x cat)
-#   pipe          cat in | orvane -in - -out - > out: streamed  (x cat)
-#   dd pipe       cat in | dd conv=swab bs=1M > out, 16 bits only (x cat)
+#   cat pipe      cat in | cat > out, new: the floor for a stream
+#   pipe          cat in | orvane -in - -out - > out, new: streamed  (x cat pipe)
+#   dd pipe       cat in | dd conv=swab bs=1M > out, new, 16 bits only (x cat pipe)
 #   floor (Wine)  one ReadFile and one WriteFile of the whole file, built as Orvane.exe, under Wine
 #   Orvane.exe    the Windows build under Wine                (x the Wine floor); 16, 32, 64 bits
 #   start-up      Orvane.exe under Wine on a missing input: loading the program and the system DLLs
@@ -32,9 +38,9 @@
 #   dd fsync      dd conv=fsync bs=4M: a copy with the same flush, less cat: its flush's cost
 #   copy, sync, mv  cat in.bin > copy, sync copy, mv copy in.bin: an unswapped swap in place with
 #                 its flush; "in place, flushed" is given as a ratio to it
-# BENCH_COLUMNS (a space-separated subset of: cat orvane objcopy dd pipe ddpipe inplace flushed
-# ddsync catsync wfloor wine wstart) times only those, without the micro-benchmark; the Windows
-# build is made only when a Wine column is among them.
+# BENCH_COLUMNS (a space-separated subset of: cat orvane catnew new ddnew objcopy dd catpipe pipe
+# ddpipe inplace flushed ddsync catsync wfloor wine wstart) times only those, without the
+# micro-benchmark; the Windows build is made only when a Wine column is among them.
 # The programs are built through the CMake presets: linux, and the Windows build this host runs
 # (scripts/variants.sh), into build/PRESET.
 set -eu
@@ -46,10 +52,11 @@ sizes=("$@")
 runs=${RUNS:-11}
 pressure=${PRESSURE_MIB:-0}
 [[ $pressure =~ ^[0-9]+$ ]] || { echo "PRESSURE_MIB is a number of MiB, not '$pressure'" >&2; exit 2; }
-read -r -a columns <<<"${BENCH_COLUMNS:-cat orvane objcopy dd pipe ddpipe inplace flushed ddsync catsync wfloor wine wstart}"
+read -r -a columns <<<"${BENCH_COLUMNS:-cat orvane catnew new ddnew objcopy dd catpipe pipe ddpipe inplace flushed ddsync catsync wfloor wine wstart}"
 read -r -a widths <<<"${WIDTHS:-16 24 32 48 64 128}"
+small=${BENCH_SMALL:-$([ -z "${BENCH_COLUMNS:-}" ] && echo yes || echo no)}
 wine_columns=no
-[[ " ${columns[*]} " =~ \ w ]] && wine_columns=yes
+[[ " ${columns[*]} " =~ \ w ]] && [ "$small" != only ] && wine_columns=yes
 
 if [ -z "${ORVANE_BENCH_INSIDE:-}" ]; then
   cd "$root"
@@ -79,7 +86,7 @@ floor=$root/build/$preset/bench/copy_floor_win32.exe
 
 work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
 mkdir -p "$work"
-trap 'rm -f "$work"/in.bin "$work"/out*.bin "$work"/copy.bin "$work"/pressure.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
+trap 'rm -f "$work"/in.bin "$work"/out*.bin "$work"/copy.bin "$work"/pressure.bin "$work"/small*; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
 cd "$work"
 
 now() { date +%s%N; }
@@ -94,7 +101,10 @@ command_of() {
   case $bits in 16 | 32 | 64) windows=yes ;; esac
   case $1 in
     cat) echo "cat in.bin >out.bin" ;;
-    orvane) echo "$native -in in.bin -out out.bin -datasize $bits" ;;
+    orvane | new) echo "$native -in in.bin -out out.bin -datasize $bits" ;;
+    catnew) echo "cat in.bin >out.bin" ;;
+    ddnew) echo "dd if=in.bin of=out.bin bs=256K status=none" ;;
+    catpipe) echo "cat in.bin | cat >out.bin" ;;
     objcopy)
       if [ $((bits % 16)) -eq 0 ]; then
         echo "objcopy -I binary -O binary --reverse-bytes=$((bits / 8)) in.bin out.bin"
@@ -114,6 +124,9 @@ command_of() {
   esac
 }
 
+# The columns whose output is removed before each run.
+is_new() { case $1 in catnew | new | ddnew | catpipe | pipe | ddpipe) return 0 ;; esac; return 1; }
+
 # The inputs hold a whole number of blocks of every width (3 bytes divide no power of two): their
 # size is rounded down to a multiple of every block length.
 gcd() { if [ "$2" -eq 0 ]; then echo "$1"; else gcd "$2" $(($1 % $2)); fi; }
@@ -121,12 +134,13 @@ whole=1
 for bits in "${widths[@]}"; do whole=$((whole * (bits / 8) / $(gcd $whole $((bits / 8))))); done
 
 # ---- Many files in one command ------------------------------------------------------------------
-# BENCH_MANY: "yes" (the default when BENCH_COLUMNS is unset) prints this table first, "only" prints
-# it alone, "no" skips it. Rows, each command once per round in alternation, medians as above:
+# BENCH_MANY: "yes" (the default when BENCH_COLUMNS is unset, and BENCH_SMALL not "only") prints
+# this table first, "only" prints it alone, "no" skips it. Rows, each command once per round in
+# alternation, medians as above:
 #   1,000 files of 4 KiB in place: `orvane -datasize 32 FILE...` against a shell loop starting
 #   `orvane -in F -out F` per file; 16 files of 64 MiB into a folder: `orvane -out FOLDER FILE...`
 #   against a loop of `cat F >FOLDER/F`.
-many=${BENCH_MANY:-$([ -z "${BENCH_COLUMNS:-}" ] && echo yes || echo no)}
+many=${BENCH_MANY:-$([ -z "${BENCH_COLUMNS:-}" ] && [ "$small" != only ] && echo yes || echo no)}
 if [ "$many" != no ]; then
   rm -rf many && mkdir -p many/small many/large many/out
   head -c $((1000 * 4096)) /dev/urandom | split -b 4096 -a 4 - many/small/f
@@ -158,6 +172,29 @@ if [ "$many" != no ]; then
 fi
 # ---- end of many files ---------------------------------------------------------------------------
 
+# ---- A small file, one process ------------------------------------------------------------------
+# BENCH_SMALL: "yes" (the default when BENCH_COLUMNS is unset) prints this table, "only" prints it
+# alone, "no" skips it. A 4 KiB file swapped at 16 bits into a new one by a process of its own, as
+# `find -exec` or a shell loop starts one per file, against `cp` of it: hyperfine, SMALL_RUNS runs
+# (default 200) after 5 warm-up runs, the output removed before each (--prepare), no shell between
+# (-N); medians in milliseconds. Most of it is the program's start.
+if [ "$small" != no ]; then
+  small_runs=${SMALL_RUNS:-200}
+  head -c 4096 /dev/urandom >small.bin
+  hyperfine -N -w 5 -r "$small_runs" --prepare "rm -f small-out.bin" --export-json small.json \
+    "cp small.bin small-out.bin" "$native -in small.bin -out small-out.bin -datasize 16" >/dev/null
+  read -r cp_ms swap_ms < <(/usr/bin/python3 -c 'import json, sys
+print(*(round(r["median"] * 1000, 2) for r in json.load(open(sys.argv[1]))["results"]))' small.json)
+  echo "A small file, one process (SMALL_RUNS=$small_runs BENCH_SMALL=only bench/run.sh), hyperfine medians in ms, warm file cache"
+  echo
+  echo "| case | cp | orvane (x cp) |"
+  echo "|---|---|---|"
+  echo "| 4 KiB into a new file, 16 bits | $cp_ms | $swap_ms ($(ratio "$swap_ms" "$cp_ms")) |"
+  echo
+  rm -f small.bin small-out.bin small.json
+  [ "$small" != only ] || exit 0
+fi
+
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 # The command that retakes this table.
 retake="RUNS=$runs"
@@ -168,8 +205,8 @@ echo "Command: $retake bench/run.sh ${sizes[*]}; medians in seconds, warm file c
 [ $wine_columns = no ] || echo "Windows build under Wine: ${exe##*/} ($wine_arch)"
 [ "$pressure" -eq 0 ] || echo "Write pressure: $pressure MiB written to another file right before each command"
 echo
-echo "| size | bits | cat | orvane (x cat) | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | pipe (x cat) | dd pipe (x cat) | in place, no flush (x cat) | flush | in place, flushed (x copy, sync, mv) | dd conv=fsync (its flush) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| size | bits | cat | orvane (x cat) | cat, new output | orvane, new output (x cat) | dd bs=256K, new output (x cat) | orvane / dd, new output | objcopy (x cat) | orvane / objcopy | dd conv=swab (x cat) | cat \| cat | pipe (x cat \| cat) | dd pipe (x cat \| cat) | in place, no flush (x cat) | flush | in place, flushed (x copy, sync, mv) | dd conv=fsync (its flush) | floor, Wine | Orvane.exe, Wine (x floor) | start-up, Wine |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for mib in "${sizes[@]}"; do
   head -c $((mib * 1024 * 1024 / whole * whole)) /dev/urandom >in.bin
   for bits in "${widths[@]}"; do
@@ -179,6 +216,7 @@ for mib in "${sizes[@]}"; do
         cmd=$(command_of "$column")
         [ -n "$cmd" ] || continue
         cmd=${cmd//out.bin/out-$column.bin}
+        ! is_new "$column" || rm -f "out-$column.bin"
         [ "$pressure" -eq 0 ] || dd if=/dev/zero of=pressure.bin bs=1M count="$pressure" status=none
         start=$(now)
         bash -o pipefail -c "$cmd" >/dev/null 2>&1 || { echo "failed: $cmd" >&2; exit 1; }
@@ -207,9 +245,11 @@ for mib in "${sizes[@]}"; do
     }
     versus=-
     [ -n "${m[orvane]:-}" ] && [ -n "${m[objcopy]:-}" ] && versus=$(ratio "${m[orvane]}" "${m[objcopy]}")
+    versusdd=-
+    [ -n "${m[new]:-}" ] && [ -n "${m[ddnew]:-}" ] && versusdd=$(ratio "${m[new]}" "${m[ddnew]}")
     ddsync="$(cell ddsync) ($(cell ddsync less cat))"
     [ -n "${m[ddsync]:-}" ] || ddsync=-
-    echo "| $mib MiB | $bits | $(cell cat) | $(cell orvane ratio cat) | $(cell objcopy ratio cat) | $versus | $(cell dd ratio cat) | $(cell pipe ratio cat) | $(cell ddpipe ratio cat) | $(cell inplace ratio cat) | $(cell flushed less inplace) | $(cell flushed ratio catsync) | $ddsync | $(cell wfloor) | $(cell wine ratio wfloor) | $(cell wstart) |"
+    echo "| $mib MiB | $bits | $(cell cat) | $(cell orvane ratio cat) | $(cell catnew) | $(cell new ratio catnew) | $(cell ddnew ratio catnew) | $versusdd | $(cell objcopy ratio cat) | $versus | $(cell dd ratio cat) | $(cell catpipe) | $(cell pipe ratio catpipe) | $(cell ddpipe ratio catpipe) | $(cell inplace ratio cat) | $(cell flushed less inplace) | $(cell flushed ratio catsync) | $ddsync | $(cell wfloor) | $(cell wine ratio wfloor) | $(cell wstart) |"
     unset samples m
   done
 done

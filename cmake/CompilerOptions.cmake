@@ -48,3 +48,13 @@ if(ORVANE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# The native program loads the C library alone, as Orvane.exe loads the system's DLLs alone: the
+# little of the C++ runtime it uses is linked into it, and a library it uses nothing of is not named.
+# Loading the C++ library was most of the start-up of a swap of a small file. Not with the
+# sanitizers, whose runtimes load it anyway.
+add_library(orvane_program_flags INTERFACE)
+if(NOT WIN32 AND NOT ORVANE_SANITIZE)
+  target_link_options(orvane_program_flags INTERFACE -static-libstdc++ -static-libgcc -Wl,--as-needed)
+endif()
+

@@ -37,6 +37,20 @@ mkdir -p "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/info"
 check "dpkg installs it" dpkg --root="$root" --force-depends --force-script-chrootless \
   --force-not-root -i "$deb" >dpkg.txt 2>&1
 check "installed: orvane --version" test "$("$root/usr/bin/orvane" --version | head -n 1)" = "orvane $version"
+# The C library alone, and the loader it names in turn: nothing of the C++ runtime is looked for
+# and loaded at each start.
+libc_alone() {  # libc_alone PROGRAM
+  local library libc=no
+  for library in $(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p'); do
+    case $library in
+      libc.so.6) libc=yes ;;
+      ld-linux*.so.*) ;;
+      *) echo "it needs $library" && return 1 ;;
+    esac
+  done
+  test $libc = yes
+}
+check "installed: the program needs the C library alone" libc_alone "$root/usr/bin/orvane"
 check "installed: man orvane" test -n "$(MANPATH=$root/usr/share/man man -w orvane 2>/dev/null)"
 # bash-completion finds it where it looks for a command's completion, as it would under /usr.
 check "installed: bash completes orvane" env XDG_DATA_DIRS="$root/usr/share" bash -c \

@@ -47,6 +47,7 @@ case ${1:-all} in
       acl attr                                 # access control lists and attributes a swap in place keeps
       fuse3 libfuse3-dev pkgconf e2fsprogs     # the file system that loses power (tests/faults); chattr
       eatmydata                                # bench/run.sh: the swap in place timed without its flush
+      hyperfine                                # bench/run.sh: a small file, one process per swap
       libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
       clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
       python3-pefile                           # draws the icon; reads the executables' PE files

@@ -3,7 +3,7 @@
 // allocation, a staged file that cannot be created, a commit that fails at a given step, another
 // process's doing just before the commit. It can also make the pieces a few bytes long, so that
 // the piece loop is tested on small real files. It counts the calls made, the files and buffers
-// still held and the largest buffer taken.
+// still held, the largest buffer taken and the transfers through a buffer not page-aligned.
 #pragma once
 
 #include <algorithm>
@@ -54,6 +54,7 @@ class FaultyFileLayer final : public FileLayer {
   int openNow = 0;     ///< inputs and outputs opened and not yet closed
   int buffersNow = 0;  ///< buffers taken and not yet released
   size_t largestAllocated = 0;
+  int misaligned = 0;  ///< reads into and writes from a buffer that does not start a page
 
   FileError OpenInput(const char* path, InputFile* input) override {
     ++opened;
@@ -67,6 +68,7 @@ class FaultyFileLayer final : public FileLayer {
   }
   FileError Read(const InputFile& input, void* buffer, uint32_t size, uint32_t* got) override {
     ++reads;
+    misaligned += !IsPageAligned(buffer);
     if (faults_.failRead || (faults_.readsBeforeFailure != 0 && reads > faults_.readsBeforeFailure))
       return Fake(FileStep::kRead, FileSide::kInput);
     return real_.Read(input, buffer, faults_.shortRead ? size - 1 : size, got);
@@ -102,6 +104,10 @@ class FaultyFileLayer final : public FileLayer {
   }
 
  private:
+  static bool IsPageAligned(const void* buffer) {
+    return reinterpret_cast<uintptr_t>(buffer) % 4096 == 0;
+  }
+
   // What the platform reports for a failed call that the fake makes up.
   static FileError Fake(FileStep step, FileSide side) {
 #ifdef _WIN32
@@ -120,6 +126,7 @@ class FaultyFileLayer final : public FileLayer {
     FileError Write(const void* data, uint32_t size) override {
       const Faults& faults = files_.faults_;
       const int writes = ++files_.writes;
+      files_.misaligned += !IsPageAligned(data);
       if (faults.failWrite ||
           (faults.writesBeforeFailure != 0 && writes > faults.writesBeforeFailure)) {
         real_->Write(data, 0);  // as a write call that fails: the output is there, nothing moved

@@ -55,6 +55,7 @@ TEST_CASE("in pieces: every size and piece size matches the reference, to each k
           CHECK(files.writes == static_cast<int>(pieces));
           // Memory stays at one piece, whatever the size of the file.
           CHECK(files.largestAllocated <= std::max<size_t>(pieceBytes, bits / 8));
+          CHECK(files.misaligned == 0);
           WriteBytes(folder.Path("in.bin"), input);
         }
       }
@@ -62,21 +63,34 @@ TEST_CASE("in pieces: every size and piece size matches the reference, to each k
   }
 }
 
-TEST_CASE("whole reads: a file the layer reads whole is read and written with one call each") {
-  TempFolder folder;
-  const Bytes input = RandomBytes(1000, 61);
-  WriteBytes(folder.Path("in.bin"), input);
-  for (const std::string& output : {folder.Path("out.bin"), folder.Path("in.bin")}) {
-    Faults faults;
-    faults.largestWholeWrite = 1000;
-    faults.pieceBytes = 96;
-    FaultyFileLayer files{faults};
-    REQUIRE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), output.c_str(), 32));
-    CHECK(ReadBytes(output) == ReferenceSwap(input, 4));
-    CHECK(files.reads == 1);
-    CHECK(files.writes == 1);
-    CHECK(files.largestAllocated == 1000);
+// A buffer larger than the processor's cache is read in parts of about 256 KiB, whole pages and
+// whole blocks, each swapped as it comes, and written with one call.
+TEST_CASE("whole reads: a file the layer reads whole is read in parts of 256 KiB, written once") {
+  struct Case {
+    uint32_t size;
+    unsigned bits;
+    int reads;
+  };
+  // 3-byte blocks: parts of 270336 bytes (22 times 3 pages).
+  for (const Case& c : {Case{1000, 32, 1}, Case{(512u << 10) + 1000, 32, 3}, Case{600000, 24, 3}}) {
+    CAPTURE(c.size);
+    CAPTURE(c.bits);
+    TempFolder folder;
+    const Bytes input = RandomBytes(c.size, 61);
     WriteBytes(folder.Path("in.bin"), input);
+    for (const std::string& output : {folder.Path("out.bin"), folder.Path("in.bin")}) {
+      Faults faults;
+      faults.largestWholeWrite = c.size;
+      faults.pieceBytes = 96;
+      FaultyFileLayer files{faults};
+      REQUIRE(SwapFileByteOrder(files, folder.Path("in.bin").c_str(), output.c_str(), c.bits));
+      CHECK(ReadBytes(output) == SwappedHere(input, c.bits / 8));
+      CHECK(files.reads == c.reads);
+      CHECK(files.writes == 1);
+      CHECK(files.largestAllocated == c.size);
+      CHECK(files.misaligned == 0);
+      WriteBytes(folder.Path("in.bin"), input);
+    }
   }
 }
 

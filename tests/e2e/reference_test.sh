@@ -112,6 +112,20 @@ if [ $native = yes ]; then
     check "range in place, $bits bits: output" cmp -s inplace.bin expected.bin
   done
 
+  # The pipes it is given are widened to 1 MiB, so that a stream moves in a few calls (bench/run.sh
+  # times it); a pipe keeps its size after the program ends, and is asked it here.
+  sizes=$(python3 - "${program[@]}" -in - -out - -datasize 16 <<'EOF_PY'
+import fcntl, os, subprocess, sys
+source, feed = os.pipe()
+sink, drain = os.pipe()
+os.write(feed, bytes(4096))
+os.close(feed)
+subprocess.run(sys.argv[1:], stdin=source, stdout=drain, check=True)
+print(fcntl.fcntl(source, fcntl.F_GETPIPE_SZ), fcntl.fcntl(sink, fcntl.F_GETPIPE_SZ))
+EOF_PY
+)
+  check "pipes in and out: widened to 1 MiB ($sizes)" test "$sizes" = "1048576 1048576"
+
   # Progress: a stream of 3 MiB fed over 3 seconds, standard error a terminal, then a file. On the
   # terminal a line is drawn, redrawn in place and erased at the end; a file gets no byte of it.
   slow_stream() {  # slow_stream STDERR: the terminal's bytes, or nothing with a file as STDERR

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "descriptor.h"
 #include "outputs.h"
@@ -20,6 +21,7 @@ namespace {
 static_assert(sizeof(off_t) >= 8, "files beyond 4 GiB need a 64-bit file offset");
 
 constexpr uint32_t kPiece = uint32_t{256} << 10;
+constexpr size_t kPage = 4096;
 
 FileError InputFailure(FileStep step, int error) {
   return SystemFailure(step, FileSide::kInput, error);
@@ -34,7 +36,9 @@ class PosixFileLayer final : public FileLayer {
     struct stat info;
     if (fstat(opened.Get(), &info) != 0) return InputFailure(FileStep::kOpen, LastError());
     if (S_ISDIR(info.st_mode)) return InputFailure(FileStep::kOpen, EISDIR);
-    if (!S_ISFIFO(info.st_mode))
+    if (S_ISFIFO(info.st_mode))
+      WidenPipe(opened.Get());
+    else
       fcntl(opened.Get(), F_SETFL, fcntl(opened.Get(), F_GETFL) & ~O_NONBLOCK);
     // A regular file that reports a size of 0 may hold more, as the files under /proc whose length
     // is known only once read to their end: read as a stream, it is found empty only when it is.
@@ -82,7 +86,12 @@ class PosixFileLayer final : public FileLayer {
     return error;
   }
 
-  void* Allocate(size_t size) override { return malloc(size); }
+  void* Allocate(size_t size) override {
+    // Page-aligned: the kernel copies between the page cache and a buffer that starts mid-page at
+    // about half the speed, and that copy is most of a swap's time.
+    void* buffer = nullptr;
+    return posix_memalign(&buffer, kPage, size) == 0 ? buffer : nullptr;
+  }
   void Release(void* buffer) override { free(buffer); }
   uint32_t PieceBytes() override { return kPiece; }
 };

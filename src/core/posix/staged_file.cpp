@@ -51,29 +51,29 @@ class BlockedSignals {
   sigset_t old_;
 };
 
-// Records the staged file for removal on the cleaned signals; a signal that was ignored when the
-// swap began stays ignored. Called with the signals blocked.
+// Records the staged file for removal on the cleaned signals. The handler is installed with the
+// first staged file and stays: with none recorded it only hands the signal to its previous action,
+// so that one call per signal at the first file is all the system calls it costs, for one file or
+// many. A signal that was ignored when it was installed stays ignored. Called with the signals
+// blocked.
 void Register(int folder, const char* name) {
   snprintf(stagedName, sizeof stagedName, "%s", name);
   stagedFolder = folder;
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
   struct sigaction action = {};
   action.sa_handler = RemoveStagedAndResignal;
   action.sa_mask = CleanedSignals();
   for (int signal = 1; signal < NSIG; ++signal) {
-    if (!EndsProgramByDefault(signal) || sigaction(signal, nullptr, &previousActions[signal]) != 0)
-      continue;
-    if (previousActions[signal].sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+    if (EndsProgramByDefault(signal) && sigaction(signal, &action, &previousActions[signal]) == 0 &&
+        previousActions[signal].sa_handler == SIG_IGN)
+      sigaction(signal, &previousActions[signal], nullptr);
   }
 }
 
 // Called with the signals blocked.
-void Unregister() {
-  if (stagedFolder < 0) return;
-  stagedFolder = -1;
-  for (int signal = 1; signal < NSIG; ++signal) {
-    if (EndsProgramByDefault(signal)) sigaction(signal, &previousActions[signal], nullptr);
-  }
-}
+void Unregister() { stagedFolder = -1; }
 
 int RandomName(char* name, size_t room) {
   unsigned char random[6];

@@ -46,17 +46,27 @@ bool IsWriterOf(InputFile::Handle writer, InputFile::Handle file) {
   return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && IsSameRegularFile(writer, file);
 }
 
+void WidenPipe(int fd) {
+  constexpr int kPipeBytes = 1 << 20;
+  const int size = fcntl(fd, F_GETPIPE_SZ);
+  if (size >= 0 && size < kPipeBytes) fcntl(fd, F_SETPIPE_SZ, kPipeBytes);
+}
+
 FileError OpenStandardInput(InputFile* input) {
   struct stat info;
   if (fstat(STDIN_FILENO, &info) != 0)
     return SystemFailure(FileStep::kOpen, FileSide::kInput, LastError());
   const bool regular = S_ISREG(info.st_mode);
+  WidenPipe(STDIN_FILENO);
   *input = InputFile(nullptr, STDIN_FILENO, InputFile::Kind::kStream, regular,
                      regular ? static_cast<uint64_t>(info.st_size) : 0);
   return FileError{};
 }
 
-OwnedOutput StandardOutput() { return MakeOutput<DirectOutput>(STDOUT_FILENO); }
+OwnedOutput StandardOutput() {
+  WidenPipe(STDOUT_FILENO);
+  return MakeOutput<DirectOutput>(STDOUT_FILENO);
+}
 
 void WaitForWriter(InputFile& input) {
   const int fd = static_cast<int>(input.Get());
