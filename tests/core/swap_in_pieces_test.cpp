@@ -73,6 +73,7 @@ TEST_CASE("whole reads: a file the layer reads whole is read in parts of 256 KiB
   };
   // 3-byte blocks: parts of 270336 bytes (22 times 3 pages).
   for (const Case& c : {Case{1000, 32, 1}, Case{(512u << 10) + 1000, 32, 3}, Case{600000, 24, 3}}) {
+    if (!IsReversedHere(c.bits / 8)) continue;  // a width this build does not take
     CAPTURE(c.size);
     CAPTURE(c.bits);
     TempFolder folder;
