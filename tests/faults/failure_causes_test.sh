@@ -480,10 +480,12 @@ if [ "$platform" = native ]; then
   # program as the signal would (no core file is written: QUIT would leave one). A background job
   # starts with QUIT and INT ignored, which the program rightly leaves ignored: restored here.
   ulimit -c 0
-  start_swap_of_64mib() {  # a swap in place of a 64 MiB in.bin, in the background, caught writing
+  # start_swap_of_64mib [ENV-OPTION...]: a swap in place of a 64 MiB in.bin, in the background,
+  # caught writing.
+  start_swap_of_64mib() {
     in_place_case
     head -c $((64 << 20)) /dev/zero >in.bin
-    env --default-signal "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt" &
+    env --default-signal "$@" "${program[@]}" -in in.bin -out in.bin -datasize 16 2>"$work/stderr.txt" &
     swapper=$!
     seen=no
     for _ in $(seq 1000); do
@@ -500,6 +502,14 @@ if [ "$platform" = native ]; then
     check "SIG$signal in place: ended by the signal ($status)" test $status -eq $((128 + $(kill -l $signal)))
     check "SIG$signal in place: nothing beside it" test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
   done
+  # One that was ignored when the program started stays ignored: the swap goes on to its end.
+  start_swap_of_64mib --ignore-signal=USR1
+  kill -USR1 $swapper
+  wait $swapper
+  status=$?
+  check "SIGUSR1 ignored from the start, in place: the new file was there" test $seen = yes
+  check "SIGUSR1 ignored from the start, in place: the swap ends ($status)" test $status -eq 0
+  check "SIGUSR1 ignored from the start, in place: nothing beside it" test "$(ls -A | tr '\n' ' ')" = "in.bin sub "
   # An interrupt during the third of three files in place: the first two swapped, the third as it
   # was, nothing beside them, the signal's status.
   in_place_case

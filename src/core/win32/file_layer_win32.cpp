@@ -1,7 +1,7 @@
-// The file layer on Win32: the narrow-character kernel32 calls, a file below 4 GiB read whole with
-// one ReadFile into one page-aligned buffer, the output created (or truncated) only then and
-// written with one WriteFile. A file too large for that, or whose buffer cannot be had, goes in
-// pieces of a few MiB. A swap in place is in_place_output.cpp's.
+// The file layer on Win32: the narrow-character kernel32 calls, a file below 4 GiB read whole into
+// one page-aligned buffer (by the swap, in parts it swaps as they come), the output created (or
+// truncated) only then and written with one WriteFile. A file too large for that, or whose buffer
+// cannot be had, goes in pieces of a few MiB. A swap in place is in_place_output.cpp's.
 #include <windows.h>
 
 #include "outputs.h"
