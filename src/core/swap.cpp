@@ -16,17 +16,20 @@ SwapOutcome Ended(FileError error, uint64_t length) {
   return outcome;
 }
 
-// `bytes` rounded down to whole blocks, and at least one block: a piece never splits a block.
-uint32_t WholeBlocks(uint32_t bytes, unsigned blockBytes) {
-  const uint32_t rounded = bytes - bytes % blockBytes;
-  return rounded != 0 ? rounded : blockBytes;
+// `bytes` rounded down to whole units, and at least one unit: a piece never splits a unit.
+uint32_t WholeUnits(uint32_t bytes, uint32_t unitBytes) {
+  const uint32_t rounded = bytes - bytes % unitBytes;
+  return rounded != 0 ? rounded : unitBytes;
 }
 
-// A buffer from the file layer, released on every way out of the function that holds it.
+// A buffer from the file layer, released on every way out of the function that holds it; none
+// where no bytes are asked for.
 class Buffer {
  public:
   Buffer(FileLayer& files, size_t size)
-      : files_(files), data_(static_cast<unsigned char*>(files.Allocate(size))), size_(size) {}
+      : files_(files),
+        data_(size ? static_cast<unsigned char*>(files.Allocate(size)) : nullptr),
+        size_(size) {}
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
   ~Buffer() {
@@ -48,22 +51,62 @@ class Buffer {
 };
 
 // A file that its output takes whole gets one buffer of its size when it can be had; anything
-// else, or a file whose buffer cannot be had, a piece's buffer of whole blocks.
+// else, or a file whose buffer cannot be had, a piece's buffer of whole units.
 uint32_t PieceSize(FileLayer& files, const InputFile& input, const OutputFile& output,
-                   unsigned blockBytes) {
-  const uint32_t piece = WholeBlocks(files.PieceBytes(), blockBytes);
+                   uint32_t unitBytes) {
+  const uint32_t piece = WholeUnits(files.PieceBytes(), unitBytes);
   if (!input.IsFile()) return piece;
   return input.Size() <= output.LargestWholeWrite() || input.Size() < piece
              ? static_cast<uint32_t>(input.Size())
              : piece;
 }
 
-bool IsRefusedSize(const InputFile& input, const SwapRange& range, unsigned blockBytes) {
-  return input.IsRegular() && !IsSwappableRange(input.Size(), range, blockBytes);
+// The largest unit a piece of the layout must hold whole, and whether a segment transforms into
+// another buffer.
+uint32_t LargestUnit(const SwapLayout& layout) {
+  uint64_t largest = 1;
+  for (size_t i = 0; i < layout.count; ++i) {
+    if (layout.segments[i].UnitBytes() > largest) largest = layout.segments[i].UnitBytes();
+  }
+  return static_cast<uint32_t>(largest);
+}
+bool TransformsIntoAnother(const SwapLayout& layout) {
+  for (size_t i = 0; i < layout.count; ++i) {
+    if (!layout.segments[i].reverseBytes && layout.segments[i].transform) return true;
+  }
+  return false;
+}
+
+bool IsRefusedSize(const InputFile& input, const SwapRange& range, const SwapLayout& layout) {
+  return input.IsRegular() && !IsSwappableRange(input.Size(), range, layout);
 }
 
 SwapOutcome SizeRefusal(uint64_t length) {
   return Ended(Failure(FileStep::kSize, FileSide::kInput), length);
+}
+
+// How long the range is, where that is known before it is read: a regular input's, or a range
+// given its length.
+bool KnownRangeLength(const InputFile& input, const SwapRange& range, uint64_t* length) {
+  if (!range.toEnd) {
+    *length = range.length;
+    return true;
+  }
+  if (!input.IsRegular()) return false;
+  *length = input.Size() > range.offset ? input.Size() - range.offset : 0;
+  return true;
+}
+
+// A stream to its end, whose length comes only with its end, cannot place the segments after the
+// one that fills.
+bool IsLengthNeeded(const InputFile& input, const SwapRange& range, const SwapLayout& layout) {
+  uint64_t length;
+  const LayoutSpan span = SpanOf(layout);
+  return span.fillGroupBytes != 0 && !span.fillIsLast && !KnownRangeLength(input, range, &length);
+}
+
+SwapOutcome LengthRefusal() {
+  return Ended(Failure(FileStep::kSize, FileSide::kInput, FileReason::kLengthNeeded), 0);
 }
 
 // Where the range ends, at most the largest offset there is.
@@ -72,79 +115,228 @@ uint64_t RangeEnd(const SwapRange& range) {
   return range.offset + range.length;
 }
 
+uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+uint64_t SaturatingMultiply(uint64_t a, uint64_t b) {
+  return a != 0 && b > UINT64_MAX / a ? UINT64_MAX : a * b;
+}
+
+// How many groups the filling segment has: what the range's length leaves, where it is known;
+// otherwise (a stream to its end) as many as come, kFill.
+uint64_t FillGroups(const InputFile& input, const SwapRange& range, const SwapLayout& layout) {
+  const LayoutSpan span = SpanOf(layout);
+  uint64_t length;
+  if (span.fillGroupBytes == 0) return 0;
+  if (!KnownRangeLength(input, range, &length)) return SwapSegment::kFill;
+  return length > span.fixedBytes ? (length - span.fixedBytes) / span.fillGroupBytes : 0;
+}
+
+// The segment each position of the range falls in, the positions taken in increasing order.
+class SegmentCursor {
+ public:
+  SegmentCursor(const SwapLayout& layout, uint64_t start, uint64_t fillGroups)
+      : layout_(layout), fillGroups_(fillGroups), end_(SaturatingAdd(start, Bytes(0))) {}
+
+  /// The segment `position` falls in, and where it ends; null past the last one.
+  const SwapSegment* At(uint64_t position, uint64_t* end) {
+    while (index_ < layout_.count && position >= end_) {
+      if (++index_ < layout_.count) end_ = SaturatingAdd(end_, Bytes(index_));
+    }
+    *end = end_;
+    return index_ < layout_.count ? &layout_.segments[index_] : nullptr;
+  }
+
+ private:
+  uint64_t Bytes(size_t index) const {
+    const SwapSegment& segment = layout_.segments[index];
+    const uint64_t groups = segment.groups == SwapSegment::kFill ? fillGroups_ : segment.groups;
+    return SaturatingMultiply(groups, segment.groupBytes);
+  }
+
+  const SwapLayout& layout_;
+  uint64_t fillGroups_;
+  size_t index_ = 0;
+  uint64_t end_;
+};
+
+// A piece of whole units of `segment` (none: outside the range) as it is written: swapped in place,
+// transformed into `other`, or as it is.
+const unsigned char* Transformed(const SwapSegment* segment, unsigned char* piece,
+                                 unsigned char* other, uint32_t size) {
+  if (!segment) return piece;
+  if (segment->reverseBytes) {
+    SwapBlocks(piece, size, segment->reverseBytes);
+  } else if (segment->transform) {
+    segment->transform(segment->program, piece, other, size);
+    return other;
+  }
+  return piece;
+}
+
+// The layout a data size stands for: one block reversed, repeated to fill the range.
+SwapSegment BlockSegment(unsigned dataSizeBits) {
+  SwapSegment segment;
+  segment.groupBytes = dataSizeBits / 8;
+  segment.groups = SwapSegment::kFill;
+  segment.reverseBytes = dataSizeBits / 8;
+  return segment;
+}
+
+// The largest group a segment may transform into another buffer: a piece holds one at least.
+constexpr uint64_t kLargestTransformedGroup = 16u << 20;
+
 }  // namespace
 
-bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes) {
+LayoutSpan SpanOf(const SwapLayout& layout) {
+  LayoutSpan span;
+  for (size_t i = 0; i < layout.count; ++i) {
+    const SwapSegment& segment = layout.segments[i];
+    if (segment.groups == SwapSegment::kFill) {
+      span.fillGroupBytes = segment.groupBytes;
+      span.fillIsLast = true;
+    } else if (segment.groups != 0) {
+      span.fixedBytes =
+          SaturatingAdd(span.fixedBytes, SaturatingMultiply(segment.groups, segment.groupBytes));
+      span.fillIsLast = false;
+    }
+  }
+  return span;
+}
+
+bool IsValidLayout(const SwapLayout& layout) {
+  if (!layout.segments || layout.count == 0) return false;
+  size_t fills = 0;
+  for (size_t i = 0; i < layout.count; ++i) {
+    const SwapSegment& segment = layout.segments[i];
+    if (segment.groupBytes == 0) return false;
+    if (segment.groups == SwapSegment::kFill) ++fills;
+    if (segment.reverseBytes && (!IsValidDataSize(segment.reverseBytes * 8) ||
+                                 segment.groupBytes % segment.reverseBytes != 0))
+      return false;
+    if (!segment.reverseBytes && segment.transform && segment.groupBytes > kLargestTransformedGroup)
+      return false;
+  }
+  return fills <= 1 && SpanOf(layout).fixedBytes != UINT64_MAX;
+}
+
+bool IsCoveredLength(uint64_t length, const SwapLayout& layout) {
+  const LayoutSpan span = SpanOf(layout);
+  if (length == 0 || length < span.fixedBytes) return false;
+  const uint64_t left = length - span.fixedBytes;
+  return span.fillGroupBytes != 0 ? left % span.fillGroupBytes == 0 : left == 0;
+}
+
+bool IsSwappableRange(uint64_t size, const SwapRange& range, const SwapLayout& layout) {
   if (range.offset > size) return false;
   const uint64_t after = size - range.offset;
   if (!range.toEnd && range.length > after) return false;
-  return IsSwappableSize(range.toEnd ? after : range.length, blockBytes);
+  return IsCoveredLength(range.toEnd ? after : range.length, layout);
 }
 
-SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits,
-                     const SwapOptions& options) {
-  if (!IsValidDataSize(dataSizeBits))
-    return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
-  const unsigned blockBytes = dataSizeBits / 8;
+bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes) {
+  if (blockBytes == 0) return false;
+  SwapSegment segment;
+  segment.groupBytes = blockBytes;
+  segment.groups = SwapSegment::kFill;
+  return IsSwappableRange(size, range, SwapLayout{&segment, 1});
+}
+
+SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
+                     const SwapLayout& layout, const SwapOptions& options) {
+  if (!IsValidLayout(layout)) return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
   const SwapRange& range = options.range;
-  if (IsRefusedSize(input, range, blockBytes)) return SizeRefusal(input.Size());
-  Buffer buffer(files, PieceSize(files, input, output, blockBytes));
-  buffer.TryInstead(WholeBlocks(files.PieceBytes(), blockBytes));
-  if (!buffer.Get())
+  if (IsRefusedSize(input, range, layout)) return SizeRefusal(input.Size());
+  if (IsLengthNeeded(input, range, layout)) return LengthRefusal();
+  const uint32_t unitBytes = LargestUnit(layout);
+  Buffer buffer(files, PieceSize(files, input, output, unitBytes));
+  buffer.TryInstead(WholeUnits(files.PieceBytes(), unitBytes));
+  Buffer other(files, TransformsIntoAnother(layout) && buffer.Get() ? buffer.Size() : 0);
+  if (!buffer.Get() || (TransformsIntoAnother(layout) && !other.Get()))
     return Ended(Failure(FileStep::kAllocate, FileSide::kInput, FileReason::kNoMemory), 0);
 
-  // A piece ends at the next end of the range ahead of it, so that it lies wholly inside or
-  // outside the range. Inside, every piece but the range's last is full, and so whole blocks; a
-  // remainder can only end a stream.
+  // A piece ends at the next end of the range or of a segment ahead of it, so that it lies wholly
+  // inside or outside the range, and inside within one segment. There, every piece but a
+  // segment's last is full, and so whole units; a remainder can only end a stream.
   const uint64_t end = RangeEnd(range);
+  SegmentCursor cursor(layout, range.offset, FillGroups(input, range, layout));
   uint64_t length = 0;
   for (bool ended = false; !ended;) {
     const uint64_t left = input.IsFile() ? input.Size() - length : buffer.Size();
     uint64_t limit = left < buffer.Size() ? left : buffer.Size();
-    const uint64_t boundary = length < range.offset ? range.offset : end;
+    const bool inside = length >= range.offset && length < end;
+    uint64_t boundary = length < range.offset ? range.offset : end;
+    uint64_t segmentEnd = 0;
+    const SwapSegment* segment = inside ? cursor.At(length, &segmentEnd) : nullptr;
+    if (segment && segmentEnd < boundary) boundary = segmentEnd;
+    const uint64_t unit = segment ? segment->UnitBytes() : 1;
     if (boundary > length && boundary - length < limit) limit = boundary - length;
+    if (limit >= unit) limit -= limit % unit;
     const uint32_t wanted = static_cast<uint32_t>(limit);
     if (wanted == 0) break;
     uint32_t got = 0;
     if (const FileError error = files.Read(input, buffer.Get(), wanted, &got); error.Failed())
       return Ended(error, length);
-    const bool inside = length >= range.offset && length < end;
     length += got;
     ended = got < wanted;
     if (ended && input.IsFile())
       return Ended(Failure(FileStep::kRead, FileSide::kInput, FileReason::kShortTransfer), length);
-    const uint32_t kept = inside ? got - got % blockBytes : got;
+    const uint32_t kept = got - static_cast<uint32_t>(got % unit);
     if (kept == 0) break;
-    if (inside) SwapBlocks(buffer.Get(), kept, blockBytes);
-    if (const FileError error = output.Write(buffer.Get(), kept); error.Failed())
+    const unsigned char* piece = Transformed(segment, buffer.Get(), other.Get(), kept);
+    if (const FileError error = output.Write(piece, kept); error.Failed())
       return Ended(error, length);
     if (options.progress)
       options.progress(options.context, length, input.IsFile() ? input.Size() : 0);
   }
-  if (!IsSwappableRange(length, range, blockBytes)) return SizeRefusal(length);
+  if (!IsSwappableRange(length, range, layout)) return SizeRefusal(length);
   return Ended(output.Commit(), length);
+}
+
+SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
+                          const SwapLayout& layout, const SwapOptions& options) {
+  if (!outputPath || !IsValidLayout(layout))
+    return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
+  if (IsRefusedSize(input, options.range, layout)) return SizeRefusal(input.Size());
+  if (IsLengthNeeded(input, options.range, layout)) return LengthRefusal();
+  OwnedOutput output;
+  if (const FileError error = files.OpenOutput(input, outputPath, &output, options.outputFolder);
+      error.Failed())
+    return Ended(error, input.Size());
+  return SwapInto(files, input, *output, layout, options);
+}
+
+SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
+                     const SwapLayout& layout, const SwapOptions& options) {
+  if (!inputPath || !outputPath || !IsValidLayout(layout))
+    return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+  InputFile input;
+  if (const FileError error = files.OpenInput(inputPath, &input); error.Failed())
+    return Ended(error, 0);
+  return SwapOpenInput(files, input, outputPath, layout, options);
+}
+
+// A data size is the layout of one block: its checks, then the same swap.
+SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits,
+                     const SwapOptions& options) {
+  if (!IsValidDataSize(dataSizeBits))
+    return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+  const SwapSegment segment = BlockSegment(dataSizeBits);
+  return SwapInto(files, input, output, SwapLayout{&segment, 1}, options);
 }
 
 SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
                           unsigned dataSizeBits, const SwapOptions& options) {
   if (!outputPath || !IsValidDataSize(dataSizeBits))
     return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
-  if (IsRefusedSize(input, options.range, dataSizeBits / 8)) return SizeRefusal(input.Size());
-  OwnedOutput output;
-  if (const FileError error = files.OpenOutput(input, outputPath, &output, options.outputFolder);
-      error.Failed())
-    return Ended(error, input.Size());
-  return SwapInto(files, input, *output, dataSizeBits, options);
+  const SwapSegment segment = BlockSegment(dataSizeBits);
+  return SwapOpenInput(files, input, outputPath, SwapLayout{&segment, 1}, options);
 }
 
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
                      unsigned dataSizeBits, const SwapOptions& options) {
   if (!inputPath || !outputPath || !IsValidDataSize(dataSizeBits))
     return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
-  InputFile input;
-  if (const FileError error = files.OpenInput(inputPath, &input); error.Failed())
-    return Ended(error, 0);
-  return SwapOpenInput(files, input, outputPath, dataSizeBits, options);
+  const SwapSegment segment = BlockSegment(dataSizeBits);
+  return SwapFile(files, inputPath, outputPath, SwapLayout{&segment, 1}, options);
 }
 
 bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outputPath,
