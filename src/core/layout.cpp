@@ -258,6 +258,7 @@ class LayoutCompiler {
       Add(group, &layout);
     }
     Add(once, &layout);
+    layout.span_ = SpanOf(layout.segments_.data(), layout.segments_.size());
     return layout;
   }
 

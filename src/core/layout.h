@@ -42,8 +42,8 @@ class CompiledLayout {
   ~CompiledLayout();
 
   /// The segments, for the swap; valid while this layout is.
-  SwapLayout View() const { return SwapLayout{segments_.data(), segments_.size()}; }
-  LayoutSpan Span() const { return SpanOf(View()); }
+  SwapLayout View() const { return SwapLayout{segments_.data(), segments_.size(), span_}; }
+  const LayoutSpan& Span() const { return span_; }
   size_t SegmentCount() const { return segments_.size(); }
   /// How segment `index` is swapped, and the block length where it is kReverseBlocks.
   LayoutTransform TransformOf(size_t index, unsigned* blockBytes = nullptr) const;
@@ -51,6 +51,7 @@ class CompiledLayout {
  private:
   friend class LayoutCompiler;
   std::vector<SwapSegment> segments_;
+  LayoutSpan span_;
   std::vector<OwnedGroupProgram> programs_;
 };
 

@@ -64,11 +64,11 @@ uint32_t PieceSize(FileLayer& files, const InputFile& input, const OutputFile& o
 // The largest unit a piece of the layout must hold whole, and whether a segment transforms into
 // another buffer.
 uint32_t LargestUnit(const SwapLayout& layout) {
-  uint64_t largest = 1;
+  uint32_t largest = 1;
   for (size_t i = 0; i < layout.count; ++i) {
     if (layout.segments[i].UnitBytes() > largest) largest = layout.segments[i].UnitBytes();
   }
-  return static_cast<uint32_t>(largest);
+  return largest;
 }
 bool TransformsIntoAnother(const SwapLayout& layout) {
   for (size_t i = 0; i < layout.count; ++i) {
@@ -101,59 +101,50 @@ bool KnownRangeLength(const InputFile& input, const SwapRange& range, uint64_t* 
 // one that fills.
 bool IsLengthNeeded(const InputFile& input, const SwapRange& range, const SwapLayout& layout) {
   uint64_t length;
-  const LayoutSpan span = SpanOf(layout);
-  return span.fillGroupBytes != 0 && !span.fillIsLast && !KnownRangeLength(input, range, &length);
+  return layout.span.afterFillBytes != 0 && !KnownRangeLength(input, range, &length);
 }
 
 SwapOutcome LengthRefusal() {
   return Ended(Failure(FileStep::kSize, FileSide::kInput, FileReason::kLengthNeeded), 0);
 }
 
-// Where the range ends, at most the largest offset there is.
-uint64_t RangeEnd(const SwapRange& range) {
-  if (range.toEnd || range.length > UINT64_MAX - range.offset) return UINT64_MAX;
-  return range.offset + range.length;
-}
-
 uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
-uint64_t SaturatingMultiply(uint64_t a, uint64_t b) {
-  return a != 0 && b > UINT64_MAX / a ? UINT64_MAX : a * b;
-}
 
-// How many groups the filling segment has: what the range's length leaves, where it is known;
-// otherwise (a stream to its end) as many as come, kFill.
-uint64_t FillGroups(const InputFile& input, const SwapRange& range, const SwapLayout& layout) {
-  const LayoutSpan span = SpanOf(layout);
+// Where the range ends, where that is known before it is read; otherwise the largest offset.
+uint64_t RangeEnd(const InputFile& input, const SwapRange& range) {
   uint64_t length;
-  if (span.fillGroupBytes == 0) return 0;
-  if (!KnownRangeLength(input, range, &length)) return SwapSegment::kFill;
-  return length > span.fixedBytes ? (length - span.fixedBytes) / span.fillGroupBytes : 0;
+  return KnownRangeLength(input, range, &length) ? SaturatingAdd(range.offset, length) : UINT64_MAX;
 }
 
-// The segment each position of the range falls in, the positions taken in increasing order.
+// The segment each position of the range falls in, the positions taken in increasing order. The
+// filling segment ends where the segments after it must begin, counted back from the range's end
+// (where that is unknown, a stream to its end, nothing comes after it).
 class SegmentCursor {
  public:
-  SegmentCursor(const SwapLayout& layout, uint64_t start, uint64_t fillGroups)
-      : layout_(layout), fillGroups_(fillGroups), end_(SaturatingAdd(start, Bytes(0))) {}
+  SegmentCursor(const SwapLayout& layout, uint64_t start, uint64_t rangeEnd)
+      : layout_(layout), rangeEnd_(rangeEnd), end_(EndOf(0, start)) {}
 
   /// The segment `position` falls in, and where it ends; null past the last one.
   const SwapSegment* At(uint64_t position, uint64_t* end) {
     while (index_ < layout_.count && position >= end_) {
-      if (++index_ < layout_.count) end_ = SaturatingAdd(end_, Bytes(index_));
+      if (++index_ < layout_.count) end_ = EndOf(index_, end_);
     }
     *end = end_;
     return index_ < layout_.count ? &layout_.segments[index_] : nullptr;
   }
 
  private:
-  uint64_t Bytes(size_t index) const {
+  uint64_t EndOf(size_t index, uint64_t start) const {
     const SwapSegment& segment = layout_.segments[index];
-    const uint64_t groups = segment.groups == SwapSegment::kFill ? fillGroups_ : segment.groups;
-    return SaturatingMultiply(groups, segment.groupBytes);
+    if (segment.groups != SwapSegment::kFill)
+      return SaturatingAdd(start, segment.groups * segment.groupBytes);
+    const uint64_t after = layout_.span.afterFillBytes;
+    if (rangeEnd_ == UINT64_MAX || rangeEnd_ - start < after) return rangeEnd_;
+    return rangeEnd_ - after;
   }
 
   const SwapLayout& layout_;
-  uint64_t fillGroups_;
+  uint64_t rangeEnd_;
   size_t index_ = 0;
   uint64_t end_;
 };
@@ -181,23 +172,35 @@ SwapSegment BlockSegment(unsigned dataSizeBits) {
   return segment;
 }
 
+// The layout of one segment of blocks that fills the range.
+SwapLayout OneBlockLayout(const SwapSegment& segment) {
+  SwapLayout layout{&segment, 1, LayoutSpan()};
+  layout.span.fillGroupBytes = segment.groupBytes;
+  return layout;
+}
+
+}  // namespace
+
+#if !defined(_WIN32)
+namespace {
+
 // The largest group a segment may transform into another buffer: a piece holds one at least.
 constexpr uint64_t kLargestTransformedGroup = 16u << 20;
 
 }  // namespace
 
-LayoutSpan SpanOf(const SwapLayout& layout) {
+LayoutSpan SpanOf(const SwapSegment* segments, size_t count) {
   LayoutSpan span;
-  for (size_t i = 0; i < layout.count; ++i) {
-    const SwapSegment& segment = layout.segments[i];
+  for (size_t i = 0; i < count; ++i) {
+    const SwapSegment& segment = segments[i];
     if (segment.groups == SwapSegment::kFill) {
       span.fillGroupBytes = segment.groupBytes;
-      span.fillIsLast = true;
-    } else if (segment.groups != 0) {
-      span.fixedBytes =
-          SaturatingAdd(span.fixedBytes, SaturatingMultiply(segment.groups, segment.groupBytes));
-      span.fillIsLast = false;
+      continue;
     }
+    uint64_t bytes;
+    if (__builtin_mul_overflow(segment.groups, segment.groupBytes, &bytes)) bytes = UINT64_MAX;
+    span.fixedBytes = SaturatingAdd(span.fixedBytes, bytes);
+    if (span.fillGroupBytes != 0) span.afterFillBytes = SaturatingAdd(span.afterFillBytes, bytes);
   }
   return span;
 }
@@ -215,11 +218,15 @@ bool IsValidLayout(const SwapLayout& layout) {
     if (!segment.reverseBytes && segment.transform && segment.groupBytes > kLargestTransformedGroup)
       return false;
   }
-  return fills <= 1 && SpanOf(layout).fixedBytes != UINT64_MAX;
+  const LayoutSpan span = SpanOf(layout.segments, layout.count);
+  return fills <= 1 && span.fixedBytes != UINT64_MAX && span.fixedBytes == layout.span.fixedBytes &&
+         span.fillGroupBytes == layout.span.fillGroupBytes &&
+         span.afterFillBytes == layout.span.afterFillBytes;
 }
+#endif
 
 bool IsCoveredLength(uint64_t length, const SwapLayout& layout) {
-  const LayoutSpan span = SpanOf(layout);
+  const LayoutSpan& span = layout.span;
   if (length == 0 || length < span.fixedBytes) return false;
   const uint64_t left = length - span.fixedBytes;
   return span.fillGroupBytes != 0 ? left % span.fillGroupBytes == 0 : left == 0;
@@ -232,32 +239,28 @@ bool IsSwappableRange(uint64_t size, const SwapRange& range, const SwapLayout& l
   return IsCoveredLength(range.toEnd ? after : range.length, layout);
 }
 
-bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes) {
-  if (blockBytes == 0) return false;
-  SwapSegment segment;
-  segment.groupBytes = blockBytes;
-  segment.groups = SwapSegment::kFill;
-  return IsSwappableRange(size, range, SwapLayout{&segment, 1});
-}
+namespace {
 
-SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
-                     const SwapLayout& layout, const SwapOptions& options) {
-  if (!IsValidLayout(layout)) return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+// The swap by a layout already checked (IsValidLayout); the data sizes' functions and, natively,
+// the layouts' call it. Each has one caller in the Windows programs, which carry no layout code.
+SwapOutcome SwapByLayout(FileLayer& files, InputFile& input, OutputFile& output,
+                         const SwapLayout& layout, const SwapOptions& options) {
   const SwapRange& range = options.range;
   if (IsRefusedSize(input, range, layout)) return SizeRefusal(input.Size());
   if (IsLengthNeeded(input, range, layout)) return LengthRefusal();
   const uint32_t unitBytes = LargestUnit(layout);
   Buffer buffer(files, PieceSize(files, input, output, unitBytes));
   buffer.TryInstead(WholeUnits(files.PieceBytes(), unitBytes));
-  Buffer other(files, TransformsIntoAnother(layout) && buffer.Get() ? buffer.Size() : 0);
-  if (!buffer.Get() || (TransformsIntoAnother(layout) && !other.Get()))
+  const bool transforms = TransformsIntoAnother(layout);
+  Buffer other(files, transforms && buffer.Get() ? buffer.Size() : 0);
+  if (!buffer.Get() || (transforms && !other.Get()))
     return Ended(Failure(FileStep::kAllocate, FileSide::kInput, FileReason::kNoMemory), 0);
 
   // A piece ends at the next end of the range or of a segment ahead of it, so that it lies wholly
   // inside or outside the range, and inside within one segment. There, every piece but a
   // segment's last is full, and so whole units; a remainder can only end a stream.
-  const uint64_t end = RangeEnd(range);
-  SegmentCursor cursor(layout, range.offset, FillGroups(input, range, layout));
+  const uint64_t end = RangeEnd(input, range);
+  SegmentCursor cursor(layout, range.offset, end);
   uint64_t length = 0;
   for (bool ended = false; !ended;) {
     const uint64_t left = input.IsFile() ? input.Size() - length : buffer.Size();
@@ -267,10 +270,10 @@ SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
     uint64_t segmentEnd = 0;
     const SwapSegment* segment = inside ? cursor.At(length, &segmentEnd) : nullptr;
     if (segment && segmentEnd < boundary) boundary = segmentEnd;
-    const uint64_t unit = segment ? segment->UnitBytes() : 1;
+    const uint32_t unit = segment ? segment->UnitBytes() : 1;
     if (boundary > length && boundary - length < limit) limit = boundary - length;
-    if (limit >= unit) limit -= limit % unit;
-    const uint32_t wanted = static_cast<uint32_t>(limit);
+    uint32_t wanted = static_cast<uint32_t>(limit);
+    if (wanted >= unit) wanted -= wanted % unit;
     if (wanted == 0) break;
     uint32_t got = 0;
     if (const FileError error = files.Read(input, buffer.Get(), wanted, &got); error.Failed())
@@ -279,7 +282,7 @@ SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
     ended = got < wanted;
     if (ended && input.IsFile())
       return Ended(Failure(FileStep::kRead, FileSide::kInput, FileReason::kShortTransfer), length);
-    const uint32_t kept = got - static_cast<uint32_t>(got % unit);
+    const uint32_t kept = got - got % unit;
     if (kept == 0) break;
     const unsigned char* piece = Transformed(segment, buffer.Get(), other.Get(), kept);
     if (const FileError error = output.Write(piece, kept); error.Failed())
@@ -291,28 +294,26 @@ SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
   return Ended(output.Commit(), length);
 }
 
-SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
-                          const SwapLayout& layout, const SwapOptions& options) {
-  if (!outputPath || !IsValidLayout(layout))
-    return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
+SwapOutcome SwapOpenInputByLayout(FileLayer& files, InputFile& input, const char* outputPath,
+                                  const SwapLayout& layout, const SwapOptions& options) {
   if (IsRefusedSize(input, options.range, layout)) return SizeRefusal(input.Size());
   if (IsLengthNeeded(input, options.range, layout)) return LengthRefusal();
   OwnedOutput output;
   if (const FileError error = files.OpenOutput(input, outputPath, &output, options.outputFolder);
       error.Failed())
     return Ended(error, input.Size());
-  return SwapInto(files, input, *output, layout, options);
+  return SwapByLayout(files, input, *output, layout, options);
 }
 
-SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
-                     const SwapLayout& layout, const SwapOptions& options) {
-  if (!inputPath || !outputPath || !IsValidLayout(layout))
-    return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+SwapOutcome SwapFileByLayout(FileLayer& files, const char* inputPath, const char* outputPath,
+                             const SwapLayout& layout, const SwapOptions& options) {
   InputFile input;
   if (const FileError error = files.OpenInput(inputPath, &input); error.Failed())
     return Ended(error, 0);
-  return SwapOpenInput(files, input, outputPath, layout, options);
+  return SwapOpenInputByLayout(files, input, outputPath, layout, options);
 }
+
+}  // namespace
 
 // A data size is the layout of one block: its checks, then the same swap.
 SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits,
@@ -320,7 +321,7 @@ SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, uns
   if (!IsValidDataSize(dataSizeBits))
     return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
   const SwapSegment segment = BlockSegment(dataSizeBits);
-  return SwapInto(files, input, output, SwapLayout{&segment, 1}, options);
+  return SwapByLayout(files, input, output, OneBlockLayout(segment), options);
 }
 
 SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
@@ -328,7 +329,7 @@ SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* output
   if (!outputPath || !IsValidDataSize(dataSizeBits))
     return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
   const SwapSegment segment = BlockSegment(dataSizeBits);
-  return SwapOpenInput(files, input, outputPath, SwapLayout{&segment, 1}, options);
+  return SwapOpenInputByLayout(files, input, outputPath, OneBlockLayout(segment), options);
 }
 
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
@@ -336,8 +337,30 @@ SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* output
   if (!inputPath || !outputPath || !IsValidDataSize(dataSizeBits))
     return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
   const SwapSegment segment = BlockSegment(dataSizeBits);
-  return SwapFile(files, inputPath, outputPath, SwapLayout{&segment, 1}, options);
+  return SwapFileByLayout(files, inputPath, outputPath, OneBlockLayout(segment), options);
 }
+
+#if !defined(_WIN32)
+SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
+                     const SwapLayout& layout, const SwapOptions& options) {
+  if (!IsValidLayout(layout)) return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+  return SwapByLayout(files, input, output, layout, options);
+}
+
+SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
+                          const SwapLayout& layout, const SwapOptions& options) {
+  if (!outputPath || !IsValidLayout(layout))
+    return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
+  return SwapOpenInputByLayout(files, input, outputPath, layout, options);
+}
+
+SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
+                     const SwapLayout& layout, const SwapOptions& options) {
+  if (!inputPath || !outputPath || !IsValidLayout(layout))
+    return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+  return SwapFileByLayout(files, inputPath, outputPath, layout, options);
+}
+#endif
 
 bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outputPath,
                        unsigned dataSizeBits) {

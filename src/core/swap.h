@@ -38,10 +38,6 @@ struct SwapRange {
   bool toEnd = true;
 };
 
-/// True when an input of `size` bytes holds `range` and the range is a non-zero whole number of
-/// blocks of `blockBytes`.
-bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes);
-
 /// One run of the part of an input that is swapped: `groups` groups of `groupBytes` bytes, each
 /// transformed alike. A data size is one segment of reversed blocks that fills the range; a layout
 /// of mixed fields (the native program's) is several.
@@ -60,31 +56,39 @@ struct SwapSegment {
                     size_t size) = nullptr;
   const void* program = nullptr;
 
-  /// What a piece within the segment must be a whole number of: a block, a group, or a byte.
-  uint64_t UnitBytes() const { return reverseBytes ? reverseBytes : transform ? groupBytes : 1; }
+  /// What a piece within the segment must be a whole number of: a block, a group, or a byte. A
+  /// group transformed is at most 16 MiB (IsValidLayout).
+  uint32_t UnitBytes() const {
+    return reverseBytes ? reverseBytes : transform ? static_cast<uint32_t>(groupBytes) : 1;
+  }
 };
 
-/// The segments the swapped part is cut into, in order, at most one of them filling; owned by the
-/// caller. A piece of the swap never crosses the end of a segment.
-struct SwapLayout {
-  const SwapSegment* segments = nullptr;
-  size_t count = 0;
-};
-
-/// What a layout takes of the part it is laid on: the bytes of its segments that do not fill, and
-/// the group of the one that does (0 where none does), and whether that one is the last.
+/// What a layout takes of the part it is laid on: the bytes of its segments that do not fill, the
+/// group of the one that does (0 where none does), and the bytes of the segments after that one.
 struct LayoutSpan {
   uint64_t fixedBytes = 0;
   uint64_t fillGroupBytes = 0;
-  bool fillIsLast = false;
+  uint64_t afterFillBytes = 0;
 };
 
-/// The span of a layout; a layout whose fixed bytes exceed 64 bits is invalid (IsValidLayout).
-LayoutSpan SpanOf(const SwapLayout& layout);
+/// The segments the swapped part is cut into, in order, at most one of them filling, owned by the
+/// caller, and their span, worked out once by whoever made them. A piece of the swap never
+/// crosses the end of a segment.
+struct SwapLayout {
+  const SwapSegment* segments = nullptr;
+  size_t count = 0;
+  LayoutSpan span;
+};
+
+#if !defined(_WIN32)
+/// The span of `count` segments; fixed bytes beyond 64 bits are UINT64_MAX.
+LayoutSpan SpanOf(const SwapSegment* segments, size_t count);
 
 /// True when the swap takes `layout`: one segment or more, none with empty groups, at most one
-/// filling, reversed blocks of a valid data size, fixed bytes within 64 bits, units whole groups.
+/// filling, reversed blocks of a valid data size, fixed bytes within 64 bits, units whole groups,
+/// and its span that of its segments.
 bool IsValidLayout(const SwapLayout& layout);
+#endif
 
 /// True when `length` bytes are a non-zero length that `layout` covers exactly: its fixed bytes
 /// and, where one fills, a whole number of its groups.
@@ -137,15 +141,17 @@ SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* output
 SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits,
                      const SwapOptions& options = SwapOptions());
 
-/// The same three, for a layout of segments (IsValidLayout) in place of a data size. A stream
-/// whose length is unknown (not a regular file, and no range length) is refused, nothing created,
-/// where the layout has segments after the one that fills (FileReason::kLengthNeeded).
+#if !defined(_WIN32)
+/// The same three, for a layout of segments (IsValidLayout) in place of a data size, natively. A
+/// stream whose length is unknown (not a regular file, and no range length) is refused, nothing
+/// created, where the layout has segments after the one that fills (FileReason::kLengthNeeded).
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
                      const SwapLayout& layout, const SwapOptions& options = SwapOptions());
 SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
                           const SwapLayout& layout, const SwapOptions& options = SwapOptions());
 SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
                      const SwapLayout& layout, const SwapOptions& options = SwapOptions());
+#endif
 
 /// SwapFile through the platform's file layer, reporting only whether it worked.
 bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned dataSizeBits);
