@@ -32,6 +32,7 @@
 #   dd fsync      dd conv=fsync bs=4M: a copy with the same flush, less cat: its flush's cost
 #   copy, sync, mv  cat in.bin > copy, sync copy, mv copy in.bin: an unswapped swap in place with
 #                 its flush; "in place, flushed" is given as a ratio to it
+# BENCH_LAYOUTS and LAYOUT_MIB: the table of layouts of mixed fields, below.
 # BENCH_COLUMNS (a space-separated subset of: cat orvane objcopy dd pipe ddpipe inplace flushed
 # ddsync catsync wfloor wine wstart) times only those, without the micro-benchmark; the Windows
 # build is made only when a Wine column is among them.
@@ -79,7 +80,7 @@ floor=$root/build/$preset/bench/copy_floor_win32.exe
 
 work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
 mkdir -p "$work"
-trap 'rm -f "$work"/in.bin "$work"/out*.bin "$work"/copy.bin "$work"/pressure.bin; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
+trap 'rm -f "$work"/in.bin "$work"/out*.bin "$work"/copy.bin "$work"/pressure.bin "$work"/layouts.json; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
 cd "$work"
 
 now() { date +%s%N; }
@@ -157,6 +158,59 @@ if [ "$many" != no ]; then
   [ "$many" != only ] || exit 0
 fi
 # ---- end of many files ---------------------------------------------------------------------------
+
+# ---- Layouts of mixed fields ---------------------------------------------------------------------
+# BENCH_LAYOUTS: "yes" (the default when BENCH_COLUMNS is unset) prints this table, "only" prints it
+# alone, "no" skips it. LAYOUT_MIB (default 256) MiB of random records, rounded down to whole
+# 240-byte records; each command timed by hyperfine (RUNS runs after a warm-up, warm file cache),
+# medians, each ratio taken within the one run; what else the machine runs meanwhile moves them.
+# Rows, each with the figure it is held to:
+#   -layout '4si2f:*'      16-byte records of a text, an integer and two floats   x cat <= 1.0
+#   240-byte record        -layout '7i4h8i2h4i46h5i2h8s2d3f:*', mixed widths      x cat <= 1.2
+#   -layout 'i:*'          against -datasize 32, which it is                     within 10 %
+#   numpy, both records    bench/numpy_layout.py: fromfile, astype, tofile        orvane / numpy <= 0.2
+layouts=${BENCH_LAYOUTS:-$([ -z "${BENCH_COLUMNS:-}" ] && echo yes || echo no)}
+if [ "$layouts" != no ]; then
+  layout_mib=${LAYOUT_MIB:-256}
+  head -c $((layout_mib * 1024 * 1024 / 240 * 240)) /dev/urandom >in.bin
+  small='4si2f'
+  large='7i4h8i2h4i46h5i2h8s2d3f'
+  numpy_run="/usr/bin/python3 $root/bench/numpy_layout.py"
+  names=(cat small large datasize32 whole32 numpy-small numpy-large)
+  commands=("cat in.bin >out-cat.bin"
+    "$native -in in.bin -out out-small.bin -layout '$small:*'"
+    "$native -in in.bin -out out-large.bin -layout '$large:*'"
+    "$native -in in.bin -out out-datasize32.bin -datasize 32"
+    "$native -in in.bin -out out-whole32.bin -layout 'i:*'"
+    "$numpy_run $small in.bin out-numpy-small.bin"
+    "$numpy_run $large in.bin out-numpy-large.bin")
+  hyperfine --style none --warmup 1 --runs "$runs" --export-json layouts.json "${commands[@]}" >/dev/null
+  cmp -s out-small.bin out-numpy-small.bin && cmp -s out-large.bin out-numpy-large.bin ||
+    { echo "orvane and numpy wrote different bytes" >&2; exit 1; }
+  declare -A median=()
+  k=0
+  while read -r value; do median[${names[k]}]=$value; k=$((k + 1)); done < <(
+    /usr/bin/python3 -c 'import json, sys
+for result in json.load(open(sys.argv[1]))["results"]: print(result["median"])' layouts.json)
+  fraction() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+  echo "Layouts (retake: BENCH_MANY=no BENCH_LAYOUTS=only RUNS=$runs LAYOUT_MIB=$layout_mib bench/run.sh), $layout_mib MiB, hyperfine medians in seconds, warm file cache"
+  echo
+  echo "| case | orvane | against | that | orvane / that | held to |"
+  echo "|---|---|---|---|---|---|"
+  row() {  # row CASE NAME AGAINST-CASE AGAINST-NAME GOAL
+    printf '| %s | %.3f | %s | %.3f | %s | %s |\n' "$1" "${median[$2]}" "$3" "${median[$4]}" \
+      "$(fraction "${median[$2]}" "${median[$4]}")" "$5"
+  }
+  row "-layout '$small:*'" small cat cat "<= 1.0"
+  row "-layout '$large:*' (240 bytes)" large cat cat "<= 1.2"
+  row "-layout 'i:*'" whole32 "-datasize 32" datasize32 "0.90 to 1.10"
+  row "-layout '$small:*'" small "numpy" numpy-small "<= 0.2"
+  row "-layout '$large:*' (240 bytes)" large "numpy" numpy-large "<= 0.2"
+  rm -f in.bin out-*.bin layouts.json
+  echo
+  [ "$layouts" != only ] || exit 0
+fi
+# ---- end of layouts ------------------------------------------------------------------------------
 
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 # The command that retakes this table.

@@ -48,6 +48,7 @@ case ${1:-all} in
       fuse3 libfuse3-dev pkgconf e2fsprogs     # the file system that loses power (tests/faults); chattr
       eatmydata                                # bench/run.sh: the swap in place timed without its flush
       libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
+      hyperfine python3-numpy                  # bench/run.sh's layouts, and numpy doing the same
       clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
       python3-pefile                           # draws the icon; reads the executables' PE files
       mandoc groff-base                        # lint the manual page
