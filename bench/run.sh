@@ -162,8 +162,9 @@ fi
 # ---- Layouts of mixed fields ---------------------------------------------------------------------
 # BENCH_LAYOUTS: "yes" (the default when BENCH_COLUMNS is unset) prints this table, "only" prints it
 # alone, "no" skips it. LAYOUT_MIB (default 256) MiB of random records, rounded down to whole
-# 240-byte records; each command timed by hyperfine (RUNS runs after a warm-up, warm file cache),
-# medians, each ratio taken within the one run; what else the machine runs meanwhile moves them.
+# 240-byte records; each command timed by hyperfine, once per round, RUNS rounds after one that
+# warms the cache; medians, each ratio taken within the one run; what else the machine runs
+# meanwhile moves them.
 # Rows, each with the figure it is held to:
 #   -layout '4si2f:*'      16-byte records of a text, an integer and two floats   x cat <= 1.0
 #   240-byte record        -layout '7i4h8i2h4i46h5i2h8s2d3f:*', mixed widths      x cat <= 1.2
@@ -184,14 +185,30 @@ if [ "$layouts" != no ]; then
     "$native -in in.bin -out out-whole32.bin -layout 'i:*'"
     "$numpy_run $small in.bin out-numpy-small.bin"
     "$numpy_run $large in.bin out-numpy-large.bin")
-  hyperfine --style none --warmup 1 --runs "$runs" --export-json layouts.json "${commands[@]}" >/dev/null
+  # One hyperfine run of every command per round, in an order shuffled for each round, so that a
+  # disturbance spreads over all commands alike; round 0 warms the cache and is not recorded.
+  declare -A times=()
+  for round in $(seq 0 "$runs"); do
+    order=$(shuf -i 0-$((${#names[@]} - 1)))
+    picked=()
+    for k in $order; do picked+=("${commands[k]}"); done
+    hyperfine --style none --runs 1 --export-json layouts.json "${picked[@]}" >/dev/null 2>&1 ||
+      { echo "failed: a command of the layouts' table" >&2; exit 1; }
+    [ "$round" -eq 0 ] && continue
+    k=0
+    while read -r value; do
+      index=$(echo "$order" | sed -n "$((k + 1))p")
+      times[${names[index]}]+="$value "
+      k=$((k + 1))
+    done < <(/usr/bin/python3 -c 'import json, sys
+for result in json.load(open(sys.argv[1]))["results"]: print(result["median"])' layouts.json)
+  done
   cmp -s out-small.bin out-numpy-small.bin && cmp -s out-large.bin out-numpy-large.bin ||
     { echo "orvane and numpy wrote different bytes" >&2; exit 1; }
   declare -A median=()
-  k=0
-  while read -r value; do median[${names[k]}]=$value; k=$((k + 1)); done < <(
-    /usr/bin/python3 -c 'import json, sys
-for result in json.load(open(sys.argv[1]))["results"]: print(result["median"])' layouts.json)
+  for name in "${names[@]}"; do
+    median[$name]=$(echo "${times[$name]}" | tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+  done
   fraction() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
   echo "Layouts (retake: BENCH_MANY=no BENCH_LAYOUTS=only RUNS=$runs LAYOUT_MIB=$layout_mib bench/run.sh), $layout_mib MiB, hyperfine medians in seconds, warm file cache"
   echo
