@@ -85,14 +85,14 @@ SwapOutcome SizeRefusal(uint64_t length) {
   return Ended(Failure(FileStep::kSize, FileSide::kInput), length);
 }
 
-// How long the range is, where that is known before it is read: a regular input's, or a range
-// given its length.
+// How long the range is, where that is known before it is read: a file's, read as its size, or a
+// range given its length. A stream's, even from a regular file, comes only with its end.
 bool KnownRangeLength(const InputFile& input, const SwapRange& range, uint64_t* length) {
   if (!range.toEnd) {
     *length = range.length;
     return true;
   }
-  if (!input.IsRegular()) return false;
+  if (!input.IsFile()) return false;
   *length = input.Size() > range.offset ? input.Size() - range.offset : 0;
   return true;
 }
@@ -110,15 +110,16 @@ SwapOutcome LengthRefusal() {
 
 uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
 
-// Where the range ends, where that is known before it is read; otherwise the largest offset.
+// Where the range ends, where that is known before it is read (IsLengthNeeded refuses a layout
+// that needs it where it is not); otherwise the largest offset there is.
 uint64_t RangeEnd(const InputFile& input, const SwapRange& range) {
-  uint64_t length;
-  return KnownRangeLength(input, range, &length) ? SaturatingAdd(range.offset, length) : UINT64_MAX;
+  if (!range.toEnd) return SaturatingAdd(range.offset, range.length);
+  return input.IsFile() ? input.Size() : UINT64_MAX;
 }
 
 // The segment each position of the range falls in, the positions taken in increasing order. The
-// filling segment ends where the segments after it must begin, counted back from the range's end
-// (where that is unknown, a stream to its end, nothing comes after it).
+// filling segment reaches the range's end, or, where segments follow it, ends where they must
+// begin, counted back from the range's end, known before it is read.
 class SegmentCursor {
  public:
   SegmentCursor(const SwapLayout& layout, uint64_t start, uint64_t rangeEnd)
@@ -139,8 +140,8 @@ class SegmentCursor {
     if (segment.groups != SwapSegment::kFill)
       return SaturatingAdd(start, segment.groups * segment.groupBytes);
     const uint64_t after = layout_.span.afterFillBytes;
-    if (rangeEnd_ == UINT64_MAX || rangeEnd_ - start < after) return rangeEnd_;
-    return rangeEnd_ - after;
+    if (after == 0) return UINT64_MAX;
+    return rangeEnd_ < start || rangeEnd_ - start < after ? start : rangeEnd_ - after;
   }
 
   const SwapLayout& layout_;

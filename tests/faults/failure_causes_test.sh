@@ -707,6 +707,9 @@ if [ "$platform" = native ]; then
   stream_case "a stream for a layout with groups after its '*' group" \
     "orvane: standard input is a stream, whose length comes only with its end: the layout's groups after its '*' group cannot be placed in it (give -length, or end the layout with that group)" \
     bash -c "cat in.bin | $o -in - -out out.bin -layout '4s h:* 4s'"
+  stream_case "standard input from a file, for a layout with groups after its '*' group" \
+    "orvane: standard input is a stream, whose length comes only with its end: the layout's groups after its '*' group cannot be placed in it (give -length, or end the layout with that group)" \
+    bash -c "exec $o -in - -out out.bin -layout '4s h:* 4s' <in.bin"
   stream_case "standard output appended to the input" \
     "orvane: standard output is 'in.bin' itself, which it would read back without end" \
     bash -c "exec $o -in in.bin -out - -datasize 16 >>in.bin"
