@@ -38,6 +38,7 @@
 #   dd fsync      dd conv=fsync bs=4M: a copy with the same flush, less cat: its flush's cost
 #   copy, sync, mv  cat in.bin > copy, sync copy, mv copy in.bin: an unswapped swap in place with
 #                 its flush; "in place, flushed" is given as a ratio to it
+# BENCH_LAYOUTS and LAYOUT_MIB: the table of layouts of mixed fields, below.
 # BENCH_COLUMNS (a space-separated subset of: cat orvane catnew new ddnew objcopy dd catpipe pipe
 # ddpipe inplace flushed ddsync catsync wfloor wine wstart) times only those, without the
 # micro-benchmark; the Windows build is made only when a Wine column is among them.
@@ -54,7 +55,7 @@ pressure=${PRESSURE_MIB:-0}
 [[ $pressure =~ ^[0-9]+$ ]] || { echo "PRESSURE_MIB is a number of MiB, not '$pressure'" >&2; exit 2; }
 read -r -a columns <<<"${BENCH_COLUMNS:-cat orvane catnew new ddnew objcopy dd catpipe pipe ddpipe inplace flushed ddsync catsync wfloor wine wstart}"
 read -r -a widths <<<"${WIDTHS:-16 24 32 48 64 128}"
-small=${BENCH_SMALL:-$([ -z "${BENCH_COLUMNS:-}" ] && echo yes || echo no)}
+small=${BENCH_SMALL:-$([ -z "${BENCH_COLUMNS:-}" ] && [ "${BENCH_LAYOUTS:-}" != only ] && echo yes || echo no)}
 wine_columns=no
 [[ " ${columns[*]} " =~ \ w ]] && [ "$small" != only ] && wine_columns=yes
 
@@ -86,7 +87,7 @@ floor=$root/build/$preset/bench/copy_floor_win32.exe
 
 work=${BENCH_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/orvane-bench.XXXXXX")}
 mkdir -p "$work"
-trap 'rm -f "$work"/in.bin "$work"/out*.bin "$work"/copy.bin "$work"/pressure.bin "$work"/small*; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
+trap 'rm -f "$work"/in.bin "$work"/out*.bin "$work"/copy.bin "$work"/pressure.bin "$work"/small* "$work"/layouts.json; [ -n "${BENCH_DIR:-}" ] || rmdir "$work"' EXIT
 cd "$work"
 
 now() { date +%s%N; }
@@ -194,6 +195,76 @@ print(*(round(r["median"] * 1000, 2) for r in json.load(open(sys.argv[1]))["resu
   rm -f small.bin small-out.bin small.json
   [ "$small" != only ] || exit 0
 fi
+
+# ---- Layouts of mixed fields ---------------------------------------------------------------------
+# BENCH_LAYOUTS: "yes" (the default when BENCH_COLUMNS is unset) prints this table, "only" prints it
+# alone, "no" skips it. LAYOUT_MIB (default 256) MiB of random records, rounded down to whole
+# 240-byte records; each command timed by hyperfine, once per round, RUNS rounds after one that
+# warms the cache; medians, each ratio taken within the one run; what else the machine runs
+# meanwhile moves them.
+# Rows, each with the figure it is held to:
+#   -layout '4si2f:*'      16-byte records of a text, an integer and two floats   x cat <= 1.0
+#   240-byte record        -layout '7i4h8i2h4i46h5i2h8s2d3f:*', mixed widths      x cat <= 1.2
+#   -layout 'i:*'          against -datasize 32, which it is                     within 10 %
+#   numpy, both records    bench/numpy_layout.py: fromfile, astype, tofile        orvane / numpy <= 0.2
+layouts=${BENCH_LAYOUTS:-$([ -z "${BENCH_COLUMNS:-}" ] && echo yes || echo no)}
+if [ "$layouts" != no ]; then
+  layout_mib=${LAYOUT_MIB:-256}
+  head -c $((layout_mib * 1024 * 1024 / 240 * 240)) /dev/urandom >in.bin
+  small_record='4si2f'
+  large_record='7i4h8i2h4i46h5i2h8s2d3f'
+  numpy_run="/usr/bin/python3 $root/bench/numpy_layout.py"
+  names=(cat small large datasize32 whole32 numpy-small numpy-large)
+  commands=("cat in.bin >out-cat.bin"
+    "$native -in in.bin -out out-small.bin -layout '$small_record:*'"
+    "$native -in in.bin -out out-large.bin -layout '$large_record:*'"
+    "$native -in in.bin -out out-datasize32.bin -datasize 32"
+    "$native -in in.bin -out out-whole32.bin -layout 'i:*'"
+    "$numpy_run $small_record in.bin out-numpy-small.bin"
+    "$numpy_run $large_record in.bin out-numpy-large.bin")
+  # One hyperfine run of every command per round, in an order shuffled for each round, so that a
+  # disturbance spreads over all commands alike; round 0 warms the cache and is not recorded.
+  declare -A times=()
+  for round in $(seq 0 "$runs"); do
+    order=$(shuf -i 0-$((${#names[@]} - 1)))
+    picked=()
+    for k in $order; do picked+=("${commands[k]}"); done
+    hyperfine --style none --runs 1 --export-json layouts.json "${picked[@]}" >/dev/null 2>&1 ||
+      { echo "failed: a command of the layouts' table" >&2; exit 1; }
+    [ "$round" -eq 0 ] && continue
+    k=0
+    while read -r value; do
+      index=$(echo "$order" | sed -n "$((k + 1))p")
+      times[${names[index]}]+="$value "
+      k=$((k + 1))
+    done < <(/usr/bin/python3 -c 'import json, sys
+for result in json.load(open(sys.argv[1]))["results"]: print(result["median"])' layouts.json)
+  done
+  cmp -s out-small.bin out-numpy-small.bin && cmp -s out-large.bin out-numpy-large.bin ||
+    { echo "orvane and numpy wrote different bytes" >&2; exit 1; }
+  declare -A median=()
+  for name in "${names[@]}"; do
+    median[$name]=$(echo "${times[$name]}" | tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+  done
+  fraction() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+  echo "Layouts (retake: BENCH_MANY=no BENCH_LAYOUTS=only RUNS=$runs LAYOUT_MIB=$layout_mib bench/run.sh), $layout_mib MiB, hyperfine medians in seconds, warm file cache"
+  echo
+  echo "| case | orvane | against | that | orvane / that | held to |"
+  echo "|---|---|---|---|---|---|"
+  row() {  # row CASE NAME AGAINST-CASE AGAINST-NAME GOAL
+    printf '| %s | %.3f | %s | %.3f | %s | %s |\n' "$1" "${median[$2]}" "$3" "${median[$4]}" \
+      "$(fraction "${median[$2]}" "${median[$4]}")" "$5"
+  }
+  row "-layout '$small_record:*'" small cat cat "<= 1.0"
+  row "-layout '$large_record:*' (240 bytes)" large cat cat "<= 1.2"
+  row "-layout 'i:*'" whole32 "-datasize 32" datasize32 "0.90 to 1.10"
+  row "-layout '$small_record:*'" small "numpy" numpy-small "<= 0.2"
+  row "-layout '$large_record:*' (240 bytes)" large "numpy" numpy-large "<= 0.2"
+  rm -f in.bin out-*.bin layouts.json
+  echo
+  [ "$layouts" != only ] || exit 0
+fi
+# ---- end of layouts ------------------------------------------------------------------------------
 
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 # The command that retakes this table.

@@ -49,6 +49,7 @@ case ${1:-all} in
       eatmydata                                # bench/run.sh: the swap in place timed without its flush
       hyperfine                                # bench/run.sh: a small file, one process per swap
       libbenchmark-dev                         # the in-memory micro-benchmark (bench/)
+      hyperfine python3-numpy                  # bench/run.sh's layouts, and numpy doing the same
       clang libclang-rt-14-dev valgrind util-linux  # fuzzing (libFuzzer), memcheck; setpriv
       python3-pefile                           # draws the icon; reads the executables' PE files
       mandoc groff-base                        # lint the manual page

@@ -9,7 +9,7 @@ enum class FileStep : uint8_t {
   kNone,          ///< it succeeded
   kArguments,     ///< an absent path, or a data size that is not allowed
   kOpen,          ///< the input could not be opened, or the output opened for writing
-  kSize,          ///< the input is empty, or not a whole number of blocks
+  kSize,          ///< the input is empty, or not a whole number of blocks (of the layout)
   kRead,          ///< a read failed, or the input ended before its size
   kWrite,         ///< a write, or the flush of what was written, failed
   kAllocate,      ///< no buffer could be had
@@ -44,6 +44,8 @@ enum class FileReason : uint8_t {
   kNotFlushed,
   kNotReplaceable,  ///< a file to swap in place that no name leads to, or whose size its system
                     ///< does not tell (a file under /proc): nothing could take its place
+  kLengthNeeded,  ///< a stream, whose length is known only at its end, for a layout with groups
+                  ///< after the one that fills
 };
 
 struct FileError {

@@ -40,9 +40,64 @@ struct SwapRange {
   bool toEnd = true;
 };
 
-/// True when an input of `size` bytes holds `range` and the range is a non-zero whole number of
-/// blocks of `blockBytes`.
-bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes);
+/// One run of the part of an input that is swapped: `groups` groups of `groupBytes` bytes, each
+/// transformed alike. A data size is one segment of reversed blocks that fills the range; a layout
+/// of mixed fields (the native program's) is several.
+struct SwapSegment {
+  /// As `groups`: as many groups as fill what the other segments leave of the range.
+  static constexpr uint64_t kFill = UINT64_MAX;
+
+  uint64_t groupBytes = 0;
+  uint64_t groups = 0;
+  /// Where not 0, each block of this many bytes is reversed in place (SwapBlocks): the kernels of
+  /// the data sizes, for any layout of one width.
+  unsigned reverseBytes = 0;
+  /// Otherwise, where set, writes the `size` bytes at `in`, whole groups, transformed into `out`
+  /// (another buffer), `program` saying how; where neither is set, the bytes are kept.
+  void (*transform)(const void* program, const unsigned char* in, unsigned char* out,
+                    size_t size) = nullptr;
+  const void* program = nullptr;
+
+  /// What a piece within the segment must be a whole number of: a block, a group, or a byte. A
+  /// group transformed is at most 16 MiB (IsValidLayout).
+  uint32_t UnitBytes() const {
+    return reverseBytes ? reverseBytes : transform ? static_cast<uint32_t>(groupBytes) : 1;
+  }
+};
+
+/// What a layout takes of the part it is laid on: the bytes of its segments that do not fill, the
+/// group of the one that does (0 where none does), and the bytes of the segments after that one.
+struct LayoutSpan {
+  uint64_t fixedBytes = 0;
+  uint64_t fillGroupBytes = 0;
+  uint64_t afterFillBytes = 0;
+};
+
+/// The segments the swapped part is cut into, in order, at most one of them filling, owned by the
+/// caller, and their span, worked out once by whoever made them. A piece of the swap never
+/// crosses the end of a segment.
+struct SwapLayout {
+  const SwapSegment* segments = nullptr;
+  size_t count = 0;
+  LayoutSpan span;
+};
+
+#if !defined(_WIN32)
+/// The span of `count` segments; fixed bytes beyond 64 bits are UINT64_MAX.
+LayoutSpan SpanOf(const SwapSegment* segments, size_t count);
+
+/// True when the swap takes `layout`: one segment or more, none with empty groups, at most one
+/// filling, reversed blocks of a valid data size, fixed bytes within 64 bits, units whole groups,
+/// and its span that of its segments.
+bool IsValidLayout(const SwapLayout& layout);
+#endif
+
+/// True when `length` bytes are a non-zero length that `layout` covers exactly: its fixed bytes
+/// and, where one fills, a whole number of its groups.
+bool IsCoveredLength(uint64_t length, const SwapLayout& layout);
+
+/// True when an input of `size` bytes holds `range` and the range is covered by `layout`.
+bool IsSwappableRange(uint64_t size, const SwapRange& range, const SwapLayout& layout);
 
 /// What a swap is asked for besides its data size: the range, whom to tell of its progress, and the
 /// folder a relative output path is looked up in (see FileLayer::OpenOutput).
@@ -81,11 +136,24 @@ SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* output
 
 /// Reads `input` piece by piece (a file whole, where the layer reads it so), writes each piece to
 /// `output` with the whole blocks of the range swapped and the bytes outside it as they are, and
-/// commits the output. A piece never crosses an end of the range, so that the swapped part of each
-/// is whole blocks. A stream that turns out not to hold a swappable range (IsSwappableRange) fails,
-/// with what came before the fault written and the output not committed.
+/// commits the output. A piece never crosses an end of the range, nor of a segment of the layout,
+/// so that the swapped part of each is whole blocks, or whole groups of one segment. A stream that
+/// turns out not to hold a swappable range (IsSwappableRange) fails, with what came before the
+/// fault written and the output not committed.
 SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits,
                      const SwapOptions& options = SwapOptions());
+
+#if !defined(_WIN32)
+/// The same three, for a layout of segments (IsValidLayout) in place of a data size, natively. A
+/// stream whose length is unknown (not a regular file, and no range length) is refused, nothing
+/// created, where the layout has segments after the one that fills (FileReason::kLengthNeeded).
+SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
+                     const SwapLayout& layout, const SwapOptions& options = SwapOptions());
+SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
+                          const SwapLayout& layout, const SwapOptions& options = SwapOptions());
+SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
+                     const SwapLayout& layout, const SwapOptions& options = SwapOptions());
+#endif
 
 /// SwapFile through the platform's file layer, reporting only whether it worked.
 bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned dataSizeBits);

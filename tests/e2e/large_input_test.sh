@@ -73,6 +73,25 @@ expect "to another file" out.bin 32
 check "to another file: input untouched" test "$(at big.bin $((size - 16)))" = 0102030405060708090a0b0c0d0e0f10
 rm -f out.bin
 
+# Natively, by a layout: a 16-byte header kept, then records of a 4-byte text, an integer and two
+# floats, the last of which starts at 4 GiB and the one before ends there.
+if [ "${program[0]##*/}" != wine-run.sh ]; then
+  put big.bin $((size - 32))
+  start=$SECONDS
+  run -in big.bin -out out.bin -layout '16s 4si2f:*'
+  check "by a layout: exit code" test $? -eq 0
+  echo "by a layout: $((SECONDS - start)) s${peak_kib:+, peak memory $peak_kib KiB}"
+  [ -n "$peak_kib" ] && check "by a layout: memory stays flat" test "$peak_kib" -lt $((64 * 1024))
+  record=01020304080706050c0b0a09100f0e0d
+  check "by a layout: the header kept" test "$(at out.bin 0)" = 0102030405060708090a0b0c0d0e0f10
+  check "by a layout: across a piece boundary" test "$(at out.bin $((piece - 8)))" = \
+    0403020108070605090a0b0c100f0e0d
+  check "by a layout: the records either side of 4 GiB" test \
+    "$(at out.bin $((size - 32)))$(at out.bin $((size - 16)))" = "$record$record"
+  check "by a layout: zeros between" test "$(at out.bin 16)" = 00000000000000000000000000000000
+  rm -f out.bin
+fi
+
 # Natively, the same input through a pipe, whose length the program learns only at its end.
 if [ "${program[0]##*/}" != wine-run.sh ]; then
   start=$SECONDS

@@ -11,6 +11,7 @@ version=$2
 source_root=$(cd "$(dirname "$0")/../.." && pwd)
 enter_scratch_folder
 printf '\x01\x02\x03\x04' >a.bin
+printf '# the header\n4sz\n' >layout.txt
 
 # Exit code 1, the reason and the pointer to the help on standard error, nothing else, no file
 # touched.
@@ -29,8 +30,8 @@ while IFS='|' read -r reason arguments; do
   # shellcheck disable=SC2086 # each line is split into its arguments on purpose
   check "says [$reason] for: $arguments" refused_with "$reason" $arguments
 done <<EOF_CASES
-no arguments: -in, -out and -datasize are required|
-missing -datasize|a.bin
+no arguments: -in, -out, and -datasize or -layout are required|
+missing -datasize or -layout|a.bin
 unrecognized option '---in'|---in a.bin -out b.bin -datasize 16
 extra operand 'x': the input is already named by -in|-in a.bin -out b.bin -datasize 16 x
 unrecognized option '-x'|-datasize 16 a.bin -x
@@ -42,6 +43,7 @@ invalid -length '18446744073709551616': it must be a decimal number of bytes|-da
 option '/length' requires an argument|-datasize 16 a.bin /length
 invalid -length '6': it must be a non-zero whole number of 4-byte blocks|-datasize 32 -length 6 a.bin
 invalid -length '0': it must be a non-zero whole number of 2-byte blocks|-in - -out b.bin -length 0 -datasize 16
+invalid -length '6': the layout does not cover that many bytes exactly|-layout q -offset 2 -length 6 a.bin
 unrecognized option '-bogus'|-in a.bin -bogus x --help
 unrecognized option '--HELP'|--HELP
 option '-in' requires an argument|-in
@@ -60,9 +62,23 @@ option '--help' doesn't allow an argument|--help=x
 unrecognized option '-in=a.bin'|-in=a.bin -out b.bin -datasize 16
 missing -in|-out b.bin -datasize 16
 missing -out|-in a.bin -datasize 16
-missing -datasize|-in a.bin -out b.bin
+missing -datasize or -layout|-in a.bin -out b.bin
 missing -in and -out|-datasize 24
-missing -out and -datasize|-in a.bin
+invalid layout '4si2z:*': unknown field 'z' at character 5|-in a.bin -out b.bin -layout 4si2z:*
+invalid layout 'i:': a count or '*' must follow ':' at character 3|--layout=i: a.bin
+invalid layout 'i:*h': unexpected 'h' at character 4 after the group's count|/LAYOUT i:*h a.bin
+invalid layout '4h<': '<' at character 3 is taken only at the very start of the layout|-layout 4h< a.bin
+invalid layout 'nh:*': 'n' at character 1 is a native size, not taken: it depends on the compiler that wrote the file|-layout nh:* a.bin
+invalid layout '3Pi': 'P' at character 2 is a native size, not taken: it depends on the compiler that wrote the file|-layout 3Pi a.bin
+invalid layout 'r:*': 'r' at character 1 needs its length before it, from 2 to 128 bytes ('3r' is one 3-byte field)|-layout r:* a.bin
+invalid layout '3:*': the count '3' at character 1 is followed by no field|-layout 3:* a.bin
+invalid layout '0h:*': the group at character 1 takes no bytes|-layout 0h:* a.bin
+invalid layout 'h@i': '@' at character 2 is not taken: fields are never aligned or padded, as after '<', '>', '!' or '='|-layout h@i a.bin
+invalid layout in 'layout.txt': unknown field 'z' at line 2, character 3|-layout @layout.txt a.bin
+invalid layout '4sh:99999999999999999999': the count at character 5 is too large|-layout 4sh:99999999999999999999 a.bin
+option '--layout' requires an argument|-in a.bin -out b.bin --layout
+-datasize and -layout cannot be given together: -datasize BITS is the layout of one field of BITS/8 bytes, as '4r:*' for 32 bits|-datasize 16 -layout h:* a.bin
+missing -out, and -datasize or -layout|-in a.bin
 EOF_CASES
 
 # Help: written for this program, on standard output. Its option table lists each option once, the
@@ -75,11 +91,11 @@ check "--help: the synopsis first" test "$(head -n 1 help.txt)" = \
   "Usage: orvane -in INPUT -out OUTPUT -datasize BITS"
 table=$(grep -E '^  -' help.txt)
 check "--help: the options, in order" test "$(echo "$table" | awk '{ print $1 }' | tr '\n' ' ')" = \
-  "-in -out -datasize -offset -length - -h, --version "
+  "-in -out -datasize -layout -offset -length - -h, --version "
 # Where each row's description starts: after the first gap of two spaces or more past the option.
 columns=$(echo "$table" | awk '{ row = substr($0, 3); match(row, /  +[^ ]/); print RSTART + RLENGTH }')
 check "--help: one column of descriptions" test "$(echo "$columns" | sort -u | wc -l)" -eq 1 -a \
-  "$(echo "$columns" | wc -l)" -eq 8
+  "$(echo "$columns" | wc -l)" -eq 9
 check "--help: examples with Linux paths" test "$(grep -c -E '^  .*orvane -in [~/-]' help.txt)" -ge 2
 check "--help: nothing of the Windows usage" test -z "$(grep -i -e 'c:\\' -e Orvdane help.txt)"
 check "--help: ends with the manual page" test "$(tail -n 1 help.txt)" = "See orvane(1)."
@@ -126,7 +142,9 @@ check "completion: folders after -out, files after the options" test \
   "$(offered orvane -datasize 16 -out zone/) | $(offered orvane -datasize 16 a.bin zone/)" = \
   "zone/sub | zone/sub zone/f.bin"
 check "completion: the two-dash forms after --" test "$(offered orvane -in a.bin --)" = \
-  "--in --out --datasize --offset --length --"
+  "--in --out --datasize --layout --offset --length --"
+check "completion: a layout file after -layout @, nothing for a layout" test \
+  "$(offered orvane -layout @zone/) | $(offered orvane --layout 4s)" = "@zone/sub @zone/f.bin | "
 check "completion: after --datasize=, --out= and --in=" test \
   "$(offered orvane --datasize = '') | $(offered orvane --datasize = 16 --out = zone/) |\
  $(offered orvane --in = a.bin --datasize 16 --out = zone/)" = \

@@ -135,7 +135,7 @@ for state in absent previous; do
   cd "$work"
   setup $files
   expect_failure "no data size ($state output)" $state \
-    "orvane: missing -datasize"$'\n'"Try 'orvane --help' for more information." \
+    "orvane: missing -datasize or -layout"$'\n'"Try 'orvane --help' for more information." \
     -in in.bin -out out.bin
 done
 
@@ -775,7 +775,34 @@ if [ "$platform" = native ]; then
   ln in.bin ../second.bin
   expect_failure "a size refused, many files in place, one with a second name" absent "$sizes" \
     -datasize 24 in.bin
-  rm ../second.bin
+  rm "$work/second.bin"
+  # A layout that does not cover the 16 bytes, or the range, exactly; and a layout file missing.
+  setup no-output
+  expect_failure "a layout whose fixed groups leave what its repeated group does not divide" absent \
+    "orvane: 'in.bin' is 16 bytes: the layout's fixed groups take 6, and its repeated group of 4 bytes does not divide the 10 left" \
+    -in in.bin -out out.bin -layout '4sh i:*'
+  setup with-output
+  expect_failure "a layout of fixed groups longer than the file" previous \
+    "orvane: 'in.bin' is 16 bytes: the layout takes 20 bytes, not 16" \
+    -in in.bin -out out.bin -layout '4si2f i'
+  setup with-output
+  expect_failure "a layout whose fixed groups take more than the range" previous \
+    "orvane: 'in.bin' is 16 bytes: the range has 6 bytes from offset 10; the layout's fixed groups take 8, more than there are" \
+    -in in.bin -out out.bin -layout 'q h:*' -offset 10
+  setup no-output
+  expect_failure "a layout file missing" absent \
+    "orvane: cannot read the layout file 'missing.txt': No such file or directory (a layout that starts with '@' names a file; Python's '@', native alignment, is not taken)" \
+    -in in.bin -out out.bin -layout @missing.txt
+  setup no-output
+  cp in.bin fits.bin
+  printf '\x01\x02\x03\x04\x05' >odd.bin
+  "${program[@]}" --layout='h:*' odd.bin fits.bin 2>"$work/stderr.txt"
+  check "many files, one the layout does not fit: exit code $?" test $? -eq 1
+  check "many files, one the layout does not fit: the others swapped" test \
+    "$(xxd -p fits.bin) $(xxd -p odd.bin)" = "$swapped16 0102030405"
+  said "many files, one the layout does not fit" \
+    "orvane: 'odd.bin' is 5 bytes: the layout's repeated group of 2 bytes does not divide 5"
+  cd "$work"
 fi
 
 # Streams (native only): a stream that fails at its end (not whole blocks) creates no output; one
@@ -847,6 +874,12 @@ if [ "$platform" = native ]; then
   stream_case "a length no stream can hold" \
     "orvane: invalid -length '0': it must be a non-zero whole number of 2-byte blocks"$'\n'"Try 'orvane --help' for more information." \
     bash -c "head -c 64 ../large.bin | $o -in - -out out.bin -datasize 16 -length 0"
+  stream_case "a stream for a layout with groups after its '*' group" \
+    "orvane: standard input is a stream, whose length comes only with its end: the layout's groups after its '*' group cannot be placed in it (give -length, or end the layout with that group)" \
+    bash -c "cat in.bin | $o -in - -out out.bin -layout '4s h:* 4s'"
+  stream_case "standard input from a file, for a layout with groups after its '*' group" \
+    "orvane: standard input is a stream, whose length comes only with its end: the layout's groups after its '*' group cannot be placed in it (give -length, or end the layout with that group)" \
+    bash -c "exec $o -in - -out out.bin -layout '4s h:* 4s' <in.bin"
   stream_case "standard output appended to the input" \
     "orvane: standard output is 'in.bin' itself, which it would read back without end" \
     bash -c "exec $o -in in.bin -out - -datasize 16 >>in.bin"

@@ -64,8 +64,8 @@ std::string Bytes(uint64_t count) {
 
 // The input refused for its length: empty, or not a whole number of blocks; with a range, what
 // the range leaves of it.
-std::string SizeMessage(const std::string& input, uint64_t size, unsigned blockBytes,
-                        const SwapRange& range) {
+std::string BlockSizeMessage(const std::string& input, uint64_t size, unsigned blockBytes,
+                             const SwapRange& range) {
   const std::string blocks =
       ", not a whole number of " + std::to_string(blockBytes) + "-byte blocks";
   if (range.offset == 0 && range.toEnd)
@@ -83,6 +83,40 @@ std::string SizeMessage(const std::string& input, uint64_t size, unsigned blockB
            std::to_string(range.length);
   return start + Bytes(range.length) + " " + from + (range.length == 1 ? " is" : " are") +
          blocks.substr(1);
+}
+
+// The part of an input of `size` bytes that a layout is laid on, where there is one: the range, not
+// empty, within the input.
+bool LaidOutLength(uint64_t size, const SwapRange& range, uint64_t* length) {
+  if (range.offset > size) return false;
+  const uint64_t after = size - range.offset;
+  if (!range.toEnd && range.length > after) return false;
+  *length = range.toEnd ? after : range.length;
+  return *length != 0;
+}
+
+// The input refused for its length: a layout's bytes, where it lays out some, are not those of the
+// input or its range; other refusals are those of a data size.
+std::string SizeMessage(const std::string& input, uint64_t size, const NativeArguments& arguments) {
+  const SwapRange& range = arguments.range;
+  uint64_t length;
+  if (arguments.dataSizeBits != 0 || !LaidOutLength(size, range, &length))
+    return BlockSizeMessage(input, size, arguments.dataSizeBits / 8, range);
+  std::string start = input + " is " + Bytes(size) + ": ";
+  if (range.offset != 0 || !range.toEnd)
+    start +=
+        "the range has " + Bytes(length) + " from offset " + std::to_string(range.offset) + "; ";
+  const LayoutSpan span = arguments.layout->Span();
+  const std::string fixed = std::to_string(span.fixedBytes);
+  if (span.fillGroupBytes == 0)
+    return start + "the layout takes " + Bytes(span.fixedBytes) + ", not " + std::to_string(length);
+  if (length < span.fixedBytes)
+    return start + "the layout's fixed groups take " + fixed + ", more than there are";
+  const std::string group = "repeated group of " + Bytes(span.fillGroupBytes);
+  if (span.fixedBytes == 0)
+    return start + "the layout's " + group + " does not divide " + std::to_string(length);
+  return start + "the layout's fixed groups take " + fixed + ", and its " + group +
+         " does not divide the " + std::to_string(length - span.fixedBytes) + " left";
 }
 
 std::string SameFileMessage(const NativeArguments& arguments, StreamType inputType) {
@@ -193,6 +227,10 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
       return "cannot open " + name +
              " for writing: it is another user's file in a sticky folder that others may write, "
              "which the system opens for writing only for its owner or the folder's owner";
+    case FileReason::kLengthNeeded:
+      return InputName(arguments) +
+             " is a stream, whose length comes only with its end: the layout's groups after its "
+             "'*' group cannot be placed in it (give -length, or end the layout with that group)";
     case FileReason::kHeld:
       return "cannot swap " + name +
              " in place: another process has it open for writing or locked; it is left as it is";
@@ -205,8 +243,7 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
     case FileStep::kOpen:
       return "cannot open " + name + (output ? " for writing: " : ": ") + reason;
     case FileStep::kSize:
-      return SizeMessage(InputName(arguments), outcome.length, arguments.dataSizeBits / 8,
-                         arguments.range);
+      return SizeMessage(InputName(arguments), outcome.length, arguments);
     case FileStep::kRead:
       return "cannot read " + name + ": " + Reason(error, "it ended before its full size");
     case FileStep::kWrite:

@@ -1,13 +1,17 @@
 #include "native_arguments.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "command_line.h"
+#include "layout.h"
 #include "messages.h"
 #include "orvane_version.h"
 #include "swap.h"
@@ -21,14 +25,17 @@ static_assert(kSmallestDataSizeBits == 16 && kLargestDataSizeBits == 1024,
 
 const char kNativeHelp[] =
     "Usage: orvane -in INPUT -out OUTPUT -datasize BITS\n"
-    "  or:  orvane -datasize BITS [-out FOLDER] FILE...\n"
-    "Reverse the bytes in each block of BITS bits of INPUT, writing the result to\n"
-    "OUTPUT (a file of the same size), or back to INPUT when OUTPUT names it; or of\n"
-    "each FILE, in place, or into FOLDER under its own name.\n"
+    "  or:  orvane -in INPUT -out OUTPUT -layout 'LAYOUT'\n"
+    "  or:  orvane -datasize BITS|-layout 'LAYOUT' [-out FOLDER] FILE...\n"
+    "Reverse the bytes in each block of BITS bits of INPUT, or in each field of\n"
+    "LAYOUT, writing the result to OUTPUT (a file of the same size), or back to\n"
+    "INPUT when OUTPUT names it; or of each FILE, in place, or into FOLDER under its\n"
+    "own name.\n"
     "\n"
     "  -in INPUT        the file to swap\n"
     "  -out OUTPUT      the file to write, created or replaced, or the FOLDER\n"
     "  -datasize BITS   the block length in bits: a multiple of 8 from 16 to 1024\n"
+    "  -layout LAYOUT   the fields in Python struct letters, never padded (below)\n"
     "  -offset N        keep the first N bytes as they are, swap from there\n"
     "  -length M        swap only M bytes from the offset, keep the rest\n"
     "  -                as INPUT, standard input; as OUTPUT, standard output\n"
@@ -43,11 +50,21 @@ const char kNativeHelp[] =
     "be a whole number of blocks. One FILE with -out OUTPUT is swapped into OUTPUT. A\n"
     "failed FILE is said, and the others are still swapped.\n"
     "\n"
+    "LAYOUT, quoted as one word, is groups separated by blanks, each fields then\n"
+    ":COUNT (repeated COUNT times) or :* (repeated over what is left; one group at\n"
+    "most), laid from the start or the offset to cover the file or range exactly.\n"
+    "A count before a letter repeats the field; before s, p and r it is a length:\n"
+    "    x c b B ? Ns Np kept; h H e 2 bytes, i I l L f 4, q Q d 8, Nr N: reversed\n"
+    "Fields follow each other with no padding, as in Python's standard sizes (< > !\n"
+    "= at the start is taken and ignored), never its native alignment; n N P are\n"
+    "refused. -layout @FILE reads LAYOUT from FILE, where # starts a comment.\n"
+    "\n"
     "Examples:\n"
     "  orvane -in ~/data/big-endian.bin -out ~/data/little-endian.bin -datasize 32\n"
     "  orvane -in /srv/audio/take1.raw -out /srv/audio/take1.raw -datasize 24\n"
     "  curl -s https://example.com/x.bin | orvane -in - -out x.bin -datasize 64\n"
     "  orvane -datasize 16 -offset 44 -out ~/swapped ~/takes/*.wav\n"
+    "  orvane -in ~/data/log.bin -out ~/data/log-le.bin -layout '4s7s10s10s 4si2f:*'\n"
     "\n"
     "See orvane(1).\n";
 
@@ -103,17 +120,18 @@ std::string WhyStopped(const ParseResult& result, const char* const* argv) {
   return "";
 }
 
-// The options never given, as a list ("-in", "-in and -out", "-in, -out and -datasize"); empty
-// when all were. A parsed data size is never 0, so 0 means none was given.
-std::string MissingOptions(const char* input, const char* output, int32_t dataSizeBits) {
+// The options never given, as a list ("-in", "-in and -out", "-in, -out, and -datasize or
+// -layout"); empty when all were. A parsed data size is never 0, so 0 means none was given.
+std::string MissingOptions(const char* input, const char* output, bool blocksGiven) {
   const char* names[3];
   int count = 0;
   if (!input) names[count++] = "-in";
   if (!output) names[count++] = "-out";
-  if (dataSizeBits == 0) names[count++] = "-datasize";
+  if (!blocksGiven) names[count++] = "-datasize or -layout";
   std::string list;
   for (int i = 0; i < count; ++i) {
-    if (i > 0) list += i + 1 == count ? " and " : ", ";
+    // A comma before the last "and", lest "-out and -datasize or -layout" read as two choices.
+    if (i > 0) list += i + 1 < count ? ", " : blocksGiven ? " and " : ", and ";
     list += names[i];
   }
   return list;
@@ -160,14 +178,67 @@ bool ReadRangeValue(const char* const* argv, int k, bool offset, const OptionVal
   return true;
 }
 
-// A length that no input can hold as whole blocks (0, or a part of a block) is refused before any
-// input is read: a stream would only learn it at its end.
-bool IsLengthTaken(const SwapRange& range, const char* lengthWord, unsigned dataSizeBits) {
-  const unsigned blockBytes = dataSizeBits / 8;
-  if (range.toEnd || IsSwappableSize(range.length, blockBytes)) return true;
-  SayWrong("invalid -length " + Quoted(lengthWord) + ": it must be a non-zero whole number of " +
-           std::to_string(blockBytes) + "-byte blocks");
+// A length that no input can hold as whole blocks or as the layout (0, a part of a block, what the
+// layout does not cover exactly) is refused before any input is read: a stream would only learn it
+// at its end.
+bool IsLengthTaken(const SwapRange& range, const char* lengthWord,
+                   const NativeArguments& arguments) {
+  if (range.toEnd || IsCoveredLength(range.length, arguments.layout->View())) return true;
+  const unsigned blockBytes = arguments.dataSizeBits / 8;
+  SayWrong("invalid -length " + Quoted(lengthWord) +
+           (blockBytes != 0 ? ": it must be a non-zero whole number of " +
+                                  std::to_string(blockBytes) + "-byte blocks"
+                            : ": the layout does not cover that many bytes exactly"));
   return false;
+}
+
+// The longest layout file read: far more than any record takes.
+constexpr size_t kLongestLayoutFile = 1 << 20;
+
+// The text of the layout file `path`; false, with `*why` set, where it cannot be read.
+bool ReadLayoutFile(const char* path, std::string* text, std::string* why) {
+  const int file = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (file < 0) {
+    *why = strerror(errno);
+    return false;
+  }
+  char chunk[4096];
+  ssize_t got;
+  while ((got = read(file, chunk, sizeof chunk)) > 0 && text->size() <= kLongestLayoutFile)
+    text->append(chunk, static_cast<size_t>(got));
+  const int error = errno;
+  close(file);
+  if (got < 0) *why = strerror(error);
+  if (text->size() > kLongestLayoutFile)
+    *why = "it is longer than " + std::to_string(kLongestLayoutFile) + " bytes";
+  return why->empty();
+}
+
+// Reads and compiles the value of -layout into `*layout`: the text, or with `@` the file it names.
+// False, having said why, where it is no layout or its file cannot be read.
+bool ReadLayout(const char* value, std::shared_ptr<const CompiledLayout>* layout) {
+  std::string text = value;
+  LayoutSource source = LayoutSource::kArgument;
+  if (value[0] == '@') {
+    text.clear();
+    std::string why;
+    if (!ReadLayoutFile(value + 1, &text, &why)) {
+      Fail("cannot read the layout file " + Quoted(value + 1) + ": " + why +
+           " (a layout that starts with '@' names a file; Python's '@', native alignment, is "
+           "not taken)");
+      return false;
+    }
+    source = LayoutSource::kFile;
+  }
+  LayoutOrError compiled = CompileLayout(text, source);
+  if (compiled.error.Failed()) {
+    SayWrong(source == LayoutSource::kFile
+                 ? "invalid layout in " + Quoted(value + 1) + ": " + compiled.error.what
+                 : "invalid layout " + Quoted(value) + ": " + compiled.error.what);
+    return false;
+  }
+  *layout = std::make_shared<const CompiledLayout>(std::move(compiled.layout));
+  return true;
 }
 
 bool IsFolder(const char* path) {
@@ -200,7 +271,7 @@ bool AreFilesTaken(NativeArguments* arguments) {
 
 NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments) {
   if (argc <= 1) {
-    SayWrong("no arguments: -in, -out and -datasize are required");
+    SayWrong("no arguments: -in, -out, and -datasize or -layout are required");
     return NativeRequest::kMalformed;
   }
   // Null until given, so that an option given with an empty value is not taken for a missing one.
@@ -227,6 +298,16 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
     OptionValue pair;
     bool offset;
     if (result.stop == ParseStop::kUnknownOption &&
+        FindOptionValue(argc, argv, result.index, "-layout", OptionForms::kNative, &pair)) {
+      if (!pair.value) {
+        SayWrong(WhyStopped({ParseStop::kMissingValue, result.index}, argv));
+        return NativeRequest::kMalformed;
+      }
+      if (!ReadLayout(pair.value, &arguments->layout)) return NativeRequest::kMalformed;
+      k = pair.next;
+      continue;
+    }
+    if (result.stop == ParseStop::kUnknownOption &&
         FindRangeOption(argc, argv, result.index, &offset, &pair)) {
       if (!ReadRangeValue(argv, result.index, offset, pair, &arguments->range, &lengthWord))
         return NativeRequest::kMalformed;
@@ -244,14 +325,22 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
   }
   arguments->inputPath = input;
   arguments->outputPath = output;
-  const std::string missing = arguments->files.empty() ? MissingOptions(input, output, dataSizeBits)
-                                                       : MissingOptions("", "", dataSizeBits);
+  if (dataSizeBits != 0 && arguments->layout) {
+    SayWrong(
+        "-datasize and -layout cannot be given together: -datasize BITS is the layout of one "
+        "field of BITS/8 bytes, as '4r:*' for 32 bits");
+    return NativeRequest::kMalformed;
+  }
+  const bool blocksGiven = dataSizeBits != 0 || arguments->layout;
+  const std::string missing = arguments->files.empty() ? MissingOptions(input, output, blocksGiven)
+                                                       : MissingOptions("", "", blocksGiven);
   if (!missing.empty()) {
     SayWrong("missing " + missing);
     return NativeRequest::kMalformed;
   }
   arguments->dataSizeBits = static_cast<unsigned>(dataSizeBits);
-  if (!IsLengthTaken(arguments->range, lengthWord, arguments->dataSizeBits))
-    return NativeRequest::kMalformed;
+  if (dataSizeBits != 0)
+    arguments->layout = std::make_shared<const CompiledLayout>(BlockLayout(dataSizeBits / 8));
+  if (!IsLengthTaken(arguments->range, lengthWord, *arguments)) return NativeRequest::kMalformed;
   return AreFilesTaken(arguments) ? NativeRequest::kSwap : NativeRequest::kMalformed;
 }

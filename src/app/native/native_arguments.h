@@ -4,18 +4,22 @@
 // mistake.
 #pragma once
 
+#include <memory>
 #include <vector>
 
+#include "layout.h"
 #include "swap.h"
 
-/// What the command line asks for: a swap of `inputPath` into `outputPath` in blocks of
-/// `dataSizeBits` bits, any data size the swap takes, "-" naming a standard stream; or, where
-/// `files` are named, a swap of each, in place or, where `intoFolder`, into the folder
-/// `outputPath` under its own base name. Only `range` of each input is swapped.
+/// What the command line asks for: a swap of `inputPath` into `outputPath` by `layout`, "-"
+/// naming a standard stream; or, where `files` are named, a swap of each, in place or, where
+/// `intoFolder`, into the folder `outputPath` under its own base name. Only `range` of each input
+/// is swapped. The layout is that of blocks of `dataSizeBits` bits, any data size the swap takes,
+/// or, where `dataSizeBits` is 0, the one -layout gave.
 struct NativeArguments {
   const char* inputPath = nullptr;
   const char* outputPath = nullptr;
   unsigned dataSizeBits = 0;
+  std::shared_ptr<const CompiledLayout> layout;
   std::vector<const char*> files;
   bool intoFolder = false;
   SwapRange range;
@@ -29,10 +33,12 @@ extern const char kNativeVersion[];
 /// What the arguments ask for.
 enum class NativeRequest { kSwap, kHelp, kVersion, kMalformed };
 
-/// Reads `argv[1..argc)`: option/value pairs and files. All three options must be given for a swap
-/// of one input, `-datasize` alone for files. Options may also be written with two dashes, and
-/// then their value also after `=` in the same word (`--in=a.bin`). A word where an option may
-/// stand that is none and does not start with `-` is a file, as is every word after `--`. `-h`,
+/// Reads `argv[1..argc)`: option/value pairs and files. `-in`, `-out` and `-datasize` or `-layout`
+/// must be given for a swap of one input, `-datasize` or `-layout` alone for files. Options may
+/// also be written with two dashes, and then their value also after `=` in the same word
+/// (`--in=a.bin`). A word where an option may stand that is none and does not start with `-` is a
+/// file, as is every word after `--`. `-h`,
 /// `--help` or `--version` where an option may stand asks for that instead, the first of them
-/// winning. Malformed arguments are said on standard error, naming the argument.
+/// winning. Malformed arguments are said on standard error, naming the argument, as is a layout
+/// file that cannot be read.
 NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments);

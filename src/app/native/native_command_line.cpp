@@ -63,7 +63,7 @@ SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& argume
                                  std::string* refusal) {
   SwapOutcome outcome;
   if (input.IsRegular() &&
-      !IsSwappableRange(input.Size(), options.range, arguments.dataSizeBits / 8)) {
+      !IsSwappableRange(input.Size(), options.range, arguments.layout->View())) {
     outcome.error = Failure(FileStep::kSize, FileSide::kInput);
     outcome.length = input.Size();
     return outcome;
@@ -75,7 +75,7 @@ SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& argume
   } else {
     WaitForWriter(input);
     const OwnedOutput output = StandardOutput();
-    return SwapInto(SystemFileLayer(), input, *output, arguments.dataSizeBits, options);
+    return SwapInto(SystemFileLayer(), input, *output, arguments.layout->View(), options);
   }
   return outcome;
 }
@@ -104,7 +104,7 @@ std::string SwapOne(const NativeArguments& arguments, const char* outputPath, un
   const SwapOutcome outcome =
       IsStandardStream(arguments.outputPath)
           ? SwapToStandardOutput(input, arguments, closed, options, &refusal)
-          : SwapOpenInput(SystemFileLayer(), input, outputPath, arguments.dataSizeBits, options);
+          : SwapOpenInput(SystemFileLayer(), input, outputPath, arguments.layout->View(), options);
   if (!refusal.empty()) return refusal;
   // A file held open for writing is refused in place: where the holder is this command's own
   // standard output (`-out /dev/stdout >>f`), that is the reason, not another process.
@@ -205,6 +205,7 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
     NativeArguments one;
     one.inputPath = files[i];
     one.dataSizeBits = arguments.dataSizeBits;
+    one.layout = arguments.layout;
     one.range = arguments.range;
     const std::string name = arguments.intoFolder ? BaseName(files[i]) : files[i];
     const std::string output = folder + name;
