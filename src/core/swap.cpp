@@ -190,14 +190,15 @@ SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, uns
   return Ended(output.Commit(), length);
 }
 
-SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
+SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, ResolvedPath* outputPath,
                           unsigned dataSizeBits, const SwapOptions& options) {
-  if (!outputPath || !IsValidDataSize(dataSizeBits))
+  if (!IsValidDataSize(dataSizeBits))
     return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
   if (IsRefusedSize(input, options.range, dataSizeBits / 8)) return SizeRefusal(input.Size());
+  if (!outputPath)
+    return Ended(Failure(FileStep::kAllocate, FileSide::kOutput, FileReason::kNoMemory), 0);
   OwnedOutput output;
-  if (const FileError error = files.OpenOutput(input, outputPath, &output, options.outputFolder);
-      error.Failed())
+  if (const FileError error = files.OpenOutput(input, *outputPath, &output); error.Failed())
     return Ended(error, input.Size());
   return SwapInto(files, input, *output, dataSizeBits, options);
 }
@@ -209,7 +210,8 @@ SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* output
   InputFile input;
   if (const FileError error = files.OpenInput(inputPath, &input); error.Failed())
     return Ended(error, 0);
-  return SwapOpenInput(files, input, outputPath, dataSizeBits, options);
+  const OwnedPath output = files.Resolve(outputPath, nullptr);
+  return SwapOpenInput(files, input, output.get(), dataSizeBits, options);
 }
 
 bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outputPath,

@@ -44,15 +44,13 @@ struct SwapRange {
 /// blocks of `blockBytes`.
 bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes);
 
-/// What a swap is asked for besides its data size: the range, whom to tell of its progress, and the
-/// folder a relative output path is looked up in (see FileLayer::OpenOutput).
+/// What a swap is asked for besides its data size: the range, and whom to tell of its progress.
 /// `progress`, where set, is called after each piece with `context`, the bytes of the input written
 /// so far and the input's size (0 for a stream, whose size is known only when it ends).
 struct SwapOptions {
   SwapRange range;
   void (*progress)(void* context, uint64_t done, uint64_t size) = nullptr;
   void* context = nullptr;
-  InputFile::Handle outputFolder = FileLayer::kCurrentFolder;
 };
 
 /// How a swap ended: `error.step` is FileStep::kNone when it succeeded.
@@ -75,8 +73,9 @@ struct SwapOutcome {
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
                      unsigned dataSizeBits, const SwapOptions& options = SwapOptions());
 
-/// The same for an input already open, which may be a stream: the output is opened for it.
-SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
+/// The same for an input already open, which may be a stream, and an output path resolved by the
+/// layer (null where its memory could not be had): the output is opened for it.
+SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, ResolvedPath* output,
                           unsigned dataSizeBits, const SwapOptions& options = SwapOptions());
 
 /// Reads `input` piece by piece (a file whole, where the layer reads it so), writes each piece to

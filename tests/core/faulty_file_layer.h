@@ -77,11 +77,13 @@ class FaultyFileLayer final : public FileLayer {
     --openNow;
     real_.Close(file);
   }
-  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
-                       InputFile::Handle folder) override {
+  OwnedPath Resolve(const char* path, const ResolvedPath* folder) override {
+    return real_.Resolve(path, folder);
+  }
+  FileError OpenOutput(InputFile& input, ResolvedPath& path, OwnedOutput* output) override {
     if (faults_.failCreateStaged) return Fake(FileStep::kCreateStaged, FileSide::kOutput);
     OwnedOutput real;
-    const FileError error = real_.OpenOutput(input, path, &real, folder);
+    const FileError error = real_.OpenOutput(input, path, &real);
     if (error.Failed()) return error;
     *output = MakeOutput<Output>(*this, std::move(real));
     return error;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "native_arguments.h"
-#include "posix/streams.h"
+#include "standard_streams.h"
 #include "swap.h"
 
 /// `text` (a path, an argument) in single quotes for a one-line message: control characters, a

@@ -11,7 +11,8 @@
 /// What the command line asks for: a swap of `inputPath` into `outputPath` in blocks of
 /// `dataSizeBits` bits, any data size the swap takes, "-" naming a standard stream; or, where
 /// `files` are named, a swap of each, in place or, where `intoFolder`, into the folder
-/// `outputPath` under its own base name. Only `range` of each input is swapped.
+/// `outputPath` under its own base name. Only `range` of each input is swapped. Where files are
+/// named with an output, `output` is that output resolved by the file layer, once.
 struct NativeArguments {
   const char* inputPath = nullptr;
   const char* outputPath = nullptr;
@@ -19,6 +20,7 @@ struct NativeArguments {
   std::vector<const char*> files;
   bool intoFolder = false;
   SwapRange range;
+  OwnedPath output;
 };
 
 /// The help, written for Linux users, and the version with its copyright and licence, as printed to

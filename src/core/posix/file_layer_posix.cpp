@@ -14,7 +14,7 @@
 
 #include "descriptor.h"
 #include "outputs.h"
-#include "streams.h"
+#include "standard_streams.h"
 
 namespace {
 
@@ -78,10 +78,13 @@ class PosixFileLayer final : public FileLayer {
     return FileError{};
   }
 
-  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
-                       InputFile::Handle folder) override {
-    const int base = folder == kCurrentFolder ? AT_FDCWD : static_cast<int>(folder);
-    const FileError error = OpenPosixOutput(input, base, path, output);
+  OwnedPath Resolve(const char* path, const ResolvedPath* folder) override {
+    return ResolvePosixPath(folder ? static_cast<const PosixPath*>(folder)->Inside() : AT_FDCWD,
+                            path);
+  }
+
+  FileError OpenOutput(InputFile& input, ResolvedPath& path, OwnedOutput* output) override {
+    const FileError error = OpenPosixOutput(input, static_cast<PosixPath&>(path), output);
     if (!error.Failed()) WaitForWriter(input);
     return error;
   }

@@ -9,8 +9,8 @@
 // leads to. The output of a stream is staged as any other: a stream that fails (not whole blocks,
 // too short for its range, a read error) leaves an existing output as it was.
 //
-// The output's path is looked up once, as a whole, to see what it reaches; its folder is then
-// opened once, and every later look-up goes by name within it.
+// The output's path was resolved once (folder.h): every look-up here goes by name within the folder
+// it found, held open.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -160,13 +160,16 @@ bool IsOthersSharedPipe(const struct stat& reached, const FileError& found,
 
 }  // namespace
 
-FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOutput* output) {
+FileError OpenPosixOutput(InputFile& input, PosixPath& path, OwnedOutput* output) {
   struct stat open;
   if (fstat(input.Get(), &open) != 0) return OpenFailure(LastError());
-  Descriptor reached;
-  struct stat info;
-  const bool exists = Owned(openat(base, path, O_PATH | O_CLOEXEC), &reached) == 0 &&
-                      fstat(reached.Get(), &info) == 0;
+  path.Refresh();
+  const FileError& found = path.error;
+  FolderEntry& entry = path.entry;
+  // What the system reaches by the path: what a link of /proc reached, which its text may not name,
+  // else what the walk found.
+  const bool exists = path.reached || (!found.Failed() && entry.exists);
+  const struct stat& info = path.reached ? path.reachedInfo : entry.info;
   // A stream's output is never the stream. A regular file is read as one only for the size of 0
   // it reports: a file under /proc, whose length is known once read and which nothing could
   // replace, or an empty one.
@@ -175,19 +178,24 @@ FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOut
     return IsInProc(input.Get()) ? Refusal(FileReason::kNotReplaceable)
                                  : Failure(FileStep::kSize, FileSide::kInput);
   }
-  FolderEntry entry;
-  const FileError found = FindFinalEntry(base, path, &entry);
   if (exists && IsReachedOnlyThroughLink(info, found, entry)) {
     if (IsSameFile(info, open)) return Refusal(FileReason::kNotReplaceable);
-    return Made<DirectOutput>(output, std::move(reached), false, true);
+    return Made<DirectOutput>(output, std::move(path.reached), false, true);
   }
   if (exists && IsOthersSharedPipe(info, found, entry))
     return Refusal(FileReason::kOthersInSharedFolder);
   // A device or a pipe, reached through whatever links, is written directly through what the path
-  // reached.
-  if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
-    return Made<DirectOutput>(output, std::move(reached), false, true);
+  // reached: what a link of /proc reached, else the file found by name in its folder.
+  if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    if (!path.reached) {
+      if (const int error =
+              Owned(openat(entry.folder.Get(), entry.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC),
+                    &path.reached))
+        return OpenFailure(error);
+    }
+    return Made<DirectOutput>(output, std::move(path.reached), false, true);
+  }
   if (found.Failed()) return found;
-  if (entry.name.empty()) return OpenFailure(*path == '\0' ? ENOENT : EISDIR);
+  if (entry.name.empty()) return OpenFailure(EISDIR);
   return ForFile(input, std::move(entry), open, output);
 }

@@ -83,6 +83,6 @@ class StagedOutput final : public OutputFile {
   StagedFile staged_;
 };
 
-/// Chooses the output that `path`, relative to the folder `base` (or AT_FDCWD), names for `input`
-/// (see FileLayer::OpenOutput) and opens it.
-FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOutput* output);
+/// Chooses the output that the resolved `path` names for `input` (see FileLayer::OpenOutput) and
+/// opens it, taking what `path` holds.
+FileError OpenPosixOutput(InputFile& input, PosixPath& path, OwnedOutput* output);

@@ -1,4 +1,4 @@
-#include "streams.h"
+#include "standard_streams.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
