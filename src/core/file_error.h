@@ -46,7 +46,7 @@ enum class FileReason : uint8_t {
                     ///< does not tell (a file under /proc): nothing could take its place
 };
 
-struct FileError {
+struct [[nodiscard]] FileError {
   FileStep step = FileStep::kNone;
   FileSide side = FileSide::kInput;
   FileReason reason = FileReason::kNone;

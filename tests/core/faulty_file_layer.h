@@ -131,11 +131,12 @@ class FaultyFileLayer final : public FileLayer {
       files_.misaligned += !IsPageAligned(data);
       if (faults.failWrite ||
           (faults.writesBeforeFailure != 0 && writes > faults.writesBeforeFailure)) {
-        real_->Write(data, 0);  // as a write call that fails: the output is there, nothing moved
+        // As a write call that fails: the output is there, nothing moved; the fault is the result.
+        static_cast<void>(real_->Write(data, 0));
         return Fake(FileStep::kWrite, FileSide::kOutput);
       }
       if (!faults.shortWrite) return real_->Write(data, size);
-      real_->Write(data, size / 2);
+      if (const FileError error = real_->Write(data, size / 2); error.Failed()) return error;
       return Failure(FileStep::kWrite, FileSide::kOutput, FileReason::kShortTransfer);
     }
     uint64_t LargestWholeWrite() const override {

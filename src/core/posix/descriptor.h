@@ -38,10 +38,10 @@ class Descriptor {
 /// What `open` or `openat` returned, as an owned descriptor moved above the three standard ones
 /// (where it landed on one of them, which only a caller that started with one closed can see), so
 /// that no file is ever read or written as if it were a standard stream. 0 or the errno.
-int Owned(int fd, Descriptor* owner);
+[[nodiscard]] int Owned(int fd, Descriptor* owner);
 
 /// The errno of the call that just failed, never 0.
-int LastError();
+[[nodiscard]] int LastError();
 
 /// A failed POSIX call at `step`, with its errno.
 inline FileError SystemFailure(FileStep step, FileSide side, int error) {
@@ -49,10 +49,10 @@ inline FileError SystemFailure(FileStep step, FileSide side, int error) {
 }
 
 /// Reads until `size` bytes have come or the file has ended; 0 or the errno.
-int ReadUpTo(int fd, void* buffer, size_t size, size_t* got);
+[[nodiscard]] int ReadUpTo(int fd, void* buffer, size_t size, size_t* got);
 /// Writes exactly `size` bytes; 0, the errno, or -1 where the system stored nothing more without
 /// saying why.
-int WriteAll(int fd, const void* buffer, size_t size);
+[[nodiscard]] int WriteAll(int fd, const void* buffer, size_t size);
 
 /// Raises the buffer of `fd`, where it is a pipe, to 1 MiB (the most the system lets any user ask
 /// for by default), so that a piece moves through it in one or two calls rather than the many of a

@@ -59,9 +59,10 @@ class PosixFileLayer final : public FileLayer {
   void Close(InputFile::Handle file) override { close(static_cast<int>(file)); }
 
   FileError FindData(const InputFile& input, uint64_t at, uint64_t* start, uint64_t* end) override {
-    FileLayer::FindData(input, at, start, end);
     const int file = static_cast<int>(input.Get());
     const uint64_t size = input.Size();
+    *start = std::min(at, size);  // as far as the system cannot tell, all data to the end
+    *end = size;
     const off_t data = lseek(file, static_cast<off_t>(at), SEEK_DATA);
     if (data < 0 && errno == ENXIO) *start = size;  // only a hole follows
     const off_t hole = data < 0 ? -1 : lseek(file, data, SEEK_HOLE);

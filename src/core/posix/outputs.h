@@ -26,7 +26,7 @@ class DirectOutput final : public OutputFile {
   FileError Commit() override { return FileError{}; }
 
  private:
-  int Open();
+  [[nodiscard]] int Open();
 
   FolderEntry entry_;
   Descriptor file_;
