@@ -48,13 +48,6 @@ int OpenNamed(const FolderEntry& entry, Descriptor* named) {
   return error;
 }
 
-// Makes a staged output, its staged file created and its length reserved before anything is read.
-FileError MakeStaged(StagedOutput::Target target, InputFile& input, OwnedOutput* made) {
-  *made = MakeOutput<StagedOutput>(std::move(target), input);
-  return *made ? static_cast<StagedOutput&>(**made).Create()
-               : SystemFailure(FileStep::kCreateStaged, FileSide::kOutput, ENOMEM);
-}
-
 // To the user, a staged file that cannot be created beside another file than the input is an
 // output that cannot be opened.
 FileError AsOpenFailure(FileError error) {
@@ -92,7 +85,7 @@ FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
           WatchForWriters(target.held.Get(), &target.watched, &target.signalBefore);
       error.Failed())
     return error;
-  return MakeStaged(std::move(target), input, output);
+  return StagedOutput::Make(std::move(target), input, output);
 }
 
 // An existing regular file, not the input.
@@ -106,18 +99,14 @@ FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   const bool ownable = geteuid() == 0 || info.st_uid == geteuid();
   if (info.st_nlink != 1 || !ownable || IsMountedSomewhere(info))
     return Made<DirectOutput>(output, std::move(named), true, false);
-  OwnedOutput staged;
-  const FileError made = MakeStaged(
+  Descriptor held;
+  const FileError made = StagedOutput::Make(
       {Staging::kExistingOutput, std::move(entry), std::move(named), FingerprintOf(info), false},
-      input, &staged);
-  if (!made.Failed()) {
-    *output = std::move(staged);
-    return FileError{};
-  }
+      input, output, &held);
+  if (!made.Failed()) return made;
   const int code = made.step == FileStep::kCreateStaged ? made.code : 0;
-  if (staged && (code == EACCES || code == EPERM || code == EROFS)) {
-    return Made<DirectOutput>(output, static_cast<StagedOutput&>(*staged).TakeHeld(), true, false);
-  }
+  if (held && (code == EACCES || code == EPERM || code == EROFS))
+    return Made<DirectOutput>(output, std::move(held), true, false);
   return AsOpenFailure(made);
 }
 
@@ -132,9 +121,9 @@ FileError ForFile(InputFile& input, FolderEntry entry, const struct stat& open,
   // Nothing written beside it could be renamed or removed.
   if (IsAppendOnly(entry.folder.Get())) return Made<DirectOutput>(output, std::move(entry));
   if (!entry.exists) {
-    return AsOpenFailure(
-        MakeStaged({Staging::kNewOutput, std::move(entry), Descriptor(), Fingerprint(), false},
-                   input, output));
+    return AsOpenFailure(StagedOutput::Make(
+        {Staging::kNewOutput, std::move(entry), Descriptor(), Fingerprint(), false}, input,
+        output));
   }
   if (!S_ISREG(entry.info.st_mode)) return Made<DirectOutput>(output, std::move(entry));
   return Existing(input, std::move(entry), output);

@@ -83,6 +83,20 @@ StagedOutput::~StagedOutput() {
   if (target_.watched) StopWatching(&target_.held, target_.signalBefore);
 }
 
+FileError StagedOutput::Make(Target target, InputFile& input, OwnedOutput* made,
+                             Descriptor* heldBack) {
+  void* memory = malloc(sizeof(StagedOutput));
+  if (!memory) return SystemFailure(FileStep::kCreateStaged, FileSide::kOutput, ENOMEM);
+  OwnedOutput output(new (memory) StagedOutput(std::move(target), input));
+  auto& staged = static_cast<StagedOutput&>(*output);
+  const FileError error = staged.Create();
+  if (!error.Failed())
+    *made = std::move(output);
+  else if (heldBack)
+    *heldBack = std::move(staged.target_.held);
+  return error;
+}
+
 FileError StagedOutput::Create() {
   if (const int error = staged_.Create(target_.entry.folder.Get()))
     return SystemFailure(FileStep::kCreateStaged, FileSide::kOutput, error);
