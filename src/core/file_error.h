@@ -59,3 +59,8 @@ inline FileError Failure(FileStep step, FileSide side, FileReason reason = FileR
                          int code = 0) {
   return FileError{step, side, reason, code};
 }
+
+/// No memory could be had for what `side` needed (a buffer, an output), on every platform alike.
+inline FileError OutOfMemory(FileSide side) {
+  return Failure(FileStep::kAllocate, side, FileReason::kNoMemory);
+}

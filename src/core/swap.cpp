@@ -87,13 +87,11 @@ FileError ReadSwapped(FileLayer& files, const InputFile& input, unsigned char* b
   return FileError{};
 }
 
-bool IsRefusedSize(const InputFile& input, const SwapRange& range, unsigned blockBytes) {
-  return input.IsRegular() && !IsSwappableRange(input.Size(), range, blockBytes);
-}
-
 SwapOutcome SizeRefusal(uint64_t length) {
   return Ended(Failure(FileStep::kSize, FileSide::kInput), length);
 }
+
+SwapOutcome DataSizeRefusal() { return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0); }
 
 // Where the range ends, at most the largest offset there is.
 uint64_t RangeEnd(const SwapRange& range) {
@@ -124,17 +122,22 @@ bool IsSwappableRange(uint64_t size, const SwapRange& range, unsigned blockBytes
   return IsSwappableSize(range.toEnd ? after : range.length, blockBytes);
 }
 
+SwapOutcome CheckInput(const InputFile& input, unsigned dataSizeBits, const SwapOptions& options) {
+  if (!IsValidDataSize(dataSizeBits)) return DataSizeRefusal();
+  if (input.IsRegular() && !IsSwappableRange(input.Size(), options.range, dataSizeBits / 8))
+    return SizeRefusal(input.Size());
+  return SwapOutcome();
+}
+
 SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits,
                      const SwapOptions& options) {
-  if (!IsValidDataSize(dataSizeBits))
-    return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+  if (const SwapOutcome refused = CheckInput(input, dataSizeBits, options); !refused.Succeeded())
+    return refused;
   const unsigned blockBytes = dataSizeBits / 8;
   const SwapRange& range = options.range;
-  if (IsRefusedSize(input, range, blockBytes)) return SizeRefusal(input.Size());
   Buffer buffer(files, PieceSize(files, input, output, blockBytes));
   buffer.TryInstead(WholeBlocks(files.PieceBytes(), blockBytes));
-  if (!buffer.Get())
-    return Ended(Failure(FileStep::kAllocate, FileSide::kInput, FileReason::kNoMemory), 0);
+  if (!buffer.Get()) return Ended(OutOfMemory(FileSide::kInput), 0);
 
   // A piece ends at the next end of the range ahead of it, so that it lies wholly inside or
   // outside the range. Inside, every piece but the range's last is full, and so whole blocks; a
@@ -192,11 +195,9 @@ SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, uns
 
 SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, ResolvedPath* outputPath,
                           unsigned dataSizeBits, const SwapOptions& options) {
-  if (!IsValidDataSize(dataSizeBits))
-    return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
-  if (IsRefusedSize(input, options.range, dataSizeBits / 8)) return SizeRefusal(input.Size());
-  if (!outputPath)
-    return Ended(Failure(FileStep::kAllocate, FileSide::kOutput, FileReason::kNoMemory), 0);
+  if (const SwapOutcome refused = CheckInput(input, dataSizeBits, options); !refused.Succeeded())
+    return refused;
+  if (!outputPath) return Ended(OutOfMemory(FileSide::kOutput), 0);
   OwnedOutput output;
   if (const FileError error = files.OpenOutput(input, *outputPath, &output); error.Failed())
     return Ended(error, input.Size());
@@ -205,8 +206,7 @@ SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, ResolvedPath* outp
 
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
                      unsigned dataSizeBits, const SwapOptions& options) {
-  if (!inputPath || !outputPath || !IsValidDataSize(dataSizeBits))
-    return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+  if (!inputPath || !outputPath || !IsValidDataSize(dataSizeBits)) return DataSizeRefusal();
   InputFile input;
   if (const FileError error = files.OpenInput(inputPath, &input); error.Failed())
     return Ended(error, 0);

@@ -78,6 +78,11 @@ SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* output
 SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, ResolvedPath* output,
                           unsigned dataSizeBits, const SwapOptions& options = SwapOptions());
 
+/// Why `input` is refused before anything is read or any output opened: a data size this program
+/// does not take (kArguments), or a regular input whose size holds no swappable range (kSize,
+/// IsSwappableRange); success where neither, a stream's size being known only at its end.
+SwapOutcome CheckInput(const InputFile& input, unsigned dataSizeBits, const SwapOptions& options);
+
 /// Reads `input` piece by piece (a file whole, where the layer reads it so), writes each piece to
 /// `output` with the whole blocks of the range swapped and the bytes outside it as they are, and
 /// commits the output. A piece never crosses an end of the range, so that the swapped part of each

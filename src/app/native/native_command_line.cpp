@@ -59,13 +59,8 @@ bool OpenInput(const NativeArguments& arguments, unsigned closed, InputFile* inp
 SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& arguments,
                                  unsigned closed, const SwapOptions& options,
                                  std::string* refusal) {
-  SwapOutcome outcome;
-  if (input.IsRegular() &&
-      !IsSwappableRange(input.Size(), options.range, arguments.dataSizeBits / 8)) {
-    outcome.error = Failure(FileStep::kSize, FileSide::kInput);
-    outcome.length = input.Size();
-    return outcome;
-  }
+  SwapOutcome outcome = CheckInput(input, arguments.dataSizeBits, options);
+  if (!outcome.Succeeded()) return outcome;
   if (closed & kStandardOutputBit) {
     *refusal = RefusalMessage(Refusal::kStandardOutputClosed, arguments);
   } else if (!IsStandardStream(arguments.inputPath) && IsSameRegularFile(input.Get(), 1)) {

@@ -2,6 +2,7 @@
 // of the call, returned as a value (0 when it worked), never left for a later line to read.
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
@@ -60,3 +61,15 @@ inline FileError SystemFailure(FileStep step, FileSide side, int error) {
 /// stream then takes half the time. Anything else, or a pipe the system will not widen, is left
 /// as it is.
 void WidenPipe(int fd);
+
+/// Whether both describe the same file (the same device and inode), however it was reached.
+inline bool IsSameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+/// Takes O_NONBLOCK off `fd`, opened with it so that opening a pipe or a device does not wait.
+void ClearNonBlocking(int fd);
+
+/// Opens the file `fd` holds again, through /proc/self/fd (the very file, not its path looked up
+/// again), with `flags`. 0 or the errno.
+[[nodiscard]] int Reopen(int fd, int flags, Descriptor* reopened);

@@ -13,7 +13,7 @@
 #include <cstdlib>
 
 #include "descriptor.h"
-#include "outputs.h"
+#include "output_policy.h"
 #include "standard_streams.h"
 
 namespace {
@@ -39,7 +39,7 @@ class PosixFileLayer final : public FileLayer {
     if (S_ISFIFO(info.st_mode))
       WidenPipe(opened.Get());
     else
-      fcntl(opened.Get(), F_SETFL, fcntl(opened.Get(), F_GETFL) & ~O_NONBLOCK);
+      ClearNonBlocking(opened.Get());
     // A regular file that reports a size of 0 may hold more, as the files under /proc whose length
     // is known only once read to their end: read as a stream, it is found empty only when it is.
     const bool sized = S_ISREG(info.st_mode) && info.st_size != 0;

@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 
-#include "guards.h"
+#include "sticky_folders.h"
 
 namespace {
 

@@ -11,13 +11,18 @@
 //
 // The output's path was resolved once (folder.h): every look-up here goes by name within the folder
 // it found, held open.
+#include "output_policy.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "guards.h"
+#include "append_only.h"
+#include "bind_mounts.h"
 #include "outputs.h"
+#include "sticky_folders.h"
+#include "writers.h"
 
 namespace {
 
@@ -27,15 +32,10 @@ FileError OpenFailure(int error) {
 
 FileError Refusal(FileReason reason) { return Failure(FileStep::kOpen, FileSide::kOutput, reason); }
 
-bool IsSameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 template <typename T, typename... Arguments>
 FileError Made(OwnedOutput* output, Arguments&&... arguments) {
   *output = MakeOutput<T>(std::forward<Arguments>(arguments)...);
-  return *output ? FileError{}
-                 : Failure(FileStep::kAllocate, FileSide::kOutput, FileReason::kNoMemory);
+  return *output ? FileError{} : OutOfMemory(FileSide::kOutput);
 }
 
 // Opened for writing only to learn that it may be written, and to write it where it is written
@@ -44,7 +44,7 @@ int OpenNamed(const FolderEntry& entry, Descriptor* named) {
   const int error = Owned(openat(entry.folder.Get(), entry.name.c_str(),
                                  O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
                           named);
-  if (error == 0) fcntl(named->Get(), F_SETFL, fcntl(named->Get(), F_GETFL) & ~O_NONBLOCK);
+  if (error == 0) ClearNonBlocking(named->Get());
   return error;
 }
 

@@ -83,7 +83,3 @@ class StagedOutput final : public OutputFile {
   InputFile& input_;
   StagedFile staged_;
 };
-
-/// Chooses the output that the resolved `path` names for `input` (see FileLayer::OpenOutput) and
-/// opens it, taking what `path` holds.
-FileError OpenPosixOutput(InputFile& input, PosixPath& path, OwnedOutput* output);

@@ -10,9 +10,26 @@
 #include <cstdio>
 #include <cstring>
 
-#include "guards.h"
-
 namespace {
+
+// Whether `signal`, left to its default action, ends the program and may be caught: every one but
+// those that stop, continue or are ignored by default, and the two that cannot be caught.
+bool EndsProgramByDefault(int signal) {
+  switch (signal) {
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGURG:
+    case SIGWINCH:
+      return false;
+    default:
+      return signal >= 1 && signal < NSIG && (signal < 32 || signal >= SIGRTMIN);
+  }
+}
 
 // The staged file that exists, for the signal handler to remove. Set and cleared with the signals
 // blocked; one at a time, as the program swaps one file at a time.

@@ -88,8 +88,7 @@ class Win32FileLayer final : public FileLayer {
     const char* path = static_cast<Path&>(resolved).path;
     if (IsSameFile(AsHandle(input.Get()), path)) return OpenInPlaceOutput(input, path, output);
     *output = MakeOutput<DirectOutput>(path);
-    return *output ? FileError{}
-                   : SystemFailure(FileStep::kOpen, FileSide::kOutput, ERROR_NOT_ENOUGH_MEMORY);
+    return *output ? FileError{} : OutOfMemory(FileSide::kOutput);
   }
 
   void* Allocate(size_t size) override {

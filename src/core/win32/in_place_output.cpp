@@ -107,7 +107,7 @@ class InPlaceOutput final : public OutputFile {
   /// The output for a swap in place of `input`, its staged file created, or why it could not be.
   static FileError Make(InputFile& input, const char* path, OwnedOutput* output) {
     void* memory = malloc(sizeof(InPlaceOutput));
-    if (!memory) return SystemFailure(FileStep::kOpen, FileSide::kOutput, ERROR_NOT_ENOUGH_MEMORY);
+    if (!memory) return OutOfMemory(FileSide::kOutput);
     OwnedOutput made(new (memory) InPlaceOutput(input));
     const FileError error = static_cast<InPlaceOutput&>(*made).Open(path);
     if (!error.Failed()) *output = std::move(made);
