@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "swap.h"
+#include "swap_block.h"
 #include "swap_kernels.h"
 
 namespace {

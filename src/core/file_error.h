@@ -23,8 +23,7 @@ enum class FileSide : uint8_t { kInput, kOutput };
 /// Why a step failed.
 enum class FileReason : uint8_t {
   kNone,           ///< nothing failed, or the step itself says it all (kArguments, kSize)
-  kErrno,          ///< a POSIX call failed; `code` is its errno
-  kWin32,          ///< a Win32 call failed; `code` is its GetLastError code
+  kSystem,         ///< a call to the system failed; `code` is the system's own code for why
   kShortTransfer,  ///< a read or write moved fewer bytes than asked without any call failing
   kNoMemory,       ///< no buffer could be had
   kManyNames,      ///< a file to replace has more than one name (hard links): replacing would split
@@ -50,7 +49,7 @@ struct [[nodiscard]] FileError {
   FileStep step = FileStep::kNone;
   FileSide side = FileSide::kInput;
   FileReason reason = FileReason::kNone;
-  int code = 0;  ///< the system's code, for kErrno and kWin32
+  int code = 0;  ///< the system's code, for kSystem
 
   bool Failed() const { return step != FileStep::kNone; }
 };

@@ -6,14 +6,10 @@
 
 #include "file_layer.h"
 
-/// Reverses the bytes of one block in place when `blockBytes` is 2, 4 or 8; any other length, or a
-/// null block, leaves memory unchanged.
-void SwapBlock(void* block, unsigned blockBytes);
-
 /// Reverses the bytes of each of the `size / blockBytes` consecutive blocks of `buffer`, many
 /// blocks at once with the fastest instructions this processor and system offer, for any block
 /// length from 2 to 128 bytes in the native program, and for 2, 4 and 8 bytes in the Windows
-/// programs, as SwapBlock; any other length leaves memory unchanged, as does a partial block at the
+/// programs; any other length leaves memory unchanged, as does a partial block at the
 /// end. `buffer` may have any alignment.
 void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes);
 

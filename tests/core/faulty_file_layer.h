@@ -110,13 +110,10 @@ class FaultyFileLayer final : public FileLayer {
     return reinterpret_cast<uintptr_t>(buffer) % 4096 == 0;
   }
 
-  // What the platform reports for a failed call that the fake makes up.
+  // What the platform reports for a failed call that the fake makes up: code 5 is EIO here,
+  // ERROR_ACCESS_DENIED on Windows.
   static FileError Fake(FileStep step, FileSide side) {
-#ifdef _WIN32
-    return Failure(step, side, FileReason::kWin32, 5);  // ERROR_ACCESS_DENIED
-#else
-    return Failure(step, side, FileReason::kErrno, 5);  // EIO
-#endif
+    return Failure(step, side, FileReason::kSystem, 5);
   }
 
   class Output final : public OutputFile {

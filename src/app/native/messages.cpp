@@ -47,7 +47,7 @@ std::string OutputName(const NativeArguments& arguments) {
 // The system's reason, or the layer's own in words; `shortfall` for a transfer cut short.
 std::string Reason(const FileError& error, const char* shortfall) {
   switch (error.reason) {
-    case FileReason::kErrno:
+    case FileReason::kSystem:
       return strerror(error.code);
     case FileReason::kNoMemory:
       return strerror(ENOMEM);

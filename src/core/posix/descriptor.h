@@ -46,7 +46,7 @@ class Descriptor {
 
 /// A failed POSIX call at `step`, with its errno.
 inline FileError SystemFailure(FileStep step, FileSide side, int error) {
-  return Failure(step, side, FileReason::kErrno, error);
+  return Failure(step, side, FileReason::kSystem, error);
 }
 
 /// Reads until `size` bytes have come or the file has ended; 0 or the errno.
