@@ -39,7 +39,7 @@ bool OpenInput(const NativeArguments& arguments, unsigned closed, InputFile* inp
       *refusal = RefusalMessage(Refusal::kStandardInputClosed, arguments);
       return false;
     }
-    if (toStandardOutput && IsSameRegularFile(input->Get(), 1)) {
+    if (toStandardOutput && IsSameRegularFile(input->Get(), STDOUT_FILENO)) {
       *refusal = RefusalMessage(Refusal::kOutputIsStandardInput, arguments);
       return false;
     }
@@ -63,7 +63,8 @@ SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& argume
   if (!outcome.Succeeded()) return outcome;
   if (closed & kStandardOutputBit) {
     *refusal = RefusalMessage(Refusal::kStandardOutputClosed, arguments);
-  } else if (!IsStandardStream(arguments.inputPath) && IsSameRegularFile(input.Get(), 1)) {
+  } else if (!IsStandardStream(arguments.inputPath) &&
+             IsSameRegularFile(input.Get(), STDOUT_FILENO)) {
     *refusal = RefusalMessage(Refusal::kOutputIsInput, arguments);
   } else {
     WaitForWriter(input);
@@ -76,14 +77,11 @@ SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& argume
 // The help or the version on standard output; a write that fails (a full disk, a closed stream) is
 // said like any other failure, never taken for success.
 int PrintToStandardOutput(const char* text, const char* what, unsigned closed) {
-  if (closed & kStandardOutputBit)
-    return Fail(std::string("cannot write ") + what + ": standard output is closed");
+  if (closed & kStandardOutputBit) return Fail(UnwrittenMessage(what, true, 0));
   errno = 0;
   fputs(text, stdout);
   if (fflush(stdout) == 0 && !ferror(stdout)) return kExitSuccess;
-  const int error = errno;
-  return Fail(std::string("cannot write ") + what +
-              " to standard output: " + (error != 0 ? strerror(error) : "nothing more was stored"));
+  return Fail(UnwrittenMessage(what, false, errno));
 }
 
 // One swap to `output`, resolved by the file layer, which `arguments` name in messages (standard
@@ -101,7 +99,7 @@ std::string SwapOne(const NativeArguments& arguments, ResolvedPath* output, unsi
   if (!refusal.empty()) return refusal;
   // A file held open for writing is refused in place: where the holder is this command's own
   // standard output (`-out /dev/stdout >>f`), that is the reason, not another process.
-  if (outcome.error.reason == FileReason::kHeld && IsWriterOf(1, input.Get()))
+  if (outcome.error.reason == FileReason::kHeld && IsWriterOf(STDOUT_FILENO, input.Get()))
     return RefusalMessage(Refusal::kInPlaceHeldByStandardOutput, arguments);
   return outcome.Succeeded() ? std::string() : FailureMessage(outcome, arguments, inputType);
 }
@@ -188,7 +186,7 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
   }
   // What each file reached before any is swapped: in place, each is its own output, resolved again
   // for its swap.
-  const bool showTotal = isatty(2) == 1;
+  const bool showTotal = isatty(STDERR_FILENO) == 1;
   const std::vector<PathTarget> targets =
       !arguments.intoFolder || showTotal ? TargetsOf(files) : std::vector<PathTarget>();
   Progress progress(files.size(), showTotal ? TotalSize(targets) : 0);
@@ -209,12 +207,9 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
     const OwnedPath outputPath = layer.Resolve(name.c_str(), folderPath);
     std::string message;
     if (!arguments.intoFolder) {
-      if (earlier[i])
-        message = Quoted(files[i]) + " not swapped again: it is " + Quoted(earlier[i]) +
-                  ", swapped already in this command";
+      if (earlier[i]) message = SwappedAlreadyMessage(files[i], earlier[i]);
     } else if (const char* first = outputs.EarlierOutput(name, outputPath.get(), files[i])) {
-      message = Quoted(files[i]) + " not swapped: " + Quoted(output.c_str()) +
-                " is the output of " + Quoted(first) + " already";
+      message = SameOutputMessage(files[i], output.c_str(), first);
     }
     one.outputPath = output.c_str();
     if (message.empty())
@@ -262,7 +257,7 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
       break;
   }
   if (arguments.files.empty() && IsStandardStream(arguments.outputPath) &&
-      !(closed & kStandardOutputBit) && TypeOf(1) == StreamType::kTerminal)
+      !(closed & kStandardOutputBit) && TypeOf(STDOUT_FILENO) == StreamType::kTerminal)
     return Fail(RefusalMessage(Refusal::kTerminalOutput, arguments));
   return Swap(arguments, closed);
 }

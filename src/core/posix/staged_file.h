@@ -9,6 +9,13 @@
 
 #include "descriptor.h"
 
+/// The staged name: "orvane-", kRandomLetters letters and digits, ".tmp", with room to spare; names
+/// are drawn afresh up to kNameAttempts times where one is taken, each of 62^6 alike.
+constexpr size_t kRandomLetters = 6;
+constexpr size_t kStagedNameRoom = 32;
+constexpr int kNameAttempts = 100;
+static_assert(sizeof "orvane-.tmp" + kRandomLetters <= kStagedNameRoom, "the staged name fits");
+
 class StagedFile {
  public:
   StagedFile() = default;
@@ -42,6 +49,6 @@ class StagedFile {
 
  private:
   int folder_ = -1;
-  char name_[32] = {};
+  char name_[kStagedNameRoom] = {};
   Descriptor file_;
 };
