@@ -3,9 +3,10 @@
 // can produce on demand (a failed or short read or write, a failed allocation, a staged file that
 // cannot be created, given its metadata, flushed or put in place).
 //
-// The swap opens an input, asks the layer for an output for it, writes the swapped pieces to that
-// output and commits it. How the output is written is the platform's choice, made once when it is
-// opened: a staged file beside the file it is to replace, renamed over it on commit, or the file
+// The swap opens an input, asks the layer for an output for it at a path the layer resolved once
+// (a ResolvedPath, which the front end may also compare with others), writes the swapped pieces to
+// that output and commits it. How the output is written is the platform's choice, made once when it
+// is opened: a staged file beside the file it is to replace, renamed over it on commit, or the file
 // itself, written directly. Whatever the output holds (the staged file, the folder it was found in,
 // the file it replaces) it owns, and gives up when it goes: an output that was not committed is
 // abandoned, which removes a staged file and never touches the file it was to replace.
