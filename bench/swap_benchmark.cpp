@@ -11,6 +11,7 @@
 
 #include "layout.h"
 #include "swap.h"
+#include "swap_block.h"
 #include "swap_kernels.h"
 
 namespace {

@@ -18,7 +18,7 @@ option(ORVANE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitiz
 # (natively it stays, for the sanitizer's checks of virtual calls).
 add_library(orvane_product_flags INTERFACE)
 target_compile_options(orvane_product_flags INTERFACE -Wall -Wextra -fno-exceptions
-                       $<$<BOOL:${WIN32}>:-fno-rtti>)
+                       $<$<BOOL:${WIN32}>:-fno-rtti -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections>)
 
 if(WIN32)
   enable_language(RC)
@@ -41,7 +41,7 @@ if(WIN32)
   target_link_options(orvane_product_flags INTERFACE
     -Wl,--major-os-version,5 -Wl,--minor-os-version,${oldest_windows}
     -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,${oldest_windows}
-    -Wl,--nxcompat -Wl,--dynamicbase -Wl,--tsaware -Wl,--no-insert-timestamp)
+    -Wl,--nxcompat -Wl,--dynamicbase -Wl,--tsaware -Wl,--no-insert-timestamp -Wl,--gc-sections)
 endif()
 
 if(ORVANE_SANITIZE)

@@ -44,7 +44,9 @@ bool FindOptionValue(int argc, const char* const* argv, int k, const char* dashF
     return true;
   }
   // The option's name alone, for the comparison; a name too long for the copy is no option's.
-  char name[32];
+  // Longer than any option's name.
+  constexpr size_t kOptionNameRoom = 32;
+  char name[kOptionNameRoom];
   const size_t length = static_cast<size_t>(attached - 1 - argument);
   if (length >= sizeof name) return false;
   for (size_t i = 0; i < length; ++i) name[i] = argument[i];

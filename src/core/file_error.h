@@ -23,8 +23,7 @@ enum class FileSide : uint8_t { kInput, kOutput };
 /// Why a step failed.
 enum class FileReason : uint8_t {
   kNone,           ///< nothing failed, or the step itself says it all (kArguments, kSize)
-  kErrno,          ///< a POSIX call failed; `code` is its errno
-  kWin32,          ///< a Win32 call failed; `code` is its GetLastError code
+  kSystem,         ///< a call to the system failed; `code` is the system's own code for why
   kShortTransfer,  ///< a read or write moved fewer bytes than asked without any call failing
   kNoMemory,       ///< no buffer could be had
   kManyNames,      ///< a file to replace has more than one name (hard links): replacing would split
@@ -48,11 +47,11 @@ enum class FileReason : uint8_t {
                   ///< after the one that fills
 };
 
-struct FileError {
+struct [[nodiscard]] FileError {
   FileStep step = FileStep::kNone;
   FileSide side = FileSide::kInput;
   FileReason reason = FileReason::kNone;
-  int code = 0;  ///< the system's code, for kErrno and kWin32
+  int code = 0;  ///< the system's code, for kSystem
 
   bool Failed() const { return step != FileStep::kNone; }
 };
@@ -60,4 +59,9 @@ struct FileError {
 inline FileError Failure(FileStep step, FileSide side, FileReason reason = FileReason::kNone,
                          int code = 0) {
   return FileError{step, side, reason, code};
+}
+
+/// No memory could be had for what `side` needed (a buffer, an output), on every platform alike.
+inline FileError OutOfMemory(FileSide side) {
+  return Failure(FileStep::kAllocate, side, FileReason::kNoMemory);
 }

@@ -3,9 +3,10 @@
 // can produce on demand (a failed or short read or write, a failed allocation, a staged file that
 // cannot be created, given its metadata, flushed or put in place).
 //
-// The swap opens an input, asks the layer for an output for it, writes the swapped pieces to that
-// output and commits it. How the output is written is the platform's choice, made once when it is
-// opened: a staged file beside the file it is to replace, renamed over it on commit, or the file
+// The swap opens an input, asks the layer for an output for it at a path the layer resolved once
+// (a ResolvedPath, which the front end may also compare with others), writes the swapped pieces to
+// that output and commits it. How the output is written is the platform's choice, made once when it
+// is opened: a staged file beside the file it is to replace, renamed over it on commit, or the file
 // itself, written directly. Whatever the output holds (the staged file, the folder it was found in,
 // the file it replaces) it owns, and gives up when it goes: an output that was not committed is
 // abandoned, which removes a staged file and never touches the file it was to replace.
@@ -85,21 +86,58 @@ class OutputFile {
   }
 };
 
-/// Outputs live in memory of their own, from the C heap: the Windows program links no C++ heap.
-struct OutputDeleter {
-  void operator()(OutputFile* output) const {
-    output->~OutputFile();
-    free(output);
+/// Outputs and resolved paths live in memory of their own, from the C heap: the Windows program
+/// links no C++ heap.
+struct FreeDeleter {
+  template <typename T>
+  void operator()(T* owned) const {
+    owned->~T();
+    free(owned);
   }
 };
-using OwnedOutput = std::unique_ptr<OutputFile, OutputDeleter>;
+using OwnedOutput = std::unique_ptr<OutputFile, FreeDeleter>;
+
+/// A new T, owned as a Base, or none where its memory cannot be had.
+template <typename T, typename Base = OutputFile, typename... Arguments>
+std::unique_ptr<Base, FreeDeleter> MakeOwned(Arguments&&... arguments) {
+  void* memory = malloc(sizeof(T));
+  return std::unique_ptr<Base, FreeDeleter>(
+      memory ? new (memory) T(std::forward<Arguments>(arguments)...) : nullptr);
+}
 
 /// A new output of type T, or none where its memory cannot be had.
 template <typename T, typename... Arguments>
 OwnedOutput MakeOutput(Arguments&&... arguments) {
-  void* memory = malloc(sizeof(T));
-  return OwnedOutput(memory ? new (memory) T(std::forward<Arguments>(arguments)...) : nullptr);
+  return MakeOwned<T, OutputFile>(std::forward<Arguments>(arguments)...);
 }
+
+/// What a path reached when it was resolved: nothing, or a file with its identity (which two names
+/// of one file share, whatever their spelling or links) and kind.
+struct PathTarget {
+  enum class Kind : uint8_t { kNothing, kRegular, kFolder, kOther };
+  Kind kind = Kind::kNothing;
+  uint64_t device = 0;
+  uint64_t file = 0;
+  uint64_t size = 0;  ///< a regular file's
+
+  bool IsSameFile(const PathTarget& other) const {
+    return kind != Kind::kNothing && other.kind != Kind::kNothing && device == other.device &&
+           file == other.file;
+  }
+};
+
+/// A path resolved once by the file layer (see FileLayer::Resolve), into what every later step
+/// uses: natively, the folder its final target is in, held open, the target's name in it and what
+/// was there, so that nobody who can write a folder on the way can redirect a later step; on
+/// Windows, the path as given. `error` says why it could not be followed where it could not (a
+/// missing folder, a link the system would not follow): opening its output then fails with it.
+class ResolvedPath {
+ public:
+  virtual ~ResolvedPath() = default;
+  PathTarget target;
+  FileError error;
+};
+using OwnedPath = std::unique_ptr<ResolvedPath, FreeDeleter>;
 
 class FileLayer {
  public:
@@ -125,16 +163,16 @@ class FileLayer {
     (void)at;
     return Failure(FileStep::kRead, FileSide::kInput, FileReason::kShortTransfer);
   }
-  /// Opens the output that `path` names for `input`: the input itself (a swap in place), a file
-  /// that does not exist yet, an existing file, or something written directly (a device, a pipe).
-  /// The file `path` names is not touched before the first Write (a staged file may appear beside
-  /// it), and an output that was not there before appears only on Commit or, where it is written
-  /// directly, with the first Write. A relative `path` is looked up in `folder`, a folder held open
-  /// (a POSIX descriptor), so that many outputs go into the one folder found first whatever later
-  /// takes its name; kCurrentFolder is the current folder, the only one the Windows layer knows.
-  virtual FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
-                               InputFile::Handle folder) = 0;
-  static constexpr InputFile::Handle kCurrentFolder = InputFile::kNoFile;
+  /// Resolves `path`, relative to the folder `folder` reached (the current folder where null),
+  /// once: every later use of the path goes through the value. Null only where no memory could be
+  /// had.
+  virtual OwnedPath Resolve(const char* path, const ResolvedPath* folder) = 0;
+  /// Opens the output that `path` names for `input`, taking what the value holds: the input itself
+  /// (a swap in place), a file that does not exist yet, an existing file, or something written
+  /// directly (a device, a pipe). The file `path` names is not touched before the first Write (a
+  /// staged file may appear beside it), and an output that was not there before appears only on
+  /// Commit or, where it is written directly, with the first Write.
+  virtual FileError OpenOutput(InputFile& input, ResolvedPath& path, OwnedOutput* output) = 0;
 
   /// A buffer of `size` bytes, or null when it cannot be had.
   virtual void* Allocate(size_t size) = 0;

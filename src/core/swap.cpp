@@ -85,6 +85,8 @@ SwapOutcome SizeRefusal(uint64_t length) {
   return Ended(Failure(FileStep::kSize, FileSide::kInput), length);
 }
 
+SwapOutcome ArgumentsRefusal() { return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0); }
+
 // How long the range is, where that is known before it is read: a file's, read as its size, or a
 // range given its length. A stream's, even from a regular file, comes only with its end.
 bool KnownRangeLength(const InputFile& input, const SwapRange& range, uint64_t* length) {
@@ -237,7 +239,6 @@ SwapLayout OneBlockLayout(const SwapSegment& segment) {
 
 }  // namespace
 
-#if !defined(_WIN32)
 namespace {
 
 // The largest group a segment may transform into another buffer: a piece holds one at least.
@@ -279,7 +280,6 @@ bool IsValidLayout(const SwapLayout& layout) {
          span.fillGroupBytes == layout.span.fillGroupBytes &&
          span.afterFillBytes == layout.span.afterFillBytes;
 }
-#endif
 
 bool IsCoveredLength(uint64_t length, const SwapLayout& layout) {
   const LayoutSpan& span = layout.span;
@@ -295,6 +295,12 @@ bool IsSwappableRange(uint64_t size, const SwapRange& range, const SwapLayout& l
   return IsCoveredLength(range.toEnd ? after : range.length, layout);
 }
 
+SwapOutcome CheckInput(const InputFile& input, const SwapLayout& layout, const SwapOptions& options) {
+  if (IsRefusedSize(input, options.range, layout)) return SizeRefusal(input.Size());
+  if (IsLengthNeeded(input, options.range, layout)) return LengthRefusal();
+  return SwapOutcome();
+}
+
 namespace {
 
 // The swap by a layout already checked (IsValidLayout); the data sizes' functions and, natively,
@@ -302,15 +308,14 @@ namespace {
 SwapOutcome SwapByLayout(FileLayer& files, InputFile& input, OutputFile& output,
                          const SwapLayout& layout, const SwapOptions& options) {
   const SwapRange& range = options.range;
-  if (IsRefusedSize(input, range, layout)) return SizeRefusal(input.Size());
-  if (IsLengthNeeded(input, range, layout)) return LengthRefusal();
+  if (const SwapOutcome refused = CheckInput(input, layout, options); !refused.Succeeded())
+    return refused;
   const uint32_t unitBytes = LargestUnit(layout);
   Buffer buffer(files, PieceSize(files, input, output, unitBytes));
   buffer.TryInstead(WholeUnits(files.PieceBytes(), unitBytes));
   const bool transforms = TransformsIntoAnother(layout);
   Buffer other(files, transforms && buffer.Get() ? buffer.Size() : 0);
-  if (!buffer.Get() || (transforms && !other.Get()))
-    return Ended(Failure(FileStep::kAllocate, FileSide::kInput, FileReason::kNoMemory), 0);
+  if (!buffer.Get() || (transforms && !other.Get())) return Ended(OutOfMemory(FileSide::kInput), 0);
 
   // A piece ends at the next end of the range or of a segment ahead of it, so that it lies wholly
   // inside or outside the range, and inside within one segment. There, every piece but a
@@ -374,13 +379,13 @@ SwapOutcome SwapByLayout(FileLayer& files, InputFile& input, OutputFile& output,
   return Ended(output.Commit(), length);
 }
 
-SwapOutcome SwapOpenInputByLayout(FileLayer& files, InputFile& input, const char* outputPath,
+SwapOutcome SwapOpenInputByLayout(FileLayer& files, InputFile& input, ResolvedPath* outputPath,
                                   const SwapLayout& layout, const SwapOptions& options) {
-  if (IsRefusedSize(input, options.range, layout)) return SizeRefusal(input.Size());
-  if (IsLengthNeeded(input, options.range, layout)) return LengthRefusal();
+  if (const SwapOutcome refused = CheckInput(input, layout, options); !refused.Succeeded())
+    return refused;
+  if (!outputPath) return Ended(OutOfMemory(FileSide::kOutput), 0);
   OwnedOutput output;
-  if (const FileError error = files.OpenOutput(input, outputPath, &output, options.outputFolder);
-      error.Failed())
+  if (const FileError error = files.OpenOutput(input, *outputPath, &output); error.Failed())
     return Ended(error, input.Size());
   return SwapByLayout(files, input, *output, layout, options);
 }
@@ -390,7 +395,8 @@ SwapOutcome SwapFileByLayout(FileLayer& files, const char* inputPath, const char
   InputFile input;
   if (const FileError error = files.OpenInput(inputPath, &input); error.Failed())
     return Ended(error, 0);
-  return SwapOpenInputByLayout(files, input, outputPath, layout, options);
+  const OwnedPath output = files.Resolve(outputPath, nullptr);
+  return SwapOpenInputByLayout(files, input, output.get(), layout, options);
 }
 
 }  // namespace
@@ -398,49 +404,42 @@ SwapOutcome SwapFileByLayout(FileLayer& files, const char* inputPath, const char
 // A data size is the layout of one block: its checks, then the same swap.
 SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits,
                      const SwapOptions& options) {
-  if (!IsValidDataSize(dataSizeBits))
-    return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+  if (!IsValidDataSize(dataSizeBits)) return ArgumentsRefusal();
   const SwapSegment segment = BlockSegment(dataSizeBits);
   return SwapByLayout(files, input, output, OneBlockLayout(segment), options);
 }
 
-SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
+SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, ResolvedPath* outputPath,
                           unsigned dataSizeBits, const SwapOptions& options) {
-  if (!outputPath || !IsValidDataSize(dataSizeBits))
-    return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
+  if (!IsValidDataSize(dataSizeBits)) return ArgumentsRefusal();
   const SwapSegment segment = BlockSegment(dataSizeBits);
   return SwapOpenInputByLayout(files, input, outputPath, OneBlockLayout(segment), options);
 }
 
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
                      unsigned dataSizeBits, const SwapOptions& options) {
-  if (!inputPath || !outputPath || !IsValidDataSize(dataSizeBits))
-    return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+  if (!inputPath || !outputPath || !IsValidDataSize(dataSizeBits)) return ArgumentsRefusal();
   const SwapSegment segment = BlockSegment(dataSizeBits);
   return SwapFileByLayout(files, inputPath, outputPath, OneBlockLayout(segment), options);
 }
 
-#if !defined(_WIN32)
 SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
                      const SwapLayout& layout, const SwapOptions& options) {
-  if (!IsValidLayout(layout)) return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+  if (!IsValidLayout(layout)) return ArgumentsRefusal();
   return SwapByLayout(files, input, output, layout, options);
 }
 
-SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
+SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, ResolvedPath* outputPath,
                           const SwapLayout& layout, const SwapOptions& options) {
-  if (!outputPath || !IsValidLayout(layout))
-    return Ended(Failure(FileStep::kArguments, FileSide::kOutput), 0);
+  if (!IsValidLayout(layout)) return ArgumentsRefusal();
   return SwapOpenInputByLayout(files, input, outputPath, layout, options);
 }
 
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
                      const SwapLayout& layout, const SwapOptions& options) {
-  if (!inputPath || !outputPath || !IsValidLayout(layout))
-    return Ended(Failure(FileStep::kArguments, FileSide::kInput), 0);
+  if (!inputPath || !outputPath || !IsValidLayout(layout)) return ArgumentsRefusal();
   return SwapFileByLayout(files, inputPath, outputPath, layout, options);
 }
-#endif
 
 bool SwapFileByteOrder(FileLayer& files, const char* inputPath, const char* outputPath,
                        unsigned dataSizeBits) {

@@ -6,14 +6,10 @@
 
 #include "file_layer.h"
 
-/// Reverses the bytes of one block in place when `blockBytes` is 2, 4 or 8; any other length, or a
-/// null block, leaves memory unchanged.
-void SwapBlock(void* block, unsigned blockBytes);
-
 /// Reverses the bytes of each of the `size / blockBytes` consecutive blocks of `buffer`, many
 /// blocks at once with the fastest instructions this processor and system offer, for any block
 /// length from 2 to 128 bytes in the native program, and for 2, 4 and 8 bytes in the Windows
-/// programs, as SwapBlock; any other length leaves memory unchanged, as does a partial block at the
+/// programs; any other length leaves memory unchanged, as does a partial block at the
 /// end. `buffer` may have any alignment.
 void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes);
 
@@ -82,7 +78,6 @@ struct SwapLayout {
   LayoutSpan span;
 };
 
-#if !defined(_WIN32)
 /// The span of `count` segments; fixed bytes beyond 64 bits are UINT64_MAX.
 LayoutSpan SpanOf(const SwapSegment* segments, size_t count);
 
@@ -90,7 +85,6 @@ LayoutSpan SpanOf(const SwapSegment* segments, size_t count);
 /// filling, reversed blocks of a valid data size, fixed bytes within 64 bits, units whole groups,
 /// and its span that of its segments.
 bool IsValidLayout(const SwapLayout& layout);
-#endif
 
 /// True when `length` bytes are a non-zero length that `layout` covers exactly: its fixed bytes
 /// and, where one fills, a whole number of its groups.
@@ -99,15 +93,13 @@ bool IsCoveredLength(uint64_t length, const SwapLayout& layout);
 /// True when an input of `size` bytes holds `range` and the range is covered by `layout`.
 bool IsSwappableRange(uint64_t size, const SwapRange& range, const SwapLayout& layout);
 
-/// What a swap is asked for besides its data size: the range, whom to tell of its progress, and the
-/// folder a relative output path is looked up in (see FileLayer::OpenOutput).
+/// What a swap is asked for besides its data size: the range, and whom to tell of its progress.
 /// `progress`, where set, is called after each piece with `context`, the bytes of the input written
 /// so far and the input's size (0 for a stream, whose size is known only when it ends).
 struct SwapOptions {
   SwapRange range;
   void (*progress)(void* context, uint64_t done, uint64_t size) = nullptr;
   void* context = nullptr;
-  InputFile::Handle outputFolder = FileLayer::kCurrentFolder;
 };
 
 /// How a swap ended: `error.step` is FileStep::kNone when it succeeded.
@@ -130,9 +122,16 @@ struct SwapOutcome {
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
                      unsigned dataSizeBits, const SwapOptions& options = SwapOptions());
 
-/// The same for an input already open, which may be a stream: the output is opened for it.
-SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
+/// The same for an input already open, which may be a stream, and an output path resolved by the
+/// layer (null where its memory could not be had): the output is opened for it.
+SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, ResolvedPath* output,
                           unsigned dataSizeBits, const SwapOptions& options = SwapOptions());
+
+/// Why `input` is refused before anything is read or any output opened: a regular input whose
+/// range `layout` does not cover (kSize, IsSwappableRange), or a stream whose length comes only
+/// with its end where the layout must know it (kSize, kLengthNeeded); success where neither, a
+/// stream's size being known only at its end.
+SwapOutcome CheckInput(const InputFile& input, const SwapLayout& layout, const SwapOptions& options);
 
 /// Reads `input` piece by piece (a file whole, where the layer reads it so), writes each piece to
 /// `output` with the whole blocks of the range swapped and the bytes outside it as they are, and
@@ -143,17 +142,15 @@ SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* output
 SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output, unsigned dataSizeBits,
                      const SwapOptions& options = SwapOptions());
 
-#if !defined(_WIN32)
 /// The same three, for a layout of segments (IsValidLayout) in place of a data size, natively. A
 /// stream whose length is unknown (not a regular file, and no range length) is refused, nothing
 /// created, where the layout has segments after the one that fills (FileReason::kLengthNeeded).
 SwapOutcome SwapFile(FileLayer& files, const char* inputPath, const char* outputPath,
                      const SwapLayout& layout, const SwapOptions& options = SwapOptions());
-SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, const char* outputPath,
+SwapOutcome SwapOpenInput(FileLayer& files, InputFile& input, ResolvedPath* output,
                           const SwapLayout& layout, const SwapOptions& options = SwapOptions());
 SwapOutcome SwapInto(FileLayer& files, InputFile& input, OutputFile& output,
                      const SwapLayout& layout, const SwapOptions& options = SwapOptions());
-#endif
 
 /// SwapFile through the platform's file layer, reporting only whether it worked.
 bool SwapFileByteOrder(const char* inputPath, const char* outputPath, unsigned dataSizeBits);

@@ -8,23 +8,6 @@
 #include "swap_kernels.h"
 #include "swap_kernels_shared.h"
 
-void SwapBlock(void* block, unsigned blockBytes) {
-  if (!block) return;
-  switch (blockBytes) {
-    case 2:
-      Store(block, __builtin_bswap16(Load<uint16_t>(block)));
-      break;
-    case 4:
-      Store(block, __builtin_bswap32(Load<uint32_t>(block)));
-      break;
-    case 8:
-      Store(block, __builtin_bswap64(Load<uint64_t>(block)));
-      break;
-    default:
-      break;
-  }
-}
-
 void SwapBlocks(unsigned char* buffer, size_t size, unsigned blockBytes) {
   switch (blockBytes) {
     case 2:

@@ -77,11 +77,13 @@ class FaultyFileLayer final : public FileLayer {
     --openNow;
     real_.Close(file);
   }
-  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
-                       InputFile::Handle folder) override {
+  OwnedPath Resolve(const char* path, const ResolvedPath* folder) override {
+    return real_.Resolve(path, folder);
+  }
+  FileError OpenOutput(InputFile& input, ResolvedPath& path, OwnedOutput* output) override {
     if (faults_.failCreateStaged) return Fake(FileStep::kCreateStaged, FileSide::kOutput);
     OwnedOutput real;
-    const FileError error = real_.OpenOutput(input, path, &real, folder);
+    const FileError error = real_.OpenOutput(input, path, &real);
     if (error.Failed()) return error;
     *output = MakeOutput<Output>(*this, std::move(real));
     return error;
@@ -108,13 +110,10 @@ class FaultyFileLayer final : public FileLayer {
     return reinterpret_cast<uintptr_t>(buffer) % 4096 == 0;
   }
 
-  // What the platform reports for a failed call that the fake makes up.
+  // What the platform reports for a failed call that the fake makes up: code 5 is EIO here,
+  // ERROR_ACCESS_DENIED on Windows.
   static FileError Fake(FileStep step, FileSide side) {
-#ifdef _WIN32
-    return Failure(step, side, FileReason::kWin32, 5);  // ERROR_ACCESS_DENIED
-#else
-    return Failure(step, side, FileReason::kErrno, 5);  // EIO
-#endif
+    return Failure(step, side, FileReason::kSystem, 5);
   }
 
   class Output final : public OutputFile {
@@ -129,11 +128,12 @@ class FaultyFileLayer final : public FileLayer {
       files_.misaligned += !IsPageAligned(data);
       if (faults.failWrite ||
           (faults.writesBeforeFailure != 0 && writes > faults.writesBeforeFailure)) {
-        real_->Write(data, 0);  // as a write call that fails: the output is there, nothing moved
+        // As a write call that fails: the output is there, nothing moved; the fault is the result.
+        static_cast<void>(real_->Write(data, 0));
         return Fake(FileStep::kWrite, FileSide::kOutput);
       }
       if (!faults.shortWrite) return real_->Write(data, size);
-      real_->Write(data, size / 2);
+      if (const FileError error = real_->Write(data, size / 2); error.Failed()) return error;
       return Failure(FileStep::kWrite, FileSide::kOutput, FileReason::kShortTransfer);
     }
     uint64_t LargestWholeWrite() const override {

@@ -6,6 +6,7 @@
 #include <doctest.h>
 
 #include "swap.h"
+#include "swap_block.h"
 #include "test_files.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #endif
 
 #include "faulty_file_layer.h"
+#include "swap_block.h"
 #include "test_files.h"
 
 namespace {

@@ -776,6 +776,12 @@ if [ "$platform" = native ]; then
   expect_failure "a size refused, many files in place, one with a second name" absent "$sizes" \
     -datasize 24 in.bin
   rm "$work/second.bin"
+  # Into standard output too: the size is said before standard output is looked at.
+  setup no-output
+  "${program[@]}" -in in.bin -out - -datasize 24 >&- 2>"$work/stderr.txt"
+  check "a size refused, standard output closed: exit code" test $? -eq 1
+  said "a size refused, standard output closed" "$sizes"
+  cd "$work"
   # A layout that does not cover the 16 bytes, or the range, exactly; and a layout file missing.
   setup no-output
   expect_failure "a layout whose fixed groups leave what its repeated group does not divide" absent \

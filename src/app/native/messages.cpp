@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command_line.h"
+
 namespace {
 
 // The length of the UTF-8 sequence that starts `text`, or 0 where it is not a valid one or encodes
@@ -47,7 +49,7 @@ std::string OutputName(const NativeArguments& arguments) {
 // The system's reason, or the layer's own in words; `shortfall` for a transfer cut short.
 std::string Reason(const FileError& error, const char* shortfall) {
   switch (error.reason) {
-    case FileReason::kErrno:
+    case FileReason::kSystem:
       return strerror(error.code);
     case FileReason::kNoMemory:
       return strerror(ENOMEM);
@@ -166,7 +168,23 @@ void SayWrong(const std::string& what) {
 
 int Fail(const std::string& message) {
   fprintf(stderr, "orvane: %s\n", message.c_str());
-  return 1;
+  return kExitFailure;
+}
+
+std::string UnwrittenMessage(const char* what, bool closed, int error) {
+  if (closed) return std::string("cannot write ") + what + ": standard output is closed";
+  return std::string("cannot write ") + what +
+         " to standard output: " + (error != 0 ? strerror(error) : "nothing more was stored");
+}
+
+std::string SwappedAlreadyMessage(const char* file, const char* earlier) {
+  return Quoted(file) + " not swapped again: it is " + Quoted(earlier) +
+         ", swapped already in this command";
+}
+
+std::string SameOutputMessage(const char* file, const char* output, const char* first) {
+  return Quoted(file) + " not swapped: " + Quoted(output) + " is the output of " + Quoted(first) +
+         " already";
 }
 
 std::string RefusalMessage(Refusal refusal, const NativeArguments& arguments) {

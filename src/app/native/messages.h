@@ -5,7 +5,7 @@
 #include <string>
 
 #include "native_arguments.h"
-#include "posix/streams.h"
+#include "standard_streams.h"
 #include "swap.h"
 
 /// `text` (a path, an argument) in single quotes for a one-line message: control characters, a
@@ -18,6 +18,16 @@ void SayWrong(const std::string& what);
 
 /// Says "orvane: " and `message` on standard error; returns the exit code of a failure.
 int Fail(const std::string& message);
+
+/// What a failed write of the help or the version (`what`) to standard output says: standard output
+/// closed when the program started, or the write's errno (0 where nothing more was stored).
+std::string UnwrittenMessage(const char* what, bool closed, int error);
+
+/// What a file named a second time in one command says, in place, naming its `earlier` name.
+std::string SwappedAlreadyMessage(const char* file, const char* earlier);
+
+/// What a file whose `output` in the folder is the output of the file `first` already says.
+std::string SameOutputMessage(const char* file, const char* output, const char* first);
 
 /// What the native program refuses before it swaps anything.
 enum class Refusal {

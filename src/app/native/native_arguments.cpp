@@ -1,7 +1,6 @@
 #include "native_arguments.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -241,11 +240,6 @@ bool ReadLayout(const char* value, std::shared_ptr<const CompiledLayout>* layout
   return true;
 }
 
-bool IsFolder(const char* path) {
-  struct stat info;
-  return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // The files and the output agree: files never with -in; several only into a folder.
 bool AreFilesTaken(NativeArguments* arguments) {
   if (arguments->files.empty()) return true;
@@ -255,7 +249,9 @@ bool AreFilesTaken(NativeArguments* arguments) {
     return false;
   }
   if (!arguments->outputPath) return true;
-  arguments->intoFolder = IsFolder(arguments->outputPath);
+  arguments->output = SystemFileLayer().Resolve(arguments->outputPath, nullptr);
+  arguments->intoFolder =
+      arguments->output && arguments->output->target.kind == PathTarget::Kind::kFolder;
   if (arguments->intoFolder) return true;
   if (arguments->files.size() == 1) {
     arguments->inputPath = arguments->files[0];

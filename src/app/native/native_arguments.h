@@ -14,7 +14,8 @@
 /// naming a standard stream; or, where `files` are named, a swap of each, in place or, where
 /// `intoFolder`, into the folder `outputPath` under its own base name. Only `range` of each input
 /// is swapped. The layout is that of blocks of `dataSizeBits` bits, any data size the swap takes,
-/// or, where `dataSizeBits` is 0, the one -layout gave.
+/// or, where `dataSizeBits` is 0, the one -layout gave. Where files are named with an output,
+/// `output` is that output resolved by the file layer, once.
 struct NativeArguments {
   const char* inputPath = nullptr;
   const char* outputPath = nullptr;
@@ -23,6 +24,7 @@ struct NativeArguments {
   std::vector<const char*> files;
   bool intoFolder = false;
   SwapRange range;
+  OwnedPath output;
 };
 
 /// The help, written for Linux users, and the version with its copyright and licence, as printed to

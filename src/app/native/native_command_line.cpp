@@ -3,7 +3,6 @@
 // file layer, whose outcome is said in one line on standard error where it failed.
 #include "native_command_line.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,9 +16,8 @@
 #include "command_line.h"
 #include "messages.h"
 #include "native_arguments.h"
-#include "posix/folder.h"
-#include "posix/streams.h"
 #include "progress.h"
+#include "standard_streams.h"
 #include "swap.h"
 
 namespace {
@@ -41,7 +39,7 @@ bool OpenInput(const NativeArguments& arguments, unsigned closed, InputFile* inp
       *refusal = RefusalMessage(Refusal::kStandardInputClosed, arguments);
       return false;
     }
-    if (toStandardOutput && IsSameRegularFile(input->Get(), 1)) {
+    if (toStandardOutput && IsSameRegularFile(input->Get(), STDOUT_FILENO)) {
       *refusal = RefusalMessage(Refusal::kOutputIsStandardInput, arguments);
       return false;
     }
@@ -61,16 +59,12 @@ bool OpenInput(const NativeArguments& arguments, unsigned closed, InputFile* inp
 SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& arguments,
                                  unsigned closed, const SwapOptions& options,
                                  std::string* refusal) {
-  SwapOutcome outcome;
-  if (input.IsRegular() &&
-      !IsSwappableRange(input.Size(), options.range, arguments.layout->View())) {
-    outcome.error = Failure(FileStep::kSize, FileSide::kInput);
-    outcome.length = input.Size();
-    return outcome;
-  }
+  SwapOutcome outcome = CheckInput(input, arguments.layout->View(), options);
+  if (!outcome.Succeeded()) return outcome;
   if (closed & kStandardOutputBit) {
     *refusal = RefusalMessage(Refusal::kStandardOutputClosed, arguments);
-  } else if (!IsStandardStream(arguments.inputPath) && IsSameRegularFile(input.Get(), 1)) {
+  } else if (!IsStandardStream(arguments.inputPath) &&
+             IsSameRegularFile(input.Get(), STDOUT_FILENO)) {
     *refusal = RefusalMessage(Refusal::kOutputIsInput, arguments);
   } else {
     WaitForWriter(input);
@@ -83,19 +77,16 @@ SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& argume
 // The help or the version on standard output; a write that fails (a full disk, a closed stream) is
 // said like any other failure, never taken for success.
 int PrintToStandardOutput(const char* text, const char* what, unsigned closed) {
-  if (closed & kStandardOutputBit)
-    return Fail(std::string("cannot write ") + what + ": standard output is closed");
+  if (closed & kStandardOutputBit) return Fail(UnwrittenMessage(what, true, 0));
   errno = 0;
   fputs(text, stdout);
   if (fflush(stdout) == 0 && !ferror(stdout)) return kExitSuccess;
-  const int error = errno;
-  return Fail(std::string("cannot write ") + what +
-              " to standard output: " + (error != 0 ? strerror(error) : "nothing more was stored"));
+  return Fail(UnwrittenMessage(what, false, errno));
 }
 
-// One swap to `outputPath`, looked up in the options' output folder, which `arguments` name in
-// messages; what it says where it failed, or nothing.
-std::string SwapOne(const NativeArguments& arguments, const char* outputPath, unsigned closed,
+// One swap to `output`, resolved by the file layer, which `arguments` name in messages (standard
+// output where they name it "-"); what it says where it failed, or nothing.
+std::string SwapOne(const NativeArguments& arguments, ResolvedPath* output, unsigned closed,
                     const SwapOptions& options) {
   InputFile input;
   std::string refusal;
@@ -104,11 +95,11 @@ std::string SwapOne(const NativeArguments& arguments, const char* outputPath, un
   const SwapOutcome outcome =
       IsStandardStream(arguments.outputPath)
           ? SwapToStandardOutput(input, arguments, closed, options, &refusal)
-          : SwapOpenInput(SystemFileLayer(), input, outputPath, arguments.layout->View(), options);
+          : SwapOpenInput(SystemFileLayer(), input, output, arguments.layout->View(), options);
   if (!refusal.empty()) return refusal;
   // A file held open for writing is refused in place: where the holder is this command's own
   // standard output (`-out /dev/stdout >>f`), that is the reason, not another process.
-  if (outcome.error.reason == FileReason::kHeld && IsWriterOf(1, input.Get()))
+  if (outcome.error.reason == FileReason::kHeld && IsWriterOf(STDOUT_FILENO, input.Get()))
     return RefusalMessage(Refusal::kInPlaceHeldByStandardOutput, arguments);
   return outcome.Succeeded() ? std::string() : FailureMessage(outcome, arguments, inputType);
 }
@@ -121,85 +112,90 @@ std::string BaseName(const char* path) {
   return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
-// The bytes of the files, for the progress line: a file that cannot be asked counts for none.
-uint64_t TotalSize(const std::vector<const char*>& files) {
-  uint64_t total = 0;
-  struct stat info;
-  for (const char* file : files) {
-    if (stat(file, &info) == 0 && S_ISREG(info.st_mode)) total += info.st_size;
+bool IsRegular(const PathTarget& target) { return target.kind == PathTarget::Kind::kRegular; }
+
+// What each file reached, resolved by the layer, each value given up at once: a command may name
+// more files than a process may hold folders open.
+std::vector<PathTarget> TargetsOf(const std::vector<const char*>& files) {
+  std::vector<PathTarget> targets(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (const OwnedPath resolved = SystemFileLayer().Resolve(files[i], nullptr))
+      targets[i] = resolved->target;
   }
+  return targets;
+}
+
+// The bytes of the files, for the progress line: a file that cannot be asked counts for none.
+uint64_t TotalSize(const std::vector<PathTarget>& files) {
+  uint64_t total = 0;
+  for (const PathTarget& file : files) total += IsRegular(file) ? file.size : 0;
   return total;
 }
 
-// For each file swapped in place, the earlier operand that names the very same file (by device and
-// inode, whatever the spelling or the link), or null: a second swap of it would undo the first and
-// leave it as it was, with nothing said. Asked once, before any swap replaces a file.
-std::vector<const char*> EarlierNamesOfSameFile(const std::vector<const char*>& files) {
+// For each file swapped in place, the earlier operand that names the very same file (whatever the
+// spelling or the link), or null: a second swap of it would undo the first and leave it as it was,
+// with nothing said. Asked once, before any swap replaces a file.
+std::vector<const char*> EarlierNamesOfSameFile(const std::vector<const char*>& names,
+                                                const std::vector<PathTarget>& files) {
   std::vector<const char*> earlier(files.size(), nullptr);
-  std::map<std::pair<dev_t, ino_t>, const char*> seen;
-  struct stat info;
   for (size_t i = 0; i < files.size(); ++i) {
-    if (stat(files[i], &info) != 0 || !S_ISREG(info.st_mode)) continue;
-    const auto first = seen.emplace(std::make_pair(info.st_dev, info.st_ino), files[i]);
-    if (!first.second) earlier[i] = first.first->second;
+    for (size_t j = 0; j < i && IsRegular(files[i]) && !earlier[i]; ++j) {
+      if (IsRegular(files[j]) && files[j].IsSameFile(files[i])) earlier[i] = names[j];
+    }
   }
   return earlier;
 }
 
-// The outputs written into the folder, held open, by base name and by the file each name reached
-// once swapped (a swap replaces the file, which then has another inode): two names that reach one
-// file, through links or as the file itself, would have one output.
+// The outputs written into the folder, by base name and by the file each name reached once swapped
+// (a swap replaces the file, which then has another identity): two names that reach one file,
+// through links or as the file itself, would have one output.
 class FolderOutputs {
  public:
-  explicit FolderOutputs(int folder) : folder_(folder) {}
-
-  /// The file whose output `name` would write over, or null.
-  const char* EarlierOutput(const std::string& name, const char* input) {
+  /// The file whose output `name`, which reached `output`, would write over, or null.
+  const char* EarlierOutput(const std::string& name, const ResolvedPath* output,
+                            const char* input) {
     const auto first = names_.emplace(name, input);
     if (!first.second) return first.first->second;
-    File file;
-    const auto found = Reached(name, &file) ? reached_.find(file) : reached_.end();
-    return found == reached_.end() ? nullptr : found->second;
+    for (const auto& written : reached_) {
+      if (output && IsRegular(output->target) && written.first.IsSameFile(output->target))
+        return written.second;
+    }
+    return nullptr;
   }
-  void Written(const std::string& name, const char* input) {
-    File file;
-    if (Reached(name, &file)) reached_.emplace(file, input);
+  /// `output`, as resolved again once swapped, is the output of `input`.
+  void Written(const ResolvedPath* output, const char* input) {
+    if (output && IsRegular(output->target)) reached_.emplace_back(output->target, input);
   }
 
  private:
-  using File = std::pair<dev_t, ino_t>;
-
-  // The file `name` reaches in the folder, links followed by the system; none where it is not a
-  // regular file (a device, a pipe, written as a stream) or cannot be asked.
-  bool Reached(const std::string& name, File* file) const {
-    struct stat info;
-    if (fstatat(folder_, name.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode)) return false;
-    *file = {info.st_dev, info.st_ino};
-    return true;
-  }
-
-  int folder_;
   std::map<std::string, const char*> names_;
-  std::map<File, const char*> reached_;
+  std::vector<std::pair<PathTarget, const char*>> reached_;
 };
 
 // Each file in place, or into the folder, opened once; a failure is said and the others are still
 // swapped. Two files with one output are refused the second time, never written over it; so is, in
 // place, a file named a second time.
 int SwapFiles(const NativeArguments& arguments, unsigned closed) {
+  FileLayer& layer = SystemFileLayer();
   const std::vector<const char*>& files = arguments.files;
-  Descriptor held;
-  if (arguments.intoFolder) {
+  const ResolvedPath* folderPath = arguments.intoFolder ? arguments.output.get() : nullptr;
+  if (folderPath && folderPath->error.Failed()) {
     SwapOutcome opened;
-    opened.error = OpenFolder(arguments.outputPath, &held);
-    if (opened.error.Failed()) return Fail(FailureMessage(opened, arguments, StreamType::kOther));
+    opened.error = folderPath->error;
+    return Fail(FailureMessage(opened, arguments, StreamType::kOther));
   }
-  Progress progress(files.size(), isatty(2) == 1 ? TotalSize(files) : 0);
+  // What each file reached before any is swapped: in place, each is its own output, resolved again
+  // for its swap.
+  const bool showTotal = isatty(STDERR_FILENO) == 1;
+  const std::vector<PathTarget> targets =
+      !arguments.intoFolder || showTotal ? TargetsOf(files) : std::vector<PathTarget>();
+  Progress progress(files.size(), showTotal ? TotalSize(targets) : 0);
   std::string folder = arguments.intoFolder ? arguments.outputPath : "";
   if (!folder.empty() && folder.back() != '/') folder += '/';
-  FolderOutputs outputs(held.Get());
-  const std::vector<const char*> earlier =
-      arguments.intoFolder ? std::vector<const char*>(files.size()) : EarlierNamesOfSameFile(files);
+  FolderOutputs outputs;
+  const std::vector<const char*> earlier = arguments.intoFolder
+                                               ? std::vector<const char*>(files.size())
+                                               : EarlierNamesOfSameFile(files, targets);
   bool failed = false;
   for (size_t i = 0; i < files.size(); ++i) {
     NativeArguments one;
@@ -209,20 +205,18 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
     one.range = arguments.range;
     const std::string name = arguments.intoFolder ? BaseName(files[i]) : files[i];
     const std::string output = folder + name;
+    const OwnedPath outputPath = layer.Resolve(name.c_str(), folderPath);
     std::string message;
     if (!arguments.intoFolder) {
-      if (earlier[i])
-        message = Quoted(files[i]) + " not swapped again: it is " + Quoted(earlier[i]) +
-                  ", swapped already in this command";
-    } else if (const char* first = outputs.EarlierOutput(name, files[i])) {
-      message = Quoted(files[i]) + " not swapped: " + Quoted(output.c_str()) +
-                " is the output of " + Quoted(first) + " already";
+      if (earlier[i]) message = SwappedAlreadyMessage(files[i], earlier[i]);
+    } else if (const char* first = outputs.EarlierOutput(name, outputPath.get(), files[i])) {
+      message = SameOutputMessage(files[i], output.c_str(), first);
     }
     one.outputPath = output.c_str();
-    SwapOptions options = progress.For(i, arguments.range);
-    if (arguments.intoFolder) options.outputFolder = held.Get();
-    if (message.empty()) message = SwapOne(one, name.c_str(), closed, options);
-    if (message.empty() && arguments.intoFolder) outputs.Written(name, files[i]);
+    if (message.empty())
+      message = SwapOne(one, outputPath.get(), closed, progress.For(i, arguments.range));
+    if (message.empty() && arguments.intoFolder)
+      outputs.Written(layer.Resolve(name.c_str(), folderPath).get(), files[i]);
     if (message.empty()) continue;
     progress.Erase();
     Fail(message);
@@ -234,8 +228,14 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
 int Swap(const NativeArguments& arguments, unsigned closed) {
   if (!arguments.files.empty()) return SwapFiles(arguments, closed);
   Progress progress(1, 0);
-  const std::string message =
-      SwapOne(arguments, arguments.outputPath, closed, progress.For(0, arguments.range));
+  // The output named with one file was resolved with the arguments; any other is resolved here.
+  OwnedPath resolved;
+  ResolvedPath* output = arguments.output.get();
+  if (!output && !IsStandardStream(arguments.outputPath)) {
+    resolved = SystemFileLayer().Resolve(arguments.outputPath, nullptr);
+    output = resolved.get();
+  }
+  const std::string message = SwapOne(arguments, output, closed, progress.For(0, arguments.range));
   progress.Erase();
   return message.empty() ? kExitSuccess : Fail(message);
 }
@@ -258,7 +258,7 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
       break;
   }
   if (arguments.files.empty() && IsStandardStream(arguments.outputPath) &&
-      !(closed & kStandardOutputBit) && TypeOf(1) == StreamType::kTerminal)
+      !(closed & kStandardOutputBit) && TypeOf(STDOUT_FILENO) == StreamType::kTerminal)
     return Fail(RefusalMessage(Refusal::kTerminalOutput, arguments));
   return Swap(arguments, closed);
 }

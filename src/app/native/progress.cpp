@@ -34,7 +34,7 @@ void Say(const char* text, size_t length) {
 }  // namespace
 
 Progress::Progress(size_t files, uint64_t total)
-    : shown_(isatty(2) == 1),
+    : shown_(isatty(STDERR_FILENO) == 1),
       files_(files),
       total_(total),
       start_(NowMs()),

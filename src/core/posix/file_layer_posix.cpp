@@ -13,8 +13,8 @@
 #include <cstdlib>
 
 #include "descriptor.h"
-#include "outputs.h"
-#include "streams.h"
+#include "output_policy.h"
+#include "standard_streams.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ class PosixFileLayer final : public FileLayer {
     if (S_ISFIFO(info.st_mode))
       WidenPipe(opened.Get());
     else
-      fcntl(opened.Get(), F_SETFL, fcntl(opened.Get(), F_GETFL) & ~O_NONBLOCK);
+      ClearNonBlocking(opened.Get());
     // A regular file that reports a size of 0 may hold more, as the files under /proc whose length
     // is known only once read to their end: read as a stream, it is found empty only when it is.
     const bool sized = S_ISREG(info.st_mode) && info.st_size != 0;
@@ -59,9 +59,10 @@ class PosixFileLayer final : public FileLayer {
   void Close(InputFile::Handle file) override { close(static_cast<int>(file)); }
 
   FileError FindData(const InputFile& input, uint64_t at, uint64_t* start, uint64_t* end) override {
-    FileLayer::FindData(input, at, start, end);
     const int file = static_cast<int>(input.Get());
     const uint64_t size = input.Size();
+    *start = std::min(at, size);  // as far as the system cannot tell, all data to the end
+    *end = size;
     const off_t data = lseek(file, static_cast<off_t>(at), SEEK_DATA);
     if (data < 0 && errno == ENXIO) *start = size;  // only a hole follows
     const off_t hole = data < 0 ? -1 : lseek(file, data, SEEK_HOLE);
@@ -78,10 +79,13 @@ class PosixFileLayer final : public FileLayer {
     return FileError{};
   }
 
-  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
-                       InputFile::Handle folder) override {
-    const int base = folder == kCurrentFolder ? AT_FDCWD : static_cast<int>(folder);
-    const FileError error = OpenPosixOutput(input, base, path, output);
+  OwnedPath Resolve(const char* path, const ResolvedPath* folder) override {
+    return ResolvePosixPath(folder ? static_cast<const PosixPath*>(folder)->Inside() : AT_FDCWD,
+                            path);
+  }
+
+  FileError OpenOutput(InputFile& input, ResolvedPath& path, OwnedOutput* output) override {
+    const FileError error = OpenPosixOutput(input, static_cast<PosixPath&>(path), output);
     if (!error.Failed()) WaitForWriter(input);
     return error;
   }

@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 
-#include "guards.h"
+#include "sticky_folders.h"
 
 namespace {
 
@@ -35,9 +35,10 @@ int OpenFolderOf(int base, const std::string& path, FolderEntry* entry) {
   return OpenFolderAt(base, folder.c_str(), 0, &entry->folder);
 }
 
-// FindFinalEntry's work: 0, the errno, or -1 for a link the system would not follow.
-int FollowLinks(int base, const char* path, FolderEntry* entry) {
-  if (int error = OpenFolderOf(base, path, entry)) return error;
+// Follows the links from `entry`'s name in its folder, as far as they lead: 0, the errno, or -1 for
+// a link the system would not follow. A link of /proc is opened as the system follows it, to
+// `path`'s `reached`, before its text is read.
+int FollowFrom(FolderEntry* entry, PosixPath* path) {
   for (int links = 0;; ++links) {
     struct stat& info = entry->info;
     entry->exists =
@@ -46,7 +47,13 @@ int FollowLinks(int base, const char* path, FolderEntry* entry) {
     if (!S_ISLNK(info.st_mode)) return 0;
     if (!WouldSystemFollow(entry->folder.Get(), info)) return -1;
     if (links == kLongestLinkChain) return ELOOP;
-    if (IsInProc(entry->folder.Get())) entry->throughProcLink = true;
+    if (IsInProc(entry->folder.Get())) {
+      entry->throughProcLink = true;
+      if (Owned(openat(entry->folder.Get(), entry->name.c_str(), O_PATH | O_CLOEXEC),
+                &path->reached) != 0 ||
+          fstat(path->reached.Get(), &path->reachedInfo) != 0)
+        path->reached.Reset();
+    }
     // A link's size is its target's length, except in /proc, where it may be any.
     std::string target(std::max<size_t>(static_cast<size_t>(info.st_size), PATH_MAX) + 1, '\0');
     const ssize_t length =
@@ -61,6 +68,37 @@ int FollowLinks(int base, const char* path, FolderEntry* entry) {
   }
 }
 
+FileError WalkFailure(int error) {
+  return error < 0 ? Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kUnfollowedLink)
+                   : SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
+}
+
+PathTarget::Kind KindOf(const struct stat& info) {
+  return S_ISREG(info.st_mode)   ? PathTarget::Kind::kRegular
+         : S_ISDIR(info.st_mode) ? PathTarget::Kind::kFolder
+                                 : PathTarget::Kind::kOther;
+}
+
+// What the system reaches by the path: what a link of /proc reached, else the walk's target (the
+// folder itself where the path ends in one).
+void TakeTarget(PosixPath* path) {
+  struct stat folder;
+  const struct stat* info = nullptr;
+  if (path->reached)
+    info = &path->reachedInfo;
+  else if (!path->error.Failed() && path->entry.exists)
+    info = &path->entry.info;
+  else if (!path->error.Failed() && path->entry.name.empty() &&
+           fstat(path->entry.folder.Get(), &folder) == 0)
+    info = &folder;
+  path->target = PathTarget();
+  if (!info) return;
+  path->target.kind = KindOf(*info);
+  path->target.device = info->st_dev;
+  path->target.file = info->st_ino;
+  path->target.size = S_ISREG(info->st_mode) ? static_cast<uint64_t>(info->st_size) : 0;
+}
+
 }  // namespace
 
 bool IsInProc(int file) {
@@ -68,22 +106,26 @@ bool IsInProc(int file) {
   return fstatfs(file, &system) == 0 && system.f_type == PROC_SUPER_MAGIC;
 }
 
-FileError FindFinalEntry(int base, const char* path, FolderEntry* entry) {
-  if (const int error = FollowLinks(base, path, entry))
-    return error < 0 ? Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kUnfollowedLink)
-                     : SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
-  return FileError{};
+OwnedPath ResolvePosixPath(int base, const char* path) {
+  OwnedPath made = MakeOwned<PosixPath, ResolvedPath>();
+  if (!made) return made;
+  auto& resolved = static_cast<PosixPath&>(*made);
+  // An empty path names nothing, not the current folder.
+  int error = *path == '\0' ? ENOENT : OpenFolderOf(base, path, &resolved.entry);
+  if (error == 0) error = FollowFrom(&resolved.entry, &resolved);
+  if (error != 0) resolved.error = WalkFailure(error);
+  TakeTarget(&resolved);
+  // A folder is held once found, not a link put in its place since, for the names looked up in it.
+  if (!resolved.error.Failed() && resolved.entry.exists && S_ISDIR(resolved.entry.info.st_mode)) {
+    if (const int opened = OpenFolderAt(resolved.entry.folder.Get(), resolved.entry.name.c_str(),
+                                        O_NOFOLLOW, &resolved.inside))
+      resolved.error = SystemFailure(FileStep::kOpen, FileSide::kOutput, opened);
+  }
+  return made;
 }
 
-FileError OpenFolder(const char* path, Descriptor* folder) {
-  FolderEntry entry;
-  if (const FileError error = FindFinalEntry(AT_FDCWD, path, &entry); error.Failed()) return error;
-  int error = 0;
-  if (entry.name.empty())
-    *folder = std::move(entry.folder);
-  else if (!entry.exists)
-    error = ENOENT;
-  else  // the folder found, not a link put in its place since
-    error = OpenFolderAt(entry.folder.Get(), entry.name.c_str(), O_NOFOLLOW, folder);
-  return error != 0 ? SystemFailure(FileStep::kOpen, FileSide::kOutput, error) : FileError{};
+void PosixPath::Refresh() {
+  if (error.Failed() || entry.throughProcLink || entry.name.empty()) return;
+  if (const int failed = FollowFrom(&entry, this)) error = WalkFailure(failed);
+  TakeTarget(this);
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "descriptor.h"
+#include "file_layer.h"
 
 struct FolderEntry {
   Descriptor folder;  ///< readable where it may be, so that it can be flushed, else for look-ups
@@ -25,13 +26,28 @@ struct FolderEntry {
 /// hold.
 bool IsInProc(int file);
 
+/// A path resolved once (see ResolvedPath): the walk's FolderEntry, what a link of /proc reached,
+/// and, where the path reaches a folder, that folder held, to look names up in.
+struct PosixPath final : ResolvedPath {
+  FolderEntry entry;
+  /// What the last link of /proc on the way reached (O_PATH), which its text may not name.
+  Descriptor reached;
+  struct stat reachedInfo = {};
+  Descriptor inside;
+
+  /// The folder the path reaches, or -1.
+  int Inside() const {
+    return entry.name.empty() && !error.Failed() ? entry.folder.Get() : inside.Get();
+  }
+  /// Looks the name up again in the folder held, following its links as the walk did, so that an
+  /// output opened later sees what is there now; a value that went through a link of /proc keeps
+  /// what that link reached.
+  void Refresh();
+};
+
 /// Follows `path`, relative to the folder `base` (or AT_FDCWD), to the folder that holds its final
 /// target, each symbolic link read once and followed only where the kernel would follow it for this
-/// process, and that target's name in it (a name no file has yet, where a link dangles). Fails for
-/// the output's opening, with the errno or kUnfollowedLink; `entry` then says whether a link of
-/// /proc was followed before.
-FileError FindFinalEntry(int base, const char* path, FolderEntry* entry);
-
-/// Opens the folder `path` names, its links followed as FindFinalEntry follows them, to be held
-/// while many outputs are looked up by name within it. Fails as FindFinalEntry does.
-FileError OpenFolder(const char* path, Descriptor* folder);
+/// process, and that target's name in it (a name no file has yet, where a link dangles); a failure
+/// is the value's `error`, for the output's opening, with the errno or kUnfollowedLink. Null where
+/// no memory could be had.
+OwnedPath ResolvePosixPath(int base, const char* path);

@@ -42,6 +42,13 @@ int GiveAttribute(int from, int to, const char* name) {
   return 0;
 }
 
+// Removes the access control list `to` got from its folder's default list, where it has one. 0 or
+// the errno.
+int RemoveAccessList(int to) {
+  return fremovexattr(to, kAccessList) == 0 || errno == ENODATA || errno == ENOTSUP ? 0
+                                                                                    : LastError();
+}
+
 // Every extended attribute of `from` given to `to`, but those a write clears; where `from` has no
 // access control list, `to` gets none either (a folder's default list would otherwise be
 // inherited).
@@ -58,9 +65,7 @@ int GiveAttributes(int from, int to) {
     if (IsClearedByWrite(name)) continue;
     if (const int error = GiveAttribute(from, to, name)) return error;
   }
-  if (!hasAccessList && fremovexattr(to, kAccessList) != 0 && errno != ENODATA && errno != ENOTSUP)
-    return LastError();
-  return 0;
+  return hasAccessList ? 0 : RemoveAccessList(to);
 }
 
 // The flags a user sets on a file and a new file of the same content keeps; the data journal's flag
@@ -113,8 +118,8 @@ int GiveNewOutputAccess(int from, int to) {
   if (!listed && errno != ENODATA && errno != ENOTSUP) return LastError();
   if (listed) {
     if (const int error = GiveAttribute(from, to, kAccessList)) return error;
-  } else if (fremovexattr(to, kAccessList) != 0 && errno != ENODATA && errno != ENOTSUP) {
-    return LastError();  // the folder's default list, which the input does not have
+  } else if (const int error = RemoveAccessList(to)) {
+    return error;
   }
   // The bits the list sets, its mask as the group's; none for a group that is not the input's.
   if (listed && fstat(to, &info) != 0) return LastError();

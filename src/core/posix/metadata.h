@@ -26,13 +26,13 @@ Fingerprint FingerprintOf(const struct stat& info);
 /// bits, set-id ones included, which must come out as they were. Where the owner cannot be given
 /// (only a privileged process may give a file away) it fails rather than take the file from its
 /// owner. 0 or the errno.
-int CopyMetadata(int from, int to);
+[[nodiscard]] int CopyMetadata(int from, int to);
 
 /// Gives `to`, a file still empty (some flags take only on one), the file attribute flags of `from`
 /// that its user may set (chattr: no-dump, no-atime, no-copy-on-write and the like); never
 /// immutable or append-only, whose files are not replaced. Where the file system has no flags, none
 /// are given. 0 or the errno.
-int GiveFlags(int from, int to);
+[[nodiscard]] int GiveFlags(int from, int to);
 
 /// Gives `to`, the staged file of an output that did not exist, no wider access than its input
 /// `from` gives: the input's group where this user may give it (none to the group otherwise, which
@@ -40,4 +40,4 @@ int GiveFlags(int from, int to);
 /// where it has none, none (not the folder's default one), and its permission bits as a new file
 /// gets them, none that the input withholds. From a stream that is no regular file (a pipe, a
 /// device), what a new file gets: `0666` less the umask. 0 or the errno.
-int GiveNewOutputAccess(int from, int to);
+[[nodiscard]] int GiveNewOutputAccess(int from, int to);

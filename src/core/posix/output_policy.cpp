@@ -9,15 +9,20 @@
 // leads to. The output of a stream is staged as any other: a stream that fails (not whole blocks,
 // too short for its range, a read error) leaves an existing output as it was.
 //
-// The output's path is looked up once, as a whole, to see what it reaches; its folder is then
-// opened once, and every later look-up goes by name within it.
+// The output's path was resolved once (folder.h): every look-up here goes by name within the folder
+// it found, held open.
+#include "output_policy.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "guards.h"
+#include "append_only.h"
+#include "bind_mounts.h"
 #include "outputs.h"
+#include "sticky_folders.h"
+#include "writers.h"
 
 namespace {
 
@@ -27,15 +32,10 @@ FileError OpenFailure(int error) {
 
 FileError Refusal(FileReason reason) { return Failure(FileStep::kOpen, FileSide::kOutput, reason); }
 
-bool IsSameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 template <typename T, typename... Arguments>
 FileError Made(OwnedOutput* output, Arguments&&... arguments) {
   *output = MakeOutput<T>(std::forward<Arguments>(arguments)...);
-  return *output ? FileError{}
-                 : Failure(FileStep::kAllocate, FileSide::kOutput, FileReason::kNoMemory);
+  return *output ? FileError{} : OutOfMemory(FileSide::kOutput);
 }
 
 // Opened for writing only to learn that it may be written, and to write it where it is written
@@ -44,15 +44,8 @@ int OpenNamed(const FolderEntry& entry, Descriptor* named) {
   const int error = Owned(openat(entry.folder.Get(), entry.name.c_str(),
                                  O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
                           named);
-  if (error == 0) fcntl(named->Get(), F_SETFL, fcntl(named->Get(), F_GETFL) & ~O_NONBLOCK);
+  if (error == 0) ClearNonBlocking(named->Get());
   return error;
-}
-
-// Makes a staged output, its staged file created and its length reserved before anything is read.
-FileError MakeStaged(StagedOutput::Target target, InputFile& input, OwnedOutput* made) {
-  *made = MakeOutput<StagedOutput>(std::move(target), input);
-  return *made ? static_cast<StagedOutput&>(**made).Create()
-               : SystemFailure(FileStep::kCreateStaged, FileSide::kOutput, ENOMEM);
 }
 
 // To the user, a staged file that cannot be created beside another file than the input is an
@@ -92,7 +85,7 @@ FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
           WatchForWriters(target.held.Get(), &target.watched, &target.signalBefore);
       error.Failed())
     return error;
-  return MakeStaged(std::move(target), input, output);
+  return StagedOutput::Make(std::move(target), input, output);
 }
 
 // An existing regular file, not the input.
@@ -106,18 +99,14 @@ FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   const bool ownable = geteuid() == 0 || info.st_uid == geteuid();
   if (info.st_nlink != 1 || !ownable || IsMountedSomewhere(info))
     return Made<DirectOutput>(output, std::move(named), true, false);
-  OwnedOutput staged;
-  const FileError made = MakeStaged(
+  Descriptor held;
+  const FileError made = StagedOutput::Make(
       {Staging::kExistingOutput, std::move(entry), std::move(named), FingerprintOf(info), false},
-      input, &staged);
-  if (!made.Failed()) {
-    *output = std::move(staged);
-    return FileError{};
-  }
+      input, output, &held);
+  if (!made.Failed()) return made;
   const int code = made.step == FileStep::kCreateStaged ? made.code : 0;
-  if (staged && (code == EACCES || code == EPERM || code == EROFS)) {
-    return Made<DirectOutput>(output, static_cast<StagedOutput&>(*staged).TakeHeld(), true, false);
-  }
+  if (held && (code == EACCES || code == EPERM || code == EROFS))
+    return Made<DirectOutput>(output, std::move(held), true, false);
   return AsOpenFailure(made);
 }
 
@@ -132,9 +121,9 @@ FileError ForFile(InputFile& input, FolderEntry entry, const struct stat& open,
   // Nothing written beside it could be renamed or removed.
   if (IsAppendOnly(entry.folder.Get())) return Made<DirectOutput>(output, std::move(entry));
   if (!entry.exists) {
-    return AsOpenFailure(
-        MakeStaged({Staging::kNewOutput, std::move(entry), Descriptor(), Fingerprint(), false},
-                   input, output));
+    return AsOpenFailure(StagedOutput::Make(
+        {Staging::kNewOutput, std::move(entry), Descriptor(), Fingerprint(), false}, input,
+        output));
   }
   if (!S_ISREG(entry.info.st_mode)) return Made<DirectOutput>(output, std::move(entry));
   return Existing(input, std::move(entry), output);
@@ -160,13 +149,16 @@ bool IsOthersSharedPipe(const struct stat& reached, const FileError& found,
 
 }  // namespace
 
-FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOutput* output) {
+FileError OpenPosixOutput(InputFile& input, PosixPath& path, OwnedOutput* output) {
   struct stat open;
   if (fstat(input.Get(), &open) != 0) return OpenFailure(LastError());
-  Descriptor reached;
-  struct stat info;
-  const bool exists = Owned(openat(base, path, O_PATH | O_CLOEXEC), &reached) == 0 &&
-                      fstat(reached.Get(), &info) == 0;
+  path.Refresh();
+  const FileError& found = path.error;
+  FolderEntry& entry = path.entry;
+  // What the system reaches by the path: what a link of /proc reached, which its text may not name,
+  // else what the walk found.
+  const bool exists = path.reached || (!found.Failed() && entry.exists);
+  const struct stat& info = path.reached ? path.reachedInfo : entry.info;
   // A stream's output is never the stream. A regular file is read as one only for the size of 0
   // it reports: a file under /proc, whose length is known once read and which nothing could
   // replace, or an empty one.
@@ -175,19 +167,24 @@ FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOut
     return IsInProc(input.Get()) ? Refusal(FileReason::kNotReplaceable)
                                  : Failure(FileStep::kSize, FileSide::kInput);
   }
-  FolderEntry entry;
-  const FileError found = FindFinalEntry(base, path, &entry);
   if (exists && IsReachedOnlyThroughLink(info, found, entry)) {
     if (IsSameFile(info, open)) return Refusal(FileReason::kNotReplaceable);
-    return Made<DirectOutput>(output, std::move(reached), false, true);
+    return Made<DirectOutput>(output, std::move(path.reached), false, true);
   }
   if (exists && IsOthersSharedPipe(info, found, entry))
     return Refusal(FileReason::kOthersInSharedFolder);
   // A device or a pipe, reached through whatever links, is written directly through what the path
-  // reached.
-  if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
-    return Made<DirectOutput>(output, std::move(reached), false, true);
+  // reached: what a link of /proc reached, else the file found by name in its folder.
+  if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    if (!path.reached) {
+      if (const int error =
+              Owned(openat(entry.folder.Get(), entry.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC),
+                    &path.reached))
+        return OpenFailure(error);
+    }
+    return Made<DirectOutput>(output, std::move(path.reached), false, true);
+  }
   if (found.Failed()) return found;
-  if (entry.name.empty()) return OpenFailure(*path == '\0' ? ENOENT : EISDIR);
+  if (entry.name.empty()) return OpenFailure(EISDIR);
   return ForFile(input, std::move(entry), open, output);
 }

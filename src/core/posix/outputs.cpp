@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "guards.h"
+#include "writers.h"
 
 namespace {
 
@@ -56,11 +56,8 @@ int DirectOutput::Open() {
   if (borrowed_ >= 0) return 0;
   if (reopen_) {
     // The very file found when the output was opened, through its descriptor rather than its path.
-    char self[32];
-    snprintf(self, sizeof self, "/proc/self/fd/%d", file_.Get());
     Descriptor reopened;
-    if (const int error = Owned(open(self, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC), &reopened))
-      return error;
+    if (const int error = Reopen(file_.Get(), O_WRONLY | O_TRUNC, &reopened)) return error;
     file_ = std::move(reopened);
     return 0;
   }
@@ -81,6 +78,20 @@ FileError DirectOutput::Write(const void* data, uint32_t size) {
 
 StagedOutput::~StagedOutput() {
   if (target_.watched) StopWatching(&target_.held, target_.signalBefore);
+}
+
+FileError StagedOutput::Make(Target target, InputFile& input, OwnedOutput* made,
+                             Descriptor* heldBack) {
+  void* memory = malloc(sizeof(StagedOutput));
+  if (!memory) return OutOfMemory(FileSide::kOutput);
+  OwnedOutput output(new (memory) StagedOutput(std::move(target), input));
+  auto& staged = static_cast<StagedOutput&>(*output);
+  const FileError error = staged.Create();
+  if (!error.Failed())
+    *made = std::move(output);
+  else if (heldBack)
+    *heldBack = std::move(staged.target_.held);
+  return error;
 }
 
 FileError StagedOutput::Create() {

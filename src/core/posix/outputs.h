@@ -26,7 +26,7 @@ class DirectOutput final : public OutputFile {
   FileError Commit() override { return FileError{}; }
 
  private:
-  int Open();
+  [[nodiscard]] int Open();
 
   FolderEntry entry_;
   Descriptor file_;
@@ -59,22 +59,23 @@ class StagedOutput final : public OutputFile {
     struct sigaction signalBefore = {};
   };
 
-  /// `input` gives a new output its access and, in place, its metadata; it is closed before the
-  /// staged file takes its name.
-  StagedOutput(Target target, InputFile& input) : target_(std::move(target)), input_(input) {}
+  /// The staged output for `target`: the staged file created, given the flags of the file it
+  /// replaces, and the input's length reserved in it, before anything is read; or why it could not
+  /// be (a failed creation kCreateStaged, no room for the length a failed write), the file held
+  /// then given back in `heldBack` where asked, for an output written directly instead. `input`
+  /// gives a new output its access and, in place, its metadata; it is closed before the staged file
+  /// takes its name.
+  static FileError Make(Target target, InputFile& input, OwnedOutput* made,
+                        Descriptor* heldBack = nullptr);
   ~StagedOutput() override;
 
-  /// Creates the staged file, gives it the flags of the file it replaces, and reserves the input's
-  /// length in it, before anything is read: a failed creation is kCreateStaged, no room for the
-  /// length a failed write.
-  FileError Create();
   FileError Write(const void* data, uint32_t size) override;
   bool SkipHole(uint64_t size) override;
   FileError Commit() override;
-  /// Gives up the file held, for an output written directly instead.
-  Descriptor TakeHeld() { return std::move(target_.held); }
 
  private:
+  StagedOutput(Target target, InputFile& input) : target_(std::move(target)), input_(input) {}
+  FileError Create();
   FileError CheckUnchanged();
   FileError PutInPlace();
 
@@ -82,7 +83,3 @@ class StagedOutput final : public OutputFile {
   InputFile& input_;
   StagedFile staged_;
 };
-
-/// Chooses the output that `path`, relative to the folder `base` (or AT_FDCWD), names for `input`
-/// (see FileLayer::OpenOutput) and opens it.
-FileError OpenPosixOutput(InputFile& input, int base, const char* path, OwnedOutput* output);

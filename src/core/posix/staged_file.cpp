@@ -10,14 +10,31 @@
 #include <cstdio>
 #include <cstring>
 
-#include "guards.h"
-
 namespace {
+
+// Whether `signal`, left to its default action, ends the program and may be caught: every one but
+// those that stop, continue or are ignored by default, and the two that cannot be caught.
+bool EndsProgramByDefault(int signal) {
+  switch (signal) {
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGURG:
+    case SIGWINCH:
+      return false;
+    default:
+      return signal >= 1 && signal < NSIG && (signal < 32 || signal >= SIGRTMIN);
+  }
+}
 
 // The staged file that exists, for the signal handler to remove. Set and cleared with the signals
 // blocked; one at a time, as the program swaps one file at a time.
 volatile sig_atomic_t stagedFolder = -1;
-char stagedName[32];
+char stagedName[kStagedNameRoom];
 struct sigaction previousActions[NSIG];
 
 void RemoveStagedAndResignal(int signal) {
@@ -76,12 +93,13 @@ void Register(int folder, const char* name) {
 void Unregister() { stagedFolder = -1; }
 
 int RandomName(char* name, size_t room) {
-  unsigned char random[6];
+  unsigned char random[kRandomLetters];
   if (getrandom(random, sizeof random, 0) != sizeof random) return LastError();
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  char letters[7];
-  for (int i = 0; i < 6; ++i) letters[i] = kLetters[random[i] % 62];
-  letters[6] = '\0';
+  constexpr unsigned kLetterCount = sizeof kLetters - 1;
+  char letters[kRandomLetters + 1];
+  for (size_t i = 0; i < kRandomLetters; ++i) letters[i] = kLetters[random[i] % kLetterCount];
+  letters[kRandomLetters] = '\0';
   snprintf(name, room, "orvane-%s.tmp", letters);
   return 0;
 }
@@ -112,7 +130,7 @@ int StagedFile::Exchange(const char* name) {
 }
 
 int StagedFile::Create(int folder) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     if (const int error = RandomName(name_, sizeof name_)) return error;
     BlockedSignals blocked;
     Descriptor created;

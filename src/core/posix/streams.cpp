@@ -1,5 +1,3 @@
-#include "streams.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,7 @@
 
 #include "descriptor.h"
 #include "outputs.h"
+#include "standard_streams.h"
 
 unsigned FillClosedStandardStreams() {
   unsigned closed = 0;
@@ -37,19 +36,12 @@ bool IsSameRegularFile(InputFile::Handle a, InputFile::Handle b) {
   struct stat first;
   struct stat second;
   return fstat(static_cast<int>(a), &first) == 0 && fstat(static_cast<int>(b), &second) == 0 &&
-         S_ISREG(first.st_mode) && S_ISREG(second.st_mode) && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
+         S_ISREG(first.st_mode) && S_ISREG(second.st_mode) && IsSameFile(first, second);
 }
 
 bool IsWriterOf(InputFile::Handle writer, InputFile::Handle file) {
   const int flags = fcntl(static_cast<int>(writer), F_GETFL);
   return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && IsSameRegularFile(writer, file);
-}
-
-void WidenPipe(int fd) {
-  constexpr int kPipeBytes = 1 << 20;
-  const int size = fcntl(fd, F_GETPIPE_SZ);
-  if (size >= 0 && size < kPipeBytes) fcntl(fd, F_SETPIPE_SZ, kPipeBytes);
 }
 
 FileError OpenStandardInput(InputFile* input) {
@@ -74,15 +66,12 @@ void WaitForWriter(InputFile& input) {
   if (fd <= STDERR_FILENO || fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode) ||
       !(fcntl(fd, F_GETFL) & O_NONBLOCK))
     return;
-  char self[32];
-  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
   Descriptor waiting;
   struct stat again;
-  if (Owned(open(self, O_RDONLY | O_NOCTTY | O_CLOEXEC), &waiting) == 0 &&
-      fstat(waiting.Get(), &again) == 0 && again.st_dev == info.st_dev &&
-      again.st_ino == info.st_ino) {
+  if (Reopen(fd, O_RDONLY, &waiting) == 0 && fstat(waiting.Get(), &again) == 0 &&
+      IsSameFile(again, info)) {
     input = InputFile(&SystemFileLayer(), waiting.Release(), InputFile::Kind::kStream, false, 0);
     return;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  ClearNonBlocking(fd);
 }

@@ -74,12 +74,21 @@ class Win32FileLayer final : public FileLayer {
 
   void Close(InputFile::Handle file) override { CloseHandle(AsHandle(file)); }
 
-  FileError OpenOutput(InputFile& input, const char* path, OwnedOutput* output,
-                       InputFile::Handle) override {
+  // Windows resolves nothing ahead: its one look-up is the path's, when the output is opened.
+  struct Path final : ResolvedPath {
+    explicit Path(const char* given) : path(given) {}
+    const char* path;
+  };
+
+  OwnedPath Resolve(const char* path, const ResolvedPath*) override {
+    return MakeOwned<Path, ResolvedPath>(path);
+  }
+
+  FileError OpenOutput(InputFile& input, ResolvedPath& resolved, OwnedOutput* output) override {
+    const char* path = static_cast<Path&>(resolved).path;
     if (IsSameFile(AsHandle(input.Get()), path)) return OpenInPlaceOutput(input, path, output);
     *output = MakeOutput<DirectOutput>(path);
-    return *output ? FileError{}
-                   : SystemFailure(FileStep::kOpen, FileSide::kOutput, ERROR_NOT_ENOUGH_MEMORY);
+    return *output ? FileError{} : OutOfMemory(FileSide::kOutput);
   }
 
   void* Allocate(size_t size) override {

@@ -104,19 +104,28 @@ bool IsSame(const Fingerprint& a, const Fingerprint& b) {
 
 class InPlaceOutput final : public OutputFile {
  public:
-  explicit InPlaceOutput(InputFile& input) : input_(input) { path_[0] = staged_[0] = '\0'; }
+  /// The output for a swap in place of `input`, its staged file created, or why it could not be.
+  static FileError Make(InputFile& input, const char* path, OwnedOutput* output) {
+    void* memory = malloc(sizeof(InPlaceOutput));
+    if (!memory) return OutOfMemory(FileSide::kOutput);
+    OwnedOutput made(new (memory) InPlaceOutput(input));
+    const FileError error = static_cast<InPlaceOutput&>(*made).Open(path);
+    if (!error.Failed()) *output = std::move(made);
+    return error;
+  }
   ~InPlaceOutput() override {
     file_.Reset();
     if (staged_[0] != '\0') DeleteFileA(staged_);
   }
 
-  FileError Open(const char* path);
   FileError Write(const void* data, uint32_t size) override {
     return WriteWhole(file_.Get(), data, size);
   }
   FileError Commit() override;
 
  private:
+  explicit InPlaceOutput(InputFile& input) : input_(input) { path_[0] = staged_[0] = '\0'; }
+  FileError Open(const char* path);
   FileError CreateStaged(const BY_HANDLE_FILE_INFORMATION& info);
 
   InputFile& input_;
@@ -206,9 +215,5 @@ FileError InPlaceOutput::Commit() {
 }  // namespace
 
 FileError OpenInPlaceOutput(InputFile& input, const char* path, OwnedOutput* output) {
-  OwnedOutput made = MakeOutput<InPlaceOutput>(input);
-  if (!made) return SystemFailure(FileStep::kOpen, FileSide::kOutput, ERROR_NOT_ENOUGH_MEMORY);
-  const FileError error = static_cast<InPlaceOutput&>(*made).Open(path);
-  if (!error.Failed()) *output = std::move(made);
-  return error;
+  return InPlaceOutput::Make(input, path, output);
 }

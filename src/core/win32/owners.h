@@ -76,7 +76,7 @@ inline DWORD LastError() {
 }
 
 inline FileError SystemFailure(FileStep step, FileSide side, DWORD error) {
-  return Failure(step, side, FileReason::kWin32, static_cast<int>(error));
+  return Failure(step, side, FileReason::kSystem, static_cast<int>(error));
 }
 
 /// A kernel32 or advapi32 function that Windows XP lacks, or that the program does not import (it

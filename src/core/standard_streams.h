@@ -1,5 +1,6 @@
-// What the native program needs besides files: its standard streams, and what kind of thing an
-// open input or output is, for the refusals it explains (a terminal, a pipe, the input itself).
+// What the native program needs of its file layer besides files: its standard streams, and what
+// kind of thing an open input or output is, for the refusals it explains (a terminal, a pipe, the
+// input itself). The Windows program has none of them.
 #pragma once
 
 #include "file_layer.h"
@@ -23,13 +24,6 @@ bool IsWriterOf(InputFile::Handle writer, InputFile::Handle file);
 /// looked up again, to wait for one, as a reader of a pipe expects. Opening the output does this;
 /// an input written to standard output needs it done here.
 void WaitForWriter(InputFile& input);
-
-/// Raises the buffer of `fd`, where it is a pipe, to 1 MiB (the most the system lets any user ask
-/// for by default), so that a piece moves through it in one or two calls rather than the many of a
-/// pipe's default 64 KiB, each of which wakes the process at its other end: the copy through a
-/// stream then takes half the time. Anything else, or a pipe the system will not widen, is left
-/// as it is.
-void WidenPipe(int fd);
 
 /// Standard input, read as a stream (a regular file's size known, and checked before any output is
 /// touched); it stays open when the input goes.

@@ -1,11 +1,12 @@
 // Plain reads and writes: a single call may move fewer bytes than asked, so both loop until done,
 // in calls of a few MiB.
+#include "descriptor.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-
-#include "descriptor.h"
+#include <cstdio>
 
 namespace {
 
@@ -52,4 +53,18 @@ int WriteAll(int fd, const void* buffer, size_t size) {
     left -= static_cast<size_t>(put);
   }
   return 0;
+}
+
+void WidenPipe(int fd) {
+  constexpr int kPipeBytes = 1 << 20;
+  const int size = fcntl(fd, F_GETPIPE_SZ);
+  if (size >= 0 && size < kPipeBytes) fcntl(fd, F_SETPIPE_SZ, kPipeBytes);
+}
+
+void ClearNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK); }
+
+int Reopen(int fd, int flags, Descriptor* reopened) {
+  char self[sizeof "/proc/self/fd/" + 3 * sizeof(int)];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return Owned(open(self, flags | O_NOCTTY | O_CLOEXEC), reopened);
 }
