@@ -1,5 +1,5 @@
-// Everything the native program says on standard error, one line each (two for a wrong argument),
-// and the quoting of the names in it.
+// Everything the native program says: on standard error, one line each (two for a wrong argument),
+// with the quoting of the names in it; on standard output, the help and the version.
 #pragma once
 
 #include <string>
