@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "command_line.h"
+#include "orvane_version.h"
 
 namespace {
 
@@ -133,7 +134,81 @@ std::string SameFileMessage(const NativeArguments& arguments, StreamType inputTy
          " itself: to swap it in place, name it as -in and -out";
 }
 
+// The option a word spells, as typed: the word, or natively the part before `=` where the word
+// holds its value.
+std::string OptionName(const char* word) {
+  const char* attached = AttachedValue(word, OptionForms::kNative);
+  return attached ? std::string(word, static_cast<size_t>(attached - 1 - word)) : word;
+}
+
+// What a refused data size says; a value that would be a size in bytes gets the size in bits too,
+// as a user thinking in bytes may type 4 for 32.
+std::string InvalidDataSizeMessage(const char* value) {
+  const int32_t number = ParseDecimal(value);
+  const unsigned bytes = number > 0 ? static_cast<unsigned>(number) : 0;
+  if (bytes > 0 && bytes < kSmallestDataSizeBits && IsValidDataSize(bytes * 8))
+    return "invalid -datasize " + Quoted(value) +
+           ": it is in bits, a multiple of 8 from 16 to 1024 (" + std::to_string(bytes) +
+           " bytes is -datasize " + std::to_string(bytes * 8) + ")";
+  return "invalid -datasize " + Quoted(value) + ": it must be a multiple of 8 from 16 to 1024";
+}
+
 }  // namespace
+
+static_assert(kSmallestDataSizeBits == 16 && kLargestDataSizeBits == 1024,
+              "the help and the messages name the range of data sizes");
+
+const char kNativeHelp[] =
+    "Usage: orvane -in INPUT -out OUTPUT -datasize BITS\n"
+    "  or:  orvane -in INPUT -out OUTPUT -layout 'LAYOUT'\n"
+    "  or:  orvane -datasize BITS|-layout 'LAYOUT' [-out FOLDER] FILE...\n"
+    "Reverse the bytes in each block of BITS bits of INPUT, or in each field of\n"
+    "LAYOUT, writing the result to OUTPUT (a file of the same size), or back to\n"
+    "INPUT when OUTPUT names it; or of each FILE, in place, or into FOLDER under its\n"
+    "own name.\n"
+    "\n"
+    "  -in INPUT        the file to swap\n"
+    "  -out OUTPUT      the file to write, created or replaced, or the FOLDER\n"
+    "  -datasize BITS   the block length in bits: a multiple of 8 from 16 to 1024\n"
+    "  -layout LAYOUT   the fields in Python struct letters, never padded (below)\n"
+    "  -offset N        keep the first N bytes as they are, swap from there\n"
+    "  -length M        swap only M bytes from the offset, keep the rest\n"
+    "  -                as INPUT, standard input; as OUTPUT, standard output\n"
+    "  -h, --help       print this help and exit\n"
+    "  --version        print the version and exit\n"
+    "\n"
+    "Options come in pairs, in any order and any case, also with / (/in), read from\n"
+    "left to right: a later value replaces an earlier one. One dash is the tool's own\n"
+    "form, shared with its Windows program; two are taken as well, and with two the\n"
+    "value may also follow = in the same word (--in=INPUT). Any other word is a FILE,\n"
+    "and so is every word after --. N and M are decimal bytes; the swapped part must\n"
+    "be a whole number of blocks. One FILE with -out OUTPUT is swapped into OUTPUT. A\n"
+    "failed FILE is said, and the others are still swapped.\n"
+    "\n"
+    "LAYOUT, quoted as one word, is groups separated by blanks, each fields then\n"
+    ":COUNT (repeated COUNT times) or :* (repeated over what is left; one group at\n"
+    "most), laid from the start or the offset to cover the file or range exactly.\n"
+    "A count before a letter repeats the field; before s, p and r it is a length:\n"
+    "    x c b B ? Ns Np kept; h H e 2 bytes, i I l L f 4, q Q d 8, Nr N: reversed\n"
+    "Fields follow each other with no padding, as in Python's standard sizes (< > !\n"
+    "= at the start is taken and ignored), never its native alignment; n N P are\n"
+    "refused. -layout @FILE reads LAYOUT from FILE, where # starts a comment.\n"
+    "\n"
+    "Examples:\n"
+    "  orvane -in ~/data/big-endian.bin -out ~/data/little-endian.bin -datasize 32\n"
+    "  orvane -in /srv/audio/take1.raw -out /srv/audio/take1.raw -datasize 24\n"
+    "  curl -s https://example.com/x.bin | orvane -in - -out x.bin -datasize 64\n"
+    "  orvane -datasize 16 -offset 44 -out ~/swapped ~/takes/*.wav\n"
+    "  orvane -in ~/data/log.bin -out ~/data/log-le.bin -layout '4s7s10s10s 4si2f:*'\n"
+    "\n"
+    "See orvane(1).\n";
+
+const char kNativeVersion[] = "orvane " ORVANE_VERSION_TEXT
+                              "\n"
+                              "Copyright (C) 2026 Orvane Project\n"
+                              "License MIT: <https://opensource.org/license/mit>\n"
+                              "This is free software: you are free to change and redistribute it.\n"
+                              "There is NO WARRANTY, to the extent permitted by law.\n";
 
 std::string Quoted(const char* text) {
   std::string quoted = "'";
@@ -171,7 +246,8 @@ int Fail(const std::string& message) {
   return kExitFailure;
 }
 
-std::string UnwrittenMessage(const char* what, bool closed, int error) {
+std::string UnwrittenMessage(NativeRequest request, bool closed, int error) {
+  const char* what = request == NativeRequest::kHelp ? "the help" : "the version";
   if (closed) return std::string("cannot write ") + what + ": standard output is closed";
   return std::string("cannot write ") + what +
          " to standard output: " + (error != 0 ? strerror(error) : "nothing more was stored");
@@ -280,4 +356,84 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
       break;
   }
   return "cannot swap " + InputName(arguments);
+}
+
+std::string StoppedMessage(const ParseResult& result, const char* const* argv) {
+  const char* argument = argv[result.index];
+  switch (result.stop) {
+    case ParseStop::kUnknownOption:
+      return "unrecognized option " + Quoted(argument);
+    case ParseStop::kMissingValue:
+      return "option " + Quoted(OptionName(argument).c_str()) + " requires an argument";
+    case ParseStop::kValueGiven:
+      return "option " + Quoted(OptionName(argument).c_str()) + " doesn't allow an argument";
+    case ParseStop::kDataSize:
+      return InvalidDataSizeMessage(result.value);
+    case ParseStop::kNone:
+    case ParseStop::kHelp:
+    case ParseStop::kVersion:
+      break;
+  }
+  return "";
+}
+
+std::string NoArgumentsMessage() {
+  return "no arguments: -in, -out, and -datasize or -layout are required";
+}
+
+std::string MissingOptionsMessage(bool input, bool output, bool blocks) {
+  const char* names[3];
+  int count = 0;
+  if (!input) names[count++] = "-in";
+  if (!output) names[count++] = "-out";
+  if (!blocks) names[count++] = "-datasize or -layout";
+  std::string list = "missing ";
+  for (int i = 0; i < count; ++i) {
+    // A comma before the last "and", lest "-out and -datasize or -layout" read as two choices.
+    if (i > 0) list += i + 1 < count ? ", " : blocks ? " and " : ", and ";
+    list += names[i];
+  }
+  return list;
+}
+
+std::string DataSizeWithLayoutMessage() {
+  return "-datasize and -layout cannot be given together: -datasize BITS is the layout of one "
+         "field of BITS/8 bytes, as '4r:*' for 32 bits";
+}
+
+std::string InvalidRangeMessage(bool offset, const char* value) {
+  return std::string("invalid ") + (offset ? "-offset " : "-length ") + Quoted(value) +
+         ": it must be a decimal number of bytes";
+}
+
+std::string InvalidLengthMessage(const char* value, unsigned blockBytes) {
+  return "invalid -length " + Quoted(value) +
+         (blockBytes != 0 ? ": it must be a non-zero whole number of " +
+                                std::to_string(blockBytes) + "-byte blocks"
+                          : ": the layout does not cover that many bytes exactly");
+}
+
+std::string UnreadableLayoutFileMessage(const char* path, int error, size_t longest) {
+  return "cannot read the layout file " + Quoted(path) + ": " +
+         (error != 0 ? strerror(error)
+                     : "it is longer than " + std::to_string(longest) + " bytes") +
+         " (a layout that starts with '@' names a file; Python's '@', native alignment, is not "
+         "taken)";
+}
+
+std::string InvalidLayoutMessage(const char* value, LayoutSource source, const std::string& why) {
+  return source == LayoutSource::kFile ? "invalid layout in " + Quoted(value + 1) + ": " + why
+                                       : "invalid layout " + Quoted(value) + ": " + why;
+}
+
+std::string StandardInputAsFileMessage() {
+  return "'-' cannot be one of the files: name standard input as -in -";
+}
+
+std::string ExtraOperandMessage(const char* file) {
+  return "extra operand " + Quoted(file) + ": the input is already named by -in";
+}
+
+std::string NotAFolderMessage(const char* output) {
+  return "-out " + Quoted(output) + " is not a folder, as it must be for several files";
 }

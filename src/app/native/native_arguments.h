@@ -27,11 +27,6 @@ struct NativeArguments {
   OwnedPath output;
 };
 
-/// The help, written for Linux users, and the version with its copyright and licence, as printed to
-/// standard output.
-extern const char kNativeHelp[];
-extern const char kNativeVersion[];
-
 /// What the arguments ask for.
 enum class NativeRequest { kSwap, kHelp, kVersion, kMalformed };
 

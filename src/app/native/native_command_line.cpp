@@ -74,14 +74,14 @@ SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& argume
   return outcome;
 }
 
-// The help or the version on standard output; a write that fails (a full disk, a closed stream) is
-// said like any other failure, never taken for success.
-int PrintToStandardOutput(const char* text, const char* what, unsigned closed) {
-  if (closed & kStandardOutputBit) return Fail(UnwrittenMessage(what, true, 0));
+// The help or the version (`request`) on standard output; a write that fails (a full disk, a closed
+// stream) is said like any other failure, never taken for success.
+int PrintToStandardOutput(NativeRequest request, unsigned closed) {
+  if (closed & kStandardOutputBit) return Fail(UnwrittenMessage(request, true, 0));
   errno = 0;
-  fputs(text, stdout);
+  fputs(request == NativeRequest::kHelp ? kNativeHelp : kNativeVersion, stdout);
   if (fflush(stdout) == 0 && !ferror(stdout)) return kExitSuccess;
-  return Fail(UnwrittenMessage(what, false, errno));
+  return Fail(UnwrittenMessage(request, false, errno));
 }
 
 // One swap to `output`, resolved by the file layer, which `arguments` name in messages (standard
@@ -247,11 +247,11 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
   // A file size limit is a failure like any other, reported by the write it stops.
   signal(SIGXFSZ, SIG_IGN);
   NativeArguments arguments;
-  switch (ReadNativeArguments(argc, argv, &arguments)) {
+  const NativeRequest request = ReadNativeArguments(argc, argv, &arguments);
+  switch (request) {
     case NativeRequest::kHelp:
-      return PrintToStandardOutput(kNativeHelp, "the help", closed);
     case NativeRequest::kVersion:
-      return PrintToStandardOutput(kNativeVersion, "the version", closed);
+      return PrintToStandardOutput(request, closed);
     case NativeRequest::kMalformed:
       return kExitFailure;
     case NativeRequest::kSwap:
