@@ -8,6 +8,7 @@
 #include <string>
 
 #include "faulty_file_layer.h"
+#include "kernel_restorer.h"
 #include "swap_kernels.h"
 #include "test_files.h"
 
@@ -36,15 +37,6 @@ std::string Compiled(const char* text) {
   REQUIRE_MESSAGE(!compiled.error.Failed(), compiled.error.what);
   return Transforms(compiled.layout);
 }
-
-class KernelRestorer {
- public:
-  KernelRestorer() : chosen_(CurrentSwapKernel()) {}
-  ~KernelRestorer() { UseSwapKernel(chosen_); }
-
- private:
-  SwapKernel chosen_;
-};
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 
 #include <doctest.h>
 
+#include "kernel_restorer.h"
 #include "swap.h"
 #include "swap_block.h"
 #include "test_files.h"
@@ -21,16 +22,6 @@ const KernelName kKernels[] = {
     {SwapKernel::kSse2, "SSE2"},
     {SwapKernel::kSsse3, "SSSE3"},
     {SwapKernel::kAvx2, "AVX2"},
-};
-
-// Puts the kernel chosen at start back when a test has forced another one.
-class KernelRestorer {
- public:
-  KernelRestorer() : chosen_(CurrentSwapKernel()) {}
-  ~KernelRestorer() { UseSwapKernel(chosen_); }
-
- private:
-  SwapKernel chosen_;
 };
 
 // What SwapBlocks must leave: the whole blocks reversed where this build reverses that length, a
