@@ -1,12 +1,10 @@
 #include "native_arguments.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "command_line.h"
@@ -76,18 +74,22 @@ constexpr size_t kLongestLayoutFile = 1 << 20;
 // The text of the layout file `path`; false, with `*error` set to the errno or to 0 where the file
 // is too long, where it cannot be read.
 bool ReadLayoutFile(const char* path, std::string* text, int* error) {
-  const int file = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (file < 0) {
+  struct Closer {
+    void operator()(FILE* file) const { fclose(file); }
+  };
+  const std::unique_ptr<FILE, Closer> file(fopen(path, "re"));
+  if (!file) {
     *error = errno;
     return false;
   }
   char chunk[4096];
-  ssize_t got;
-  while ((got = read(file, chunk, sizeof chunk)) > 0 && text->size() <= kLongestLayoutFile)
-    text->append(chunk, static_cast<size_t>(got));
-  *error = text->size() > kLongestLayoutFile ? 0 : got < 0 ? errno : 0;
-  close(file);
-  return got >= 0 && text->size() <= kLongestLayoutFile;
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, file.get())) > 0 &&
+         text->size() <= kLongestLayoutFile)
+    text->append(chunk, got);
+  const bool failed = ferror(file.get()) != 0;
+  *error = failed ? errno : 0;
+  return !failed && text->size() <= kLongestLayoutFile;
 }
 
 // Reads and compiles the value of -layout into `*layout`: the text, or with `@` the file it names.
