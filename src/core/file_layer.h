@@ -3,9 +3,10 @@
 // can produce on demand (a failed or short read or write, a failed allocation, a staged file that
 // cannot be created, given its metadata, flushed or put in place).
 //
-// The swap opens an input, asks the layer for an output for it at a path the layer resolved once
-// (a ResolvedPath, which the front end may also compare with others), writes the swapped pieces to
-// that output and commits it. How the output is written is the platform's choice, made once when it
+// Every path is resolved once by the layer into a ResolvedPath, which the front end may also
+// compare with others; natively, standard input and output are such values too. The swap opens the
+// input its value names, asks the layer for the output at the other value, writes the swapped
+// pieces to that output and commits it. How the output is written is the platform's choice, made once when it
 // is opened: a staged file beside the file it is to replace, renamed over it on commit, or the file
 // itself, written directly. Whatever the output holds (the staged file, the folder it was found in,
 // the file it replaces) it owns, and gives up when it goes: an output that was not committed is
@@ -65,6 +66,22 @@ class InputFile {
   uint64_t size_ = 0;
 };
 
+/// What a path reached when it was resolved: nothing, or a file with its identity (which two names
+/// of one file share, whatever their spelling or links) and kind.
+struct PathTarget {
+  /// A terminal is told apart only for a standard stream; a path to one reaches kOther.
+  enum class Kind : uint8_t { kNothing, kRegular, kFolder, kTerminal, kOther };
+  Kind kind = Kind::kNothing;
+  uint64_t device = 0;
+  uint64_t file = 0;
+  uint64_t size = 0;  ///< a regular file's
+
+  bool IsSameFile(const PathTarget& other) const {
+    return kind != Kind::kNothing && other.kind != Kind::kNothing && device == other.device &&
+           file == other.file;
+  }
+};
+
 /// Where a swap writes: Write the swapped pieces in order, then Commit. Going without a commit, or
 /// after a failed one, abandons it.
 class OutputFile {
@@ -84,6 +101,9 @@ class OutputFile {
     (void)size;
     return false;
   }
+  /// What the output's name reaches once committed, where the layer tells: the file written, which
+  /// a staged file taking the name has made another than the one the name reached before.
+  virtual PathTarget Written() const { return PathTarget(); }
 };
 
 /// Outputs and resolved paths live in memory of their own, from the C heap: the Windows program
@@ -111,21 +131,6 @@ OwnedOutput MakeOutput(Arguments&&... arguments) {
   return MakeOwned<T, OutputFile>(std::forward<Arguments>(arguments)...);
 }
 
-/// What a path reached when it was resolved: nothing, or a file with its identity (which two names
-/// of one file share, whatever their spelling or links) and kind.
-struct PathTarget {
-  enum class Kind : uint8_t { kNothing, kRegular, kFolder, kOther };
-  Kind kind = Kind::kNothing;
-  uint64_t device = 0;
-  uint64_t file = 0;
-  uint64_t size = 0;  ///< a regular file's
-
-  bool IsSameFile(const PathTarget& other) const {
-    return kind != Kind::kNothing && other.kind != Kind::kNothing && device == other.device &&
-           file == other.file;
-  }
-};
-
 /// A path resolved once by the file layer (see FileLayer::Resolve), into what every later step
 /// uses: natively, the folder its final target is in, held open, the target's name in it and what
 /// was there, so that nobody who can write a folder on the way can redirect a later step; on
@@ -141,9 +146,10 @@ using OwnedPath = std::unique_ptr<ResolvedPath, FreeDeleter>;
 
 class FileLayer {
  public:
-  /// Opens an existing file for reading, sharing reading and writing with other processes. A
+  /// Opens the existing file `path` names for reading, sharing reading and writing with other
+  /// processes; a value may be opened as an input and then, swapped in place, as its output. A
   /// folder is not a file: opening one fails.
-  virtual FileError OpenInput(const char* path, InputFile* input) = 0;
+  virtual FileError OpenInput(const ResolvedPath& path, InputFile* input) = 0;
   /// Reads until `size` bytes have come or the input has ended, and stores how many came: fewer
   /// than asked only at the end of the input.
   virtual FileError Read(const InputFile& input, void* buffer, uint32_t size, uint32_t* got) = 0;
@@ -169,7 +175,7 @@ class FileLayer {
   virtual OwnedPath Resolve(const char* path, const ResolvedPath* folder) = 0;
   /// Opens the output that `path` names for `input`, taking what the value holds: the input itself
   /// (a swap in place), a file that does not exist yet, an existing file, or something written
-  /// directly (a device, a pipe). The file `path` names is not touched before the first Write (a
+  /// directly (a device, a pipe, standard output). The file `path` names is not touched before the first Write (a
   /// staged file may appear beside it), and an output that was not there before appears only on
   /// Commit or, where it is written directly, with the first Write.
   virtual FileError OpenOutput(InputFile& input, ResolvedPath& path, OwnedOutput* output) = 0;

@@ -1,6 +1,6 @@
-// What the native program needs of its file layer besides files: its standard streams, and what
-// kind of thing an open input or output is, for the refusals it explains (a terminal, a pipe, the
-// input itself). The Windows program has none of them.
+// What the native program needs of its file layer besides paths: its standard streams, as values
+// the layer opens as it opens a path's, and what kind of thing an open input is, for the refusals
+// it explains (a terminal, a pipe). The Windows program has none of them: there "-" is a file name.
 #pragma once
 
 #include "file_layer.h"
@@ -8,25 +8,13 @@
 enum class StreamType { kRegular, kPipe, kTerminal, kClosed, kOther };
 
 /// Gives each closed standard descriptor /dev/null, so that no file the program opens can take its
-/// number and be read or written as if it were that stream. Returns which were closed, one bit per
-/// descriptor (1 standard input, 2 standard output, 4 standard error).
-unsigned FillClosedStandardStreams();
+/// number and be read or written as if it were that stream, and remembers that it was closed.
+void FillClosedStandardStreams();
+
+/// Standard input (FileSide::kInput) or output, as the value that OpenInput or OpenOutput opens as
+/// that stream, with what it is as its target (a terminal told apart); one closed when the program
+/// started has the error kClosed. Null only where no memory could be had.
+OwnedPath StandardStream(FileSide side);
 
 /// What the open descriptor is.
 StreamType TypeOf(InputFile::Handle file);
-/// Whether both are the same regular file.
-bool IsSameRegularFile(InputFile::Handle a, InputFile::Handle b);
-/// Whether `writer` is open for writing on the same regular file as `file`.
-bool IsWriterOf(InputFile::Handle writer, InputFile::Handle file);
-
-/// A named pipe the layer opened without waiting for a writer (so that one named as the output too
-/// is refused at once), opened again through its descriptor, the same pipe rather than the path
-/// looked up again, to wait for one, as a reader of a pipe expects. Opening the output does this;
-/// an input written to standard output needs it done here.
-void WaitForWriter(InputFile& input);
-
-/// Standard input, read as a stream (a regular file's size known, and checked before any output is
-/// touched); it stays open when the input goes.
-FileError OpenStandardInput(InputFile* input);
-/// Standard output, written directly; it stays open when the output goes.
-OwnedOutput StandardOutput();

@@ -376,7 +376,9 @@ SwapOutcome SwapByLayout(FileLayer& files, InputFile& input, OutputFile& output,
       options.progress(options.context, length, input.IsFile() ? input.Size() : 0);
   }
   if (!IsSwappableRange(length, range, layout)) return SizeRefusal(length);
-  return Ended(output.Commit(), length);
+  SwapOutcome outcome = Ended(output.Commit(), length);
+  if (outcome.Succeeded()) outcome.written = output.Written();
+  return outcome;
 }
 
 SwapOutcome SwapOpenInputByLayout(FileLayer& files, InputFile& input, ResolvedPath* outputPath,
@@ -392,8 +394,10 @@ SwapOutcome SwapOpenInputByLayout(FileLayer& files, InputFile& input, ResolvedPa
 
 SwapOutcome SwapFileByLayout(FileLayer& files, const char* inputPath, const char* outputPath,
                              const SwapLayout& layout, const SwapOptions& options) {
+  const OwnedPath from = files.Resolve(inputPath, nullptr);
+  if (!from) return Ended(OutOfMemory(FileSide::kInput), 0);
   InputFile input;
-  if (const FileError error = files.OpenInput(inputPath, &input); error.Failed())
+  if (const FileError error = files.OpenInput(*from, &input); error.Failed())
     return Ended(error, 0);
   const OwnedPath output = files.Resolve(outputPath, nullptr);
   return SwapOpenInputByLayout(files, input, output.get(), layout, options);

@@ -107,6 +107,8 @@ struct SwapOutcome {
   FileError error;
   /// How many bytes the input has: its size, or what a stream delivered.
   uint64_t length = 0;
+  /// What the output's name reaches after a swap that succeeded (OutputFile::Written).
+  PathTarget written;
 
   bool Succeeded() const { return !error.Failed(); }
 };

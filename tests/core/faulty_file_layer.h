@@ -56,7 +56,7 @@ class FaultyFileLayer final : public FileLayer {
   size_t largestAllocated = 0;
   int misaligned = 0;  ///< reads into and writes from a buffer that does not start a page
 
-  FileError OpenInput(const char* path, InputFile* input) override {
+  FileError OpenInput(const ResolvedPath& path, InputFile* input) override {
     ++opened;
     InputFile real;
     const FileError error = real_.OpenInput(path, &real);

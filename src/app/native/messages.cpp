@@ -38,7 +38,7 @@ size_t PrintableSequence(const unsigned char* text) {
 
 // A path as messages show it: quoted, or the standard stream that `-` stands for.
 std::string NameOf(const char* path, const char* streamName) {
-  return strcmp(path, "-") == 0 ? streamName : Quoted(path);
+  return IsStandardStream(path) ? streamName : Quoted(path);
 }
 std::string InputName(const NativeArguments& arguments) {
   return NameOf(arguments.inputPath, "standard input");
@@ -124,6 +124,11 @@ std::string SizeMessage(const std::string& input, uint64_t size, const NativeArg
 
 std::string SameFileMessage(const NativeArguments& arguments, StreamType inputType) {
   const std::string input = InputName(arguments);
+  if (IsStandardStream(arguments.outputPath)) {
+    return (IsStandardStream(arguments.inputPath) ? "standard output is the same file as " + input
+                                                  : "standard output is " + input + " itself") +
+           ", which it would read back without end";
+  }
   if (inputType == StreamType::kPipe)
     return input + " is a named pipe: it cannot be swapped in place";
   if (inputType != StreamType::kRegular)
@@ -263,26 +268,8 @@ std::string SameOutputMessage(const char* file, const char* output, const char* 
          " already";
 }
 
-std::string RefusalMessage(Refusal refusal, const NativeArguments& arguments) {
-  switch (refusal) {
-    case Refusal::kTerminalOutput:
-      return "swapped data not written to a terminal: redirect standard output, or name a file "
-             "as -out";
-    case Refusal::kStandardInputClosed:
-      return "standard input is closed";
-    case Refusal::kStandardOutputClosed:
-      return "standard output is closed";
-    case Refusal::kOutputIsInput:
-      return "standard output is " + InputName(arguments) +
-             " itself, which it would read back without end";
-    case Refusal::kOutputIsStandardInput:
-      return "standard output is the same file as standard input, which it would read back "
-             "without end";
-    case Refusal::kInPlaceHeldByStandardOutput:
-      return "cannot swap " + OutputName(arguments) +
-             " in place: this command's own standard output has it open for writing";
-  }
-  return "";
+std::string TerminalOutputMessage() {
+  return "swapped data not written to a terminal: redirect standard output, or name a file as -out";
 }
 
 std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& arguments,
@@ -306,10 +293,12 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
              strerror(error.code) + ")";
     case FileReason::kIsInput:
       return SameFileMessage(arguments, inputType);
+    case FileReason::kClosed:
+      return name + " is closed";
     case FileReason::kUnfollowedLink:
-      return "cannot open " + name +
-             " for writing: it leads through a link in a sticky folder that everyone may write, "
-             "which the system follows only for the link's owner or the folder's owner";
+      return "cannot open " + name + (output ? " for writing" : "") +
+             ": it leads through a link in a sticky folder that everyone may write, which the "
+             "system follows only for the link's owner or the folder's owner";
     case FileReason::kAppendOnlyFolder:
       return "cannot swap " + name +
              " in place: its folder is append-only, where no file may be replaced";
@@ -328,6 +317,9 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
     case FileReason::kHeld:
       return "cannot swap " + name +
              " in place: another process has it open for writing or locked; it is left as it is";
+    case FileReason::kHeldAsStandardOutput:
+      return "cannot swap " + name +
+             " in place: this command's own standard output has it open for writing";
     case FileReason::kNotReplaceable:
       return "cannot swap " + name + " in place: it is not a regular file that can be replaced";
     default:

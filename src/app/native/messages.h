@@ -36,21 +36,12 @@ std::string SwappedAlreadyMessage(const char* file, const char* earlier);
 /// What a file whose `output` in the folder is the output of the file `first` already says.
 std::string SameOutputMessage(const char* file, const char* output, const char* first);
 
-/// What the native program refuses before it swaps anything.
-enum class Refusal {
-  kTerminalOutput,               ///< standard output is a terminal
-  kStandardInputClosed,          ///< standard input was closed when the program started
-  kStandardOutputClosed,         ///< standard output was closed when the program started
-  kOutputIsInput,                ///< standard output is the named input file itself
-  kOutputIsStandardInput,        ///< standard output is the same file as standard input
-  kInPlaceHeldByStandardOutput,  ///< the file to swap in place is open for writing as standard
-                                 ///< output, which holds it as another process's writer would
-};
-std::string RefusalMessage(Refusal refusal, const NativeArguments& arguments);
+/// What standard output refused as the output says: a terminal, which swapped data would garble.
+std::string TerminalOutputMessage();
 
 /// What a failed swap says, naming the user's file on the failing side (a staged file written
-/// beside it is of no interest to the user). `inputType` tells how an input that is also the
-/// output is refused.
+/// beside it is of no interest to the user), or the standard stream that "-" names. `inputType`
+/// tells how an input that is also the output is refused.
 std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& arguments,
                            StreamType inputType);
 

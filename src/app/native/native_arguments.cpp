@@ -10,6 +10,7 @@
 #include "command_line.h"
 #include "layout.h"
 #include "messages.h"
+#include "standard_streams.h"
 #include "swap.h"
 
 namespace {
@@ -123,13 +124,14 @@ bool AreFilesTaken(NativeArguments* arguments) {
     return false;
   }
   if (!arguments->outputPath) return true;
-  arguments->output = SystemFileLayer().Resolve(arguments->outputPath, nullptr);
+  arguments->output = ResolveOperand(arguments->outputPath, FileSide::kOutput);
   arguments->intoFolder =
       arguments->output && arguments->output->target.kind == PathTarget::Kind::kFolder;
   if (arguments->intoFolder) return true;
   if (arguments->files.size() == 1) {
     arguments->inputPath = arguments->files[0];
     arguments->files.clear();
+    arguments->input = ResolveOperand(arguments->inputPath, FileSide::kInput);
     return true;
   }
   SayWrong(NotAFolderMessage(arguments->outputPath));
@@ -210,5 +212,16 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
   if (dataSizeBits != 0)
     arguments->layout = std::make_shared<const CompiledLayout>(BlockLayout(dataSizeBits / 8));
   if (!IsLengthTaken(arguments->range, lengthWord, *arguments)) return NativeRequest::kMalformed;
+  if (arguments->files.empty()) {
+    arguments->input = ResolveOperand(arguments->inputPath, FileSide::kInput);
+    arguments->output = ResolveOperand(arguments->outputPath, FileSide::kOutput);
+    return NativeRequest::kSwap;
+  }
   return AreFilesTaken(arguments) ? NativeRequest::kSwap : NativeRequest::kMalformed;
+}
+
+bool IsStandardStream(const char* path) { return strcmp(path, "-") == 0; }
+
+OwnedPath ResolveOperand(const char* path, FileSide side) {
+  return IsStandardStream(path) ? StandardStream(side) : SystemFileLayer().Resolve(path, nullptr);
 }

@@ -14,8 +14,9 @@
 /// naming a standard stream; or, where `files` are named, a swap of each, in place or, where
 /// `intoFolder`, into the folder `outputPath` under its own base name. Only `range` of each input
 /// is swapped. The layout is that of blocks of `dataSizeBits` bits, any data size the swap takes,
-/// or, where `dataSizeBits` is 0, the one -layout gave. Where files are named with an output,
-/// `output` is that output resolved by the file layer, once.
+/// or, where `dataSizeBits` is 0, the one -layout gave. `input` and `output` are the input and the
+/// output resolved by the file layer, once: both for one input, the output alone where files are
+/// named with one.
 struct NativeArguments {
   const char* inputPath = nullptr;
   const char* outputPath = nullptr;
@@ -24,8 +25,15 @@ struct NativeArguments {
   std::vector<const char*> files;
   bool intoFolder = false;
   SwapRange range;
+  OwnedPath input;
   OwnedPath output;
 };
+
+/// Whether `path` is "-", which names a standard stream.
+bool IsStandardStream(const char* path);
+
+/// What `path` names on `side`, resolved once by the file layer: "-" the standard stream.
+OwnedPath ResolveOperand(const char* path, FileSide side);
 
 /// What the arguments ask for.
 enum class NativeRequest { kSwap, kHelp, kVersion, kMalformed };

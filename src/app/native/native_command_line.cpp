@@ -1,6 +1,6 @@
-// The native command line: the arguments read into values, the standard streams that `-` names
-// refused where they cannot serve (closed, a terminal, the input itself), and one swap through the
-// file layer, whose outcome is said in one line on standard error where it failed.
+// The native command line: the arguments read into values, each path (and "-", a standard stream)
+// resolved once by the file layer, and one swap through it, whose outcome is said in one line on
+// standard error where it failed; swapped data is never written to a terminal.
 #include "native_command_line.h"
 
 #include <unistd.h>
@@ -22,85 +22,29 @@
 
 namespace {
 
-bool IsStandardStream(const char* path) { return strcmp(path, "-") == 0; }
-
-constexpr unsigned kStandardInputBit = 1u << 0;
-constexpr unsigned kStandardOutputBit = 1u << 1;
-
-// Opens the input the arguments name, or says why it cannot be. Standard output as the output is
-// refused where it is the very file the input comes from (it would read what it has just written,
-// without end).
-// `closed` says which standard streams were closed when the program started.
-bool OpenInput(const NativeArguments& arguments, unsigned closed, InputFile* input,
-               std::string* refusal) {
-  const bool toStandardOutput = IsStandardStream(arguments.outputPath);
-  if (IsStandardStream(arguments.inputPath)) {
-    if (closed & kStandardInputBit || OpenStandardInput(input).Failed()) {
-      *refusal = RefusalMessage(Refusal::kStandardInputClosed, arguments);
-      return false;
-    }
-    if (toStandardOutput && IsSameRegularFile(input->Get(), STDOUT_FILENO)) {
-      *refusal = RefusalMessage(Refusal::kOutputIsStandardInput, arguments);
-      return false;
-    }
-    return true;
-  }
-  SwapOutcome opened;
-  opened.error = SystemFileLayer().OpenInput(arguments.inputPath, input);
-  if (opened.error.Failed()) {
-    *refusal = FailureMessage(opened, arguments, StreamType::kOther);
-    return false;
-  }
-  return true;
-}
-
-// The swap into standard output: a regular input is checked for its size first, so that it is
-// refused before standard output is looked at, as in a swap of files.
-SwapOutcome SwapToStandardOutput(InputFile& input, const NativeArguments& arguments,
-                                 unsigned closed, const SwapOptions& options,
-                                 std::string* refusal) {
-  SwapOutcome outcome = CheckInput(input, arguments.layout->View(), options);
-  if (!outcome.Succeeded()) return outcome;
-  if (closed & kStandardOutputBit) {
-    *refusal = RefusalMessage(Refusal::kStandardOutputClosed, arguments);
-  } else if (!IsStandardStream(arguments.inputPath) &&
-             IsSameRegularFile(input.Get(), STDOUT_FILENO)) {
-    *refusal = RefusalMessage(Refusal::kOutputIsInput, arguments);
-  } else {
-    WaitForWriter(input);
-    const OwnedOutput output = StandardOutput();
-    return SwapInto(SystemFileLayer(), input, *output, arguments.layout->View(), options);
-  }
-  return outcome;
-}
-
 // The help or the version (`request`) on standard output; a write that fails (a full disk, a closed
 // stream) is said like any other failure, never taken for success.
-int PrintToStandardOutput(NativeRequest request, unsigned closed) {
-  if (closed & kStandardOutputBit) return Fail(UnwrittenMessage(request, true, 0));
+int PrintToStandardOutput(NativeRequest request) {
+  const OwnedPath output = StandardStream(FileSide::kOutput);
+  if (!output || output->error.Failed()) return Fail(UnwrittenMessage(request, true, 0));
   errno = 0;
   fputs(request == NativeRequest::kHelp ? kNativeHelp : kNativeVersion, stdout);
   if (fflush(stdout) == 0 && !ferror(stdout)) return kExitSuccess;
   return Fail(UnwrittenMessage(request, false, errno));
 }
 
-// One swap to `output`, resolved by the file layer, which `arguments` name in messages (standard
-// output where they name it "-"); what it says where it failed, or nothing.
-std::string SwapOne(const NativeArguments& arguments, ResolvedPath* output, unsigned closed,
-                    const SwapOptions& options) {
+// One swap of the input `from` names into the output `to` names, both resolved once (null where
+// no memory could be had for them), which `arguments` name in messages; what it says where it
+// failed, or nothing, and then what the output's name reaches in `written`.
+std::string SwapOne(const NativeArguments& arguments, const ResolvedPath* from, ResolvedPath* to,
+                    const SwapOptions& options, PathTarget* written = nullptr) {
   InputFile input;
-  std::string refusal;
-  if (!OpenInput(arguments, closed, &input, &refusal)) return refusal;
+  SwapOutcome outcome;
+  outcome.error = from ? SystemFileLayer().OpenInput(*from, &input) : OutOfMemory(FileSide::kInput);
+  if (outcome.error.Failed()) return FailureMessage(outcome, arguments, StreamType::kOther);
   const StreamType inputType = TypeOf(input.Get());
-  const SwapOutcome outcome =
-      IsStandardStream(arguments.outputPath)
-          ? SwapToStandardOutput(input, arguments, closed, options, &refusal)
-          : SwapOpenInput(SystemFileLayer(), input, output, arguments.layout->View(), options);
-  if (!refusal.empty()) return refusal;
-  // A file held open for writing is refused in place: where the holder is this command's own
-  // standard output (`-out /dev/stdout >>f`), that is the reason, not another process.
-  if (outcome.error.reason == FileReason::kHeld && IsWriterOf(STDOUT_FILENO, input.Get()))
-    return RefusalMessage(Refusal::kInPlaceHeldByStandardOutput, arguments);
+  outcome = SwapOpenInput(SystemFileLayer(), input, to, arguments.layout->View(), options);
+  if (written) *written = outcome.written;
   return outcome.Succeeded() ? std::string() : FailureMessage(outcome, arguments, inputType);
 }
 
@@ -114,68 +58,44 @@ std::string BaseName(const char* path) {
 
 bool IsRegular(const PathTarget& target) { return target.kind == PathTarget::Kind::kRegular; }
 
-// What each file reached, resolved by the layer, each value given up at once: a command may name
-// more files than a process may hold folders open.
-std::vector<PathTarget> TargetsOf(const std::vector<const char*>& files) {
-  std::vector<PathTarget> targets(files.size());
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (const OwnedPath resolved = SystemFileLayer().Resolve(files[i], nullptr))
-      targets[i] = resolved->target;
-  }
-  return targets;
-}
-
-// The bytes of the files, for the progress line: a file that cannot be asked counts for none.
-uint64_t TotalSize(const std::vector<PathTarget>& files) {
+// The bytes of the files, for the progress line, each resolved and given up at once (a command
+// may name more files than a process may hold folders open): one that cannot be asked counts for
+// none.
+uint64_t TotalSize(const std::vector<const char*>& files) {
   uint64_t total = 0;
-  for (const PathTarget& file : files) total += IsRegular(file) ? file.size : 0;
+  for (const char* file : files) {
+    const OwnedPath resolved = SystemFileLayer().Resolve(file, nullptr);
+    total += resolved && IsRegular(resolved->target) ? resolved->target.size : 0;
+  }
   return total;
 }
 
-// For each file swapped in place, the earlier operand that names the very same file (whatever the
-// spelling or the link), or null: a second swap of it would undo the first and leave it as it was,
-// with nothing said. Asked once, before any swap replaces a file.
-std::vector<const char*> EarlierNamesOfSameFile(const std::vector<const char*>& names,
-                                                const std::vector<PathTarget>& files) {
-  std::vector<const char*> earlier(files.size(), nullptr);
-  for (size_t i = 0; i < files.size(); ++i) {
-    for (size_t j = 0; j < i && IsRegular(files[i]) && !earlier[i]; ++j) {
-      if (IsRegular(files[j]) && files[j].IsSameFile(files[i])) earlier[i] = names[j];
-    }
-  }
-  return earlier;
-}
-
-// The outputs written into the folder, by base name and by the file each name reached once swapped
-// (a swap replaces the file, which then has another identity): two names that reach one file,
-// through links or as the file itself, would have one output.
-class FolderOutputs {
+// The files a command has met, each under the operand that named it: a later name that reaches
+// one of them (whatever its spelling or links) names a file swapped already in place, or an output
+// written already. A swap replaces the file its output's name reaches, which then has another
+// identity: both are met.
+class FilesMet {
  public:
-  /// The file whose output `name`, which reached `output`, would write over, or null.
-  const char* EarlierOutput(const std::string& name, const ResolvedPath* output,
-                            const char* input) {
-    const auto first = names_.emplace(name, input);
-    if (!first.second) return first.first->second;
-    for (const auto& written : reached_) {
-      if (output && IsRegular(output->target) && written.first.IsSameFile(output->target))
-        return written.second;
+  /// The operand that named the file `path` reaches, or null.
+  const char* Find(const ResolvedPath* path) const {
+    for (const auto& met : met_) {
+      if (path && IsRegular(path->target) && met.first.IsSameFile(path->target)) return met.second;
     }
     return nullptr;
   }
-  /// `output`, as resolved again once swapped, is the output of `input`.
-  void Written(const ResolvedPath* output, const char* input) {
-    if (output && IsRegular(output->target)) reached_.emplace_back(output->target, input);
+  void Add(const PathTarget& file, const char* operand) {
+    if (IsRegular(file)) met_.emplace_back(file, operand);
   }
 
  private:
-  std::map<std::string, const char*> names_;
-  std::vector<std::pair<PathTarget, const char*>> reached_;
+  std::vector<std::pair<PathTarget, const char*>> met_;
 };
 
-// Each file in place, or into the folder, opened once; a failure is said and the others are still
-// swapped. Two files with one output are refused the second time, never written over it; so is, in
-// place, a file named a second time.
-int SwapFiles(const NativeArguments& arguments, unsigned closed) {
+// Each file in place, or into the folder under its base name, each path resolved once; a failure
+// is said and the others are still swapped. Two files with one output are refused the second time,
+// never written over it; so is, in place, a file named a second time, which a second swap would
+// undo, with nothing said.
+int SwapFiles(const NativeArguments& arguments) {
   FileLayer& layer = SystemFileLayer();
   const std::vector<const char*>& files = arguments.files;
   const ResolvedPath* folderPath = arguments.intoFolder ? arguments.output.get() : nullptr;
@@ -184,18 +104,11 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
     opened.error = folderPath->error;
     return Fail(FailureMessage(opened, arguments, StreamType::kOther));
   }
-  // What each file reached before any is swapped: in place, each is its own output, resolved again
-  // for its swap.
-  const bool showTotal = isatty(STDERR_FILENO) == 1;
-  const std::vector<PathTarget> targets =
-      !arguments.intoFolder || showTotal ? TargetsOf(files) : std::vector<PathTarget>();
-  Progress progress(files.size(), showTotal ? TotalSize(targets) : 0);
+  Progress progress(files.size(), isatty(STDERR_FILENO) == 1 ? TotalSize(files) : 0);
   std::string folder = arguments.intoFolder ? arguments.outputPath : "";
   if (!folder.empty() && folder.back() != '/') folder += '/';
-  FolderOutputs outputs;
-  const std::vector<const char*> earlier = arguments.intoFolder
-                                               ? std::vector<const char*>(files.size())
-                                               : EarlierNamesOfSameFile(files, targets);
+  std::map<std::string, const char*> outputNames;
+  FilesMet met;
   bool failed = false;
   for (size_t i = 0; i < files.size(); ++i) {
     NativeArguments one;
@@ -205,18 +118,23 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
     one.range = arguments.range;
     const std::string name = arguments.intoFolder ? BaseName(files[i]) : files[i];
     const std::string output = folder + name;
-    const OwnedPath outputPath = layer.Resolve(name.c_str(), folderPath);
-    std::string message;
-    if (!arguments.intoFolder) {
-      if (earlier[i]) message = SwappedAlreadyMessage(files[i], earlier[i]);
-    } else if (const char* first = outputs.EarlierOutput(name, outputPath.get(), files[i])) {
-      message = SameOutputMessage(files[i], output.c_str(), first);
-    }
     one.outputPath = output.c_str();
-    if (message.empty())
-      message = SwapOne(one, outputPath.get(), closed, progress.For(i, arguments.range));
-    if (message.empty() && arguments.intoFolder)
-      outputs.Written(layer.Resolve(name.c_str(), folderPath).get(), files[i]);
+    // In place, the file is its own output: one value, opened as both.
+    const OwnedPath outputPath = layer.Resolve(name.c_str(), folderPath);
+    const OwnedPath inputPath = arguments.intoFolder ? layer.Resolve(files[i], nullptr) : nullptr;
+    const auto named = outputNames.emplace(name, files[i]);
+    const char* first = named.second ? met.Find(outputPath.get()) : named.first->second;
+    std::string message;
+    if (first) {
+      message = arguments.intoFolder ? SameOutputMessage(files[i], output.c_str(), first)
+                                     : SwappedAlreadyMessage(files[i], first);
+    } else {
+      if (!arguments.intoFolder && outputPath) met.Add(outputPath->target, files[i]);
+      PathTarget written;
+      message = SwapOne(one, arguments.intoFolder ? inputPath.get() : outputPath.get(),
+                        outputPath.get(), progress.For(i, arguments.range), &written);
+      met.Add(written, files[i]);
+    }
     if (message.empty()) continue;
     progress.Erase();
     Fail(message);
@@ -225,17 +143,11 @@ int SwapFiles(const NativeArguments& arguments, unsigned closed) {
   return failed ? kExitFailure : kExitSuccess;
 }
 
-int Swap(const NativeArguments& arguments, unsigned closed) {
-  if (!arguments.files.empty()) return SwapFiles(arguments, closed);
+int Swap(const NativeArguments& arguments) {
+  if (!arguments.files.empty()) return SwapFiles(arguments);
   Progress progress(1, 0);
-  // The output named with one file was resolved with the arguments; any other is resolved here.
-  OwnedPath resolved;
-  ResolvedPath* output = arguments.output.get();
-  if (!output && !IsStandardStream(arguments.outputPath)) {
-    resolved = SystemFileLayer().Resolve(arguments.outputPath, nullptr);
-    output = resolved.get();
-  }
-  const std::string message = SwapOne(arguments, output, closed, progress.For(0, arguments.range));
+  const std::string message = SwapOne(arguments, arguments.input.get(), arguments.output.get(),
+                                      progress.For(0, arguments.range));
   progress.Erase();
   return message.empty() ? kExitSuccess : Fail(message);
 }
@@ -243,7 +155,7 @@ int Swap(const NativeArguments& arguments, unsigned closed) {
 }  // namespace
 
 int RunNativeCommandLine(int argc, const char* const* argv) {
-  const unsigned closed = FillClosedStandardStreams();
+  FillClosedStandardStreams();
   // A file size limit is a failure like any other, reported by the write it stops.
   signal(SIGXFSZ, SIG_IGN);
   NativeArguments arguments;
@@ -251,14 +163,14 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
   switch (request) {
     case NativeRequest::kHelp:
     case NativeRequest::kVersion:
-      return PrintToStandardOutput(request, closed);
+      return PrintToStandardOutput(request);
     case NativeRequest::kMalformed:
       return kExitFailure;
     case NativeRequest::kSwap:
       break;
   }
-  if (arguments.files.empty() && IsStandardStream(arguments.outputPath) &&
-      !(closed & kStandardOutputBit) && TypeOf(STDOUT_FILENO) == StreamType::kTerminal)
-    return Fail(RefusalMessage(Refusal::kTerminalOutput, arguments));
-  return Swap(arguments, closed);
+  if (arguments.files.empty() && arguments.output &&
+      arguments.output->target.kind == PathTarget::Kind::kTerminal)
+    return Fail(TerminalOutputMessage());
+  return Swap(arguments);
 }

@@ -14,7 +14,7 @@
 
 #include "descriptor.h"
 #include "output_policy.h"
-#include "standard_streams.h"
+#include "streams.h"
 
 namespace {
 
@@ -27,12 +27,31 @@ FileError InputFailure(FileStep step, int error) {
   return SystemFailure(step, FileSide::kInput, error);
 }
 
+// Opens for reading the file that `path` reached: through what a link of /proc reached, else by
+// its name in the folder held, never following a link put there since.
+FileError OpenResolved(const PosixPath& path, Descriptor* opened) {
+  if (path.error.Failed()) {
+    FileError error = path.error;
+    error.side = FileSide::kInput;
+    return error;
+  }
+  constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int error = EISDIR;
+  if (path.reached)
+    error = Reopen(path.reached.Get(), kFlags, opened);
+  else if (!path.entry.name.empty())
+    error = Owned(openat(path.entry.folder.Get(), path.entry.name.c_str(), kFlags | O_NOFOLLOW),
+                  opened);
+  return error != 0 ? InputFailure(FileStep::kOpen, error) : FileError{};
+}
+
 class PosixFileLayer final : public FileLayer {
  public:
-  FileError OpenInput(const char* path, InputFile* input) override {
+  FileError OpenInput(const ResolvedPath& resolved, InputFile* input) override {
+    const auto& path = static_cast<const PosixPath&>(resolved);
+    if (path.standard >= 0) return OpenStandardInput(path, input);
     Descriptor opened;
-    if (const int error = Owned(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC), &opened))
-      return InputFailure(FileStep::kOpen, error);
+    if (const FileError error = OpenResolved(path, &opened); error.Failed()) return error;
     struct stat info;
     if (fstat(opened.Get(), &info) != 0) return InputFailure(FileStep::kOpen, LastError());
     if (S_ISDIR(info.st_mode)) return InputFailure(FileStep::kOpen, EISDIR);
@@ -84,9 +103,13 @@ class PosixFileLayer final : public FileLayer {
                             path);
   }
 
-  FileError OpenOutput(InputFile& input, ResolvedPath& path, OwnedOutput* output) override {
-    const FileError error = OpenPosixOutput(input, static_cast<PosixPath&>(path), output);
+  FileError OpenOutput(InputFile& input, ResolvedPath& resolved, OwnedOutput* output) override {
+    auto& path = static_cast<PosixPath&>(resolved);
+    if (path.standard >= 0) return OpenStandardOutput(input, path, output);
+    FileError error = OpenPosixOutput(input, path, output);
     if (!error.Failed()) WaitForWriter(input);
+    if (error.reason == FileReason::kHeld && IsHeldAsStandardOutput(input))
+      error.reason = FileReason::kHeldAsStandardOutput;
     return error;
   }
 

@@ -73,12 +73,6 @@ FileError WalkFailure(int error) {
                    : SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
 }
 
-PathTarget::Kind KindOf(const struct stat& info) {
-  return S_ISREG(info.st_mode)   ? PathTarget::Kind::kRegular
-         : S_ISDIR(info.st_mode) ? PathTarget::Kind::kFolder
-                                 : PathTarget::Kind::kOther;
-}
-
 // What the system reaches by the path: what a link of /proc reached, else the walk's target (the
 // folder itself where the path ends in one).
 void TakeTarget(PosixPath* path) {
@@ -91,15 +85,26 @@ void TakeTarget(PosixPath* path) {
   else if (!path->error.Failed() && path->entry.name.empty() &&
            fstat(path->entry.folder.Get(), &folder) == 0)
     info = &folder;
-  path->target = PathTarget();
-  if (!info) return;
-  path->target.kind = KindOf(*info);
-  path->target.device = info->st_dev;
-  path->target.file = info->st_ino;
-  path->target.size = S_ISREG(info->st_mode) ? static_cast<uint64_t>(info->st_size) : 0;
+  path->target = info ? TargetOf(*info) : PathTarget();
 }
 
 }  // namespace
+
+PathTarget TargetOf(const struct stat& info) {
+  PathTarget target;
+  target.kind = S_ISREG(info.st_mode)   ? PathTarget::Kind::kRegular
+                : S_ISDIR(info.st_mode) ? PathTarget::Kind::kFolder
+                                        : PathTarget::Kind::kOther;
+  target.device = info.st_dev;
+  target.file = info.st_ino;
+  target.size = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+  return target;
+}
+
+PathTarget TargetOfOpen(int file) {
+  struct stat info;
+  return fstat(file, &info) == 0 ? TargetOf(info) : PathTarget();
+}
 
 bool IsInProc(int file) {
   struct statfs system;

@@ -21,6 +21,11 @@ struct FolderEntry {
   bool throughProcLink = false;
 };
 
+/// What a file with `info` is, as a value's target.
+PathTarget TargetOf(const struct stat& info);
+/// What the open `file` is, or nothing where the system cannot tell.
+PathTarget TargetOfOpen(int file);
+
 /// Whether the open `file` is in /proc, whose links lead to what a process holds (an open file, its
 /// folders) while their text only describes it, and whose files report a size of 0 whatever they
 /// hold.
@@ -34,6 +39,8 @@ struct PosixPath final : ResolvedPath {
   Descriptor reached;
   struct stat reachedInfo = {};
   Descriptor inside;
+  /// The standard descriptor this value stands for (see StandardStream), or -1 for a path.
+  int standard = -1;
 
   /// The folder the path reaches, or -1.
   int Inside() const {

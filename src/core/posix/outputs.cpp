@@ -76,6 +76,10 @@ FileError DirectOutput::Write(const void* data, uint32_t size) {
   return error != 0 ? WriteFailure(error) : FileError{};
 }
 
+PathTarget DirectOutput::Written() const {
+  return opened_ ? TargetOfOpen(borrowed_ >= 0 ? borrowed_ : file_.Get()) : PathTarget();
+}
+
 StagedOutput::~StagedOutput() {
   if (target_.watched) StopWatching(&target_.held, target_.signalBefore);
 }
@@ -183,6 +187,7 @@ FileError StagedOutput::Commit() {
   if (durable && fsync(staged) != 0)
     return SystemFailure(FileStep::kWrite, FileSide::kOutput, LastError());
   if (staging == Staging::kInPlace) input_.Close();
+  written_ = TargetOfOpen(staged);  // the staged file is let go before it takes the name
   if (const FileError changed = CheckUnchanged(); changed.Failed()) return changed;
   if (const FileError put = PutInPlace(); put.Failed()) return put;
   // A rename reaches the disk with its folder.

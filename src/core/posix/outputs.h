@@ -24,6 +24,7 @@ class DirectOutput final : public OutputFile {
 
   FileError Write(const void* data, uint32_t size) override;
   FileError Commit() override { return FileError{}; }
+  PathTarget Written() const override;
 
  private:
   [[nodiscard]] int Open();
@@ -72,6 +73,7 @@ class StagedOutput final : public OutputFile {
   FileError Write(const void* data, uint32_t size) override;
   bool SkipHole(uint64_t size) override;
   FileError Commit() override;
+  PathTarget Written() const override { return written_; }
 
  private:
   StagedOutput(Target target, InputFile& input) : target_(std::move(target)), input_(input) {}
@@ -82,4 +84,5 @@ class StagedOutput final : public OutputFile {
   Target target_;
   InputFile& input_;
   StagedFile staged_;
+  PathTarget written_;
 };

@@ -1,26 +1,55 @@
+#include "streams.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
-#include "descriptor.h"
 #include "outputs.h"
 #include "standard_streams.h"
 
-unsigned FillClosedStandardStreams() {
-  unsigned closed = 0;
+namespace {
+
+// Which standard descriptors were closed when the program started, one bit each.
+unsigned closedAtStart = 0;
+
+bool IsSameRegularFile(int a, int b) {
+  struct stat first;
+  struct stat second;
+  return fstat(a, &first) == 0 && fstat(b, &second) == 0 && S_ISREG(first.st_mode) &&
+         S_ISREG(second.st_mode) && IsSameFile(first, second);
+}
+
+}  // namespace
+
+void FillClosedStandardStreams() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-    closed |= 1u << fd;
+    closedAtStart |= 1u << fd;
     Descriptor null(open("/dev/null", O_RDWR));
     if (null && null.Get() != fd)
       dup2(null.Get(), fd);
     else
       null.Release();  // it took the closed number, and stays there
   }
-  return closed;
+}
+
+OwnedPath StandardStream(FileSide side) {
+  OwnedPath made = MakeOwned<PosixPath, ResolvedPath>();
+  if (!made) return made;
+  auto& stream = static_cast<PosixPath&>(*made);
+  stream.standard = side == FileSide::kInput ? STDIN_FILENO : STDOUT_FILENO;
+  struct stat info;
+  if (closedAtStart & (1u << stream.standard)) {
+    stream.error = Failure(FileStep::kOpen, side, FileReason::kClosed);
+  } else if (fstat(stream.standard, &info) != 0) {
+    stream.error = SystemFailure(FileStep::kOpen, side, LastError());
+  } else {
+    stream.target = TargetOf(info);
+    if (isatty(stream.standard)) stream.target.kind = PathTarget::Kind::kTerminal;
+  }
+  return made;
 }
 
 StreamType TypeOf(InputFile::Handle file) {
@@ -32,32 +61,32 @@ StreamType TypeOf(InputFile::Handle file) {
   return isatty(fd) ? StreamType::kTerminal : StreamType::kOther;
 }
 
-bool IsSameRegularFile(InputFile::Handle a, InputFile::Handle b) {
-  struct stat first;
-  struct stat second;
-  return fstat(static_cast<int>(a), &first) == 0 && fstat(static_cast<int>(b), &second) == 0 &&
-         S_ISREG(first.st_mode) && S_ISREG(second.st_mode) && IsSameFile(first, second);
-}
-
-bool IsWriterOf(InputFile::Handle writer, InputFile::Handle file) {
-  const int flags = fcntl(static_cast<int>(writer), F_GETFL);
-  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && IsSameRegularFile(writer, file);
-}
-
-FileError OpenStandardInput(InputFile* input) {
+FileError OpenStandardInput(const PosixPath& path, InputFile* input) {
+  if (path.error.Failed()) return path.error;
   struct stat info;
-  if (fstat(STDIN_FILENO, &info) != 0)
+  if (fstat(path.standard, &info) != 0)
     return SystemFailure(FileStep::kOpen, FileSide::kInput, LastError());
   const bool regular = S_ISREG(info.st_mode);
-  WidenPipe(STDIN_FILENO);
-  *input = InputFile(nullptr, STDIN_FILENO, InputFile::Kind::kStream, regular,
+  WidenPipe(path.standard);
+  *input = InputFile(nullptr, path.standard, InputFile::Kind::kStream, regular,
                      regular ? static_cast<uint64_t>(info.st_size) : 0);
   return FileError{};
 }
 
-OwnedOutput StandardOutput() {
-  WidenPipe(STDOUT_FILENO);
-  return MakeOutput<DirectOutput>(STDOUT_FILENO);
+FileError OpenStandardOutput(InputFile& input, const PosixPath& path, OwnedOutput* output) {
+  if (path.error.Failed()) return path.error;
+  if (IsSameRegularFile(static_cast<int>(input.Get()), path.standard))
+    return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kIsInput);
+  WaitForWriter(input);
+  WidenPipe(path.standard);
+  *output = MakeOutput<DirectOutput>(path.standard);
+  return *output ? FileError{} : OutOfMemory(FileSide::kOutput);
+}
+
+bool IsHeldAsStandardOutput(const InputFile& input) {
+  const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY &&
+         IsSameRegularFile(STDOUT_FILENO, static_cast<int>(input.Get()));
 }
 
 void WaitForWriter(InputFile& input) {

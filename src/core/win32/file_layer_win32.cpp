@@ -46,9 +46,16 @@ bool IsSameFile(HANDLE file, const char* path) {
          open.nFileIndexHigh == info.nFileIndexHigh && open.nFileIndexLow == info.nFileIndexLow;
 }
 
+// Windows resolves nothing ahead: its one look-up is the path's, when the file is opened.
+struct Path final : ResolvedPath {
+  explicit Path(const char* given) : path(given) {}
+  const char* path;
+};
+
 class Win32FileLayer final : public FileLayer {
  public:
-  FileError OpenInput(const char* path, InputFile* input) override {
+  FileError OpenInput(const ResolvedPath& resolved, InputFile* input) override {
+    const char* path = static_cast<const Path&>(resolved).path;
     OwnedHandle file(
         CreateFileA(path, GENERIC_READ, kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return SystemFailure(FileStep::kOpen, FileSide::kInput, LastError());
@@ -73,12 +80,6 @@ class Win32FileLayer final : public FileLayer {
   }
 
   void Close(InputFile::Handle file) override { CloseHandle(AsHandle(file)); }
-
-  // Windows resolves nothing ahead: its one look-up is the path's, when the output is opened.
-  struct Path final : ResolvedPath {
-    explicit Path(const char* given) : path(given) {}
-    const char* path;
-  };
 
   OwnedPath Resolve(const char* path, const ResolvedPath*) override {
     return MakeOwned<Path, ResolvedPath>(path);
