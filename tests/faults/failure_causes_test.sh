@@ -168,9 +168,11 @@ check "folder as output: still an empty folder" test -d case/sub -a -z "$(ls -A 
 
 # Another user's link in a sticky folder that everyone may write (as /tmp) is not followed, where
 # the system would not follow it either: planted to a file, dangling, or second in a chain. Nothing
-# is written or created; this user's own link there is followed.
+# is written or created; this user's own link there is followed. The system's rule
+# (fs.protected_symlinks) is turned on for the test where it is off.
 if [ "$platform" = native ] && [ "$(id -u)" -eq 0 ]; then
-  if [ "$(cat /proc/sys/fs/protected_symlinks)" = 1 ]; then
+  symlinks_level=$(cat /proc/sys/fs/protected_symlinks)
+  if [ "$symlinks_level" = 1 ] || echo 1 2>/dev/null >/proc/sys/fs/protected_symlinks; then
     for link in planted dangling chained; do
       setup no-output
       mkdir -m 1777 shared
@@ -188,6 +190,12 @@ if [ "$platform" = native ] && [ "$(id -u)" -eq 0 ]; then
       check "another user's $link link: nothing created" \
         test "$(ls | tr '\n' ' ')$(ls shared | grep -cv -e '^out.bin$' -e '^other.bin$')" = \
         "in.bin secret.bin shared sub 0"
+      if [ $link = planted ]; then  # nor read through it
+        "${program[@]}" -in shared/out.bin -out new.bin -datasize 16 2>"$work/stderr.txt"
+        check "another user's planted link as the input: exit code $?, nothing created" \
+          test $? -eq 1 -a ! -e new.bin
+        said "another user's planted link as the input" "orvane: cannot open 'shared/out.bin': it leads through a link in a sticky folder that everyone may write, which the system follows only for the link's owner or the folder's owner"
+      fi
       cd "$work"
     done
     setup no-output
@@ -196,8 +204,9 @@ if [ "$platform" = native ] && [ "$(id -u)" -eq 0 ]; then
     "${program[@]}" -in in.bin -out shared/mine.bin -datasize 16
     check "this user's own link in a shared folder: followed" test "$(xxd -p out.bin)" = "$swapped16"
     cd "$work"
+    echo "$symlinks_level" >/proc/sys/fs/protected_symlinks
   else
-    skip "links in shared folders: fs.protected_symlinks is off here, so the system follows them all"
+    skip "links in shared folders: fs.protected_symlinks is off and cannot be turned on here"
   fi
   # Another user's file, made first under the output's name in such a folder, a regular file or a
   # named pipe: refused where the system would refuse to open it by that name (fs.protected_regular,
