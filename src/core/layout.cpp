@@ -84,6 +84,8 @@ class LayoutReader {
       groups->push_back(group);
     }
     if (groups->empty()) return Fail("it has no fields");
+    // Groups taken 0 times are left out; a layout of nothing else would cover nothing.
+    if (fills == 0 && fixedBytes == 0) return Fail("it takes no bytes: each group is taken 0 times");
     return true;
   }
 

@@ -73,6 +73,7 @@ invalid layout '3Pi': 'P' at character 2 is a native size, not taken: it depends
 invalid layout 'r:*': 'r' at character 1 needs its length before it, from 2 to 128 bytes ('3r' is one 3-byte field)|-layout r:* a.bin
 invalid layout '3:*': the count '3' at character 1 is followed by no field|-layout 3:* a.bin
 invalid layout '0h:*': the group at character 1 takes no bytes|-layout 0h:* a.bin
+invalid layout 'i:0': it takes no bytes: each group is taken 0 times|-layout i:0 a.bin
 invalid layout 'h@i': '@' at character 2 is not taken: fields are never aligned or padded, as after '<', '>', '!' or '='|-layout h@i a.bin
 invalid layout in 'layout.txt': unknown field 'z' at line 2, character 3|-layout @layout.txt a.bin
 invalid layout '4sh:99999999999999999999': the count at character 5 is too large|-layout 4sh:99999999999999999999 a.bin
