@@ -11,11 +11,11 @@ build=build/fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_SANITIZE=ON \
   -DORVANE_FUZZ=ON -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null || exit 1
-cmake --build "$build" -j "$(nproc)" --target command_line_fuzzer swap_fuzzer || exit 1
+cmake --build "$build" -j "$(nproc)" --target command_line_fuzzer swap_fuzzer layout_fuzzer || exit 1
 
 mkdir -p "$build/findings"
 failed=0
-for target in command_line_fuzzer swap_fuzzer; do
+for target in command_line_fuzzer swap_fuzzer layout_fuzzer; do
   # New inputs go to a scratch corpus; the seeds in the repository are only read.
   scratch=$(mktemp -d)
   dictionary=()
