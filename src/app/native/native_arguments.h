@@ -32,9 +32,6 @@ struct NativeArguments {
 /// Whether `path` is "-", which names a standard stream.
 bool IsStandardStream(const char* path);
 
-/// What `path` names on `side`, resolved once by the file layer: "-" the standard stream.
-OwnedPath ResolveOperand(const char* path, FileSide side);
-
 /// What the arguments ask for.
 enum class NativeRequest { kSwap, kHelp, kVersion, kMalformed };
 
