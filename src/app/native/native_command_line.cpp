@@ -143,15 +143,6 @@ int SwapFiles(const NativeArguments& arguments) {
   return failed ? kExitFailure : kExitSuccess;
 }
 
-int Swap(const NativeArguments& arguments) {
-  if (!arguments.files.empty()) return SwapFiles(arguments);
-  Progress progress(1, 0);
-  const std::string message = SwapOne(arguments, arguments.input.get(), arguments.output.get(),
-                                      progress.For(0, arguments.range));
-  progress.Erase();
-  return message.empty() ? kExitSuccess : Fail(message);
-}
-
 }  // namespace
 
 int RunNativeCommandLine(int argc, const char* const* argv) {
@@ -160,17 +151,15 @@ int RunNativeCommandLine(int argc, const char* const* argv) {
   signal(SIGXFSZ, SIG_IGN);
   NativeArguments arguments;
   const NativeRequest request = ReadNativeArguments(argc, argv, &arguments);
-  switch (request) {
-    case NativeRequest::kHelp:
-    case NativeRequest::kVersion:
-      return PrintToStandardOutput(request);
-    case NativeRequest::kMalformed:
-      return kExitFailure;
-    case NativeRequest::kSwap:
-      break;
-  }
-  if (arguments.files.empty() && arguments.output &&
-      arguments.output->target.kind == PathTarget::Kind::kTerminal)
+  if (request == NativeRequest::kHelp || request == NativeRequest::kVersion)
+    return PrintToStandardOutput(request);
+  if (request == NativeRequest::kMalformed) return kExitFailure;
+  if (!arguments.files.empty()) return SwapFiles(arguments);
+  if (arguments.output && arguments.output->target.kind == PathTarget::Kind::kTerminal)
     return Fail(TerminalOutputMessage());
-  return Swap(arguments);
+  Progress progress(1, 0);
+  const std::string message = SwapOne(arguments, arguments.input.get(), arguments.output.get(),
+                                      progress.For(0, arguments.range));
+  progress.Erase();
+  return message.empty() ? kExitSuccess : Fail(message);
 }
