@@ -1,8 +1,9 @@
-// The native command line: the arguments read into values, each path (and "-", a standard stream)
-// resolved once by the file layer, and one swap through it, whose outcome is said in one line on
-// standard error where it failed; swapped data is never written to a terminal.
-#include "native_command_line.h"
-
+// The native program: the command line it shares with Orvane.exe, and what Linux users expect of
+// a command besides. The arguments are read into values (with none, where Orvane.exe opens its
+// dialog, it says what is missing), each path (and "-", a standard stream) resolved once by the
+// file layer, and one swap through it, whose outcome is said in one line on standard error where
+// it failed, where Orvane.exe stays silent; swapped data is never written to a terminal; help and
+// version go to standard output.
 #include <unistd.h>
 
 #include <cerrno>
@@ -145,7 +146,7 @@ int SwapFiles(const NativeArguments& arguments) {
 
 }  // namespace
 
-int RunNativeCommandLine(int argc, const char* const* argv) {
+int main(int argc, char** argv) {
   FillClosedStandardStreams();
   // A file size limit is a failure like any other, reported by the write it stops.
   signal(SIGXFSZ, SIG_IGN);
