@@ -125,16 +125,16 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
     SayWrong(NoArgumentsMessage());
     return NativeRequest::kMalformed;
   }
-  // Null until given, so that an option given with an empty value is not taken for a missing one.
-  const char* input = nullptr;
-  const char* output = nullptr;
+  // The paths are null until given, so that an option given with an empty value is not taken for a
+  // missing one.
   int32_t dataSizeBits = 0;
   const char* lengthWord = nullptr;
   // The pairs Orvane.exe takes are read by its parser, from each word on; where it stops at a word
   // that is none of them, that word is a native option, a file, or a mistake.
   for (int k = 1; k < argc;) {
-    ParseResult result = ParseCommandLine(argc - k + 1, argv + k - 1, &input, &output,
-                                          &dataSizeBits, IsNativeDataSize, OptionForms::kNative);
+    ParseResult result =
+        ParseCommandLine(argc - k + 1, argv + k - 1, &arguments->inputPath, &arguments->outputPath,
+                         &dataSizeBits, IsNativeDataSize, OptionForms::kNative);
     result.index += k - 1;
     if (result.stop == ParseStop::kHelp) return NativeRequest::kHelp;
     if (result.stop == ParseStop::kVersion) return NativeRequest::kVersion;
@@ -174,16 +174,14 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
     arguments->files.push_back(word);
     k = result.index + 1;
   }
-  arguments->inputPath = input;
-  arguments->outputPath = output;
   if (dataSizeBits != 0 && arguments->layout) {
     SayWrong(DataSizeWithLayoutMessage());
     return NativeRequest::kMalformed;
   }
   // With files, -in and -out are never missing.
   const bool blocksGiven = dataSizeBits != 0 || arguments->layout;
-  const bool inputGiven = input || !arguments->files.empty();
-  const bool outputGiven = output || !arguments->files.empty();
+  const bool inputGiven = arguments->inputPath || !arguments->files.empty();
+  const bool outputGiven = arguments->outputPath || !arguments->files.empty();
   if (!inputGiven || !outputGiven || !blocksGiven) {
     SayWrong(MissingOptionsMessage(inputGiven, outputGiven, blocksGiven));
     return NativeRequest::kMalformed;
