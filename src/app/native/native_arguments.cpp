@@ -72,16 +72,12 @@ bool ReadLayoutFile(const char* path, std::string* text, int* error) {
 // Reads and compiles the value of -layout into `*layout`: the text, or with `@` the file it names.
 // False, having said why, where it is no layout or its file cannot be read.
 bool ReadLayout(const char* value, std::shared_ptr<const CompiledLayout>* layout) {
-  std::string text = value;
-  LayoutSource source = LayoutSource::kArgument;
-  if (value[0] == '@') {
-    text.clear();
-    int error;
-    if (!ReadLayoutFile(value + 1, &text, &error)) {
-      Fail(UnreadableLayoutFileMessage(value + 1, error, kLongestLayoutFile));
-      return false;
-    }
-    source = LayoutSource::kFile;
+  const LayoutSource source = value[0] == '@' ? LayoutSource::kFile : LayoutSource::kArgument;
+  std::string text = source == LayoutSource::kFile ? "" : value;
+  int error;
+  if (source == LayoutSource::kFile && !ReadLayoutFile(value + 1, &text, &error)) {
+    Fail(UnreadableLayoutFileMessage(value + 1, error, kLongestLayoutFile));
+    return false;
   }
   LayoutOrError compiled = CompileLayout(text, source);
   if (compiled.error.Failed()) {
