@@ -127,8 +127,9 @@ LRESULT CALLBACK BrowseEditProc(HWND window, UINT message, WPARAM wParam, LPARAM
   const WNDPROC previousProc = record->previousProc;
   switch (message) {
     case WM_NCDESTROY:
+      // Passed on below through the procedure fetched before the record is freed.
       HeapFree(GetProcessHeap(), 0, record);
-      return CallWindowProcA(previousProc, window, message, wParam, lParam);
+      break;
     case WM_NCCALCSIZE:
       return OnNcCalcSize(window, record, wParam, lParam);
     case WM_NCHITTEST:
