@@ -95,50 +95,30 @@ std::string Bytes(uint64_t count) {
   return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
-// The input refused for its length: empty, or not a whole number of blocks; with a range, what
-// the range leaves of it.
-std::string BlockSizeMessage(const std::string& input, uint64_t size, unsigned blockBytes,
-                             const SwapRange& range) {
-  const std::string blocks =
-      ", not a whole number of " + std::to_string(blockBytes) + "-byte blocks";
-  if (range.offset == 0 && range.toEnd)
-    return input + (size == 0 ? " is empty" : " is " + Bytes(size) + blocks);
-  const std::string start = input + " is " + Bytes(size) + ": ";
+// The input refused for its length: empty, or its range not within it; or what it or its range
+// holds is not a whole number of blocks, or (where it holds some) not what the layout lays out.
+std::string SizeMessage(const std::string& input, uint64_t size, const NativeArguments& arguments) {
+  const SwapRange& range = arguments.range;
+  const bool whole = range.offset == 0 && range.toEnd;
+  if (whole && size == 0) return input + " is empty";
+  std::string start = input + " is " + Bytes(size) + ": ";
   const std::string from = "from offset " + std::to_string(range.offset);
   if (range.offset > size)
     return start + "offset " + std::to_string(range.offset) + " is beyond its end";
   const uint64_t after = size - range.offset;
-  if (range.toEnd)
-    return start + from +
-           (after == 0 ? " that leaves nothing to swap" : " that leaves " + Bytes(after) + blocks);
-  if (range.length > after)
+  if (!range.toEnd && range.length > after)
     return start + from + " it holds " + Bytes(after) + ", fewer than the length " +
            std::to_string(range.length);
-  return start + Bytes(range.length) + " " + from + (range.length == 1 ? " is" : " are") +
-         blocks.substr(1);
-}
-
-// The part of an input of `size` bytes that a layout is laid on, where there is one: the range, not
-// empty, within the input.
-bool LaidOutLength(uint64_t size, const SwapRange& range, uint64_t* length) {
-  if (range.offset > size) return false;
-  const uint64_t after = size - range.offset;
-  if (!range.toEnd && range.length > after) return false;
-  *length = range.toEnd ? after : range.length;
-  return *length != 0;
-}
-
-// The input refused for its length: a layout's bytes, where it lays out some, are not those of the
-// input or its range; other refusals are those of a data size.
-std::string SizeMessage(const std::string& input, uint64_t size, const NativeArguments& arguments) {
-  const SwapRange& range = arguments.range;
-  uint64_t length;
-  if (arguments.dataSizeBits != 0 || !LaidOutLength(size, range, &length))
-    return BlockSizeMessage(input, size, arguments.dataSizeBits / 8, range);
-  std::string start = input + " is " + Bytes(size) + ": ";
-  if (range.offset != 0 || !range.toEnd)
-    start +=
-        "the range has " + Bytes(length) + " from offset " + std::to_string(range.offset) + "; ";
+  if (range.toEnd && after == 0) return start + from + " that leaves nothing to swap";
+  const uint64_t length = range.toEnd ? after : range.length;
+  if (arguments.dataSizeBits != 0 || length == 0) {
+    const std::string blocks =
+        " not a whole number of " + std::to_string(arguments.dataSizeBits / 8) + "-byte blocks";
+    if (whole) return input + " is " + Bytes(size) + "," + blocks;
+    if (range.toEnd) return start + from + " that leaves " + Bytes(after) + "," + blocks;
+    return start + Bytes(length) + " " + from + (length == 1 ? " is" : " are") + blocks;
+  }
+  if (!whole) start += "the range has " + Bytes(length) + " " + from + "; ";
   const LayoutSpan span = arguments.layout->Span();
   const std::string fixed = std::to_string(span.fixedBytes);
   if (span.fillGroupBytes == 0)
