@@ -18,14 +18,16 @@ bool HasValueAttached(const char* argument, const char* request) {
   return *request == '\0' && *argument == '=';
 }
 
-}  // namespace
-
+// True when `argument` spells the option whose one-dash form is `dashForm` (`-in`): that form, or
+// `/in`, or with native forms `--in`, in any case.
 bool IsOptionForm(const char* argument, const char* dashForm, OptionForms forms) {
   if (IsSameOption(argument, dashForm)) return true;
   if (argument[0] == '/' && IsSameOption(argument + 1, dashForm + 1)) return true;
   return forms == OptionForms::kNative && argument[0] == '-' &&
          IsSameOption(argument + 1, dashForm);
 }
+
+}  // namespace
 
 const char* AttachedValue(const char* argument, OptionForms forms) {
   if (forms != OptionForms::kNative || argument[0] != '-' || argument[1] != '-') return nullptr;

@@ -62,10 +62,6 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, const char** inp
 /// (whatever the runtime library's own `atoi` does on overflow).
 int32_t ParseDecimal(const char* text);
 
-/// True when `argument` spells the option whose one-dash form is `dashForm` (`-in`): that form, or
-/// `/in`, or with native forms `--in`, in any case.
-bool IsOptionForm(const char* argument, const char* dashForm, OptionForms forms);
-
 /// With native forms, the value that a word of two dashes holds after its first `=` (`a.bin` in
 /// `--in=a.bin`, possibly empty); null for any other word, and for every word with Windows forms.
 /// One dash and `/` keep a word whole: `-in=a.bin` is an option of that name.

@@ -9,40 +9,24 @@ BrowseButton* RecordOf(HWND window) {
   return reinterpret_cast<BrowseButton*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
-POINT PointFromLParam(LPARAM lParam) {
+// Whether a mouse message's point lies on the button: `lParam` in screen coordinates, or where
+// `client`, in client coordinates. The button's rectangle is taken in screen coordinates too: it
+// moves with the window's, whatever the point is compared to.
+bool PointOnButton(HWND window, const BrowseButton* record, LPARAM lParam, bool client) {
   POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-  return point;
-}
-
-// The button's rectangle relative to the window's top-left corner, as painting uses it.
-RECT WindowButtonRect(HWND window, const BrowseButton* record) {
-  RECT rect;
-  GetWindowRect(window, &rect);
-  OffsetRect(&rect, -rect.left, -rect.top);
-  GetBrowseButtonRect(&rect, record);
-  return rect;
-}
-
-// A point relative to the window's top-left corner, from screen coordinates.
-POINT ScreenToWindow(HWND window, POINT point) {
-  RECT windowRect;
-  GetWindowRect(window, &windowRect);
-  point.x -= windowRect.left;
-  point.y -= windowRect.top;
-  return point;
-}
-
-// Whether a mouse message's client-area point lies on the button.
-bool ClientPointOnButton(HWND window, const BrowseButton* record, LPARAM lParam) {
-  POINT point = PointFromLParam(lParam);
-  ClientToScreen(window, &point);
-  point = ScreenToWindow(window, point);
-  RECT button = WindowButtonRect(window, record);
+  if (client) ClientToScreen(window, &point);
+  RECT button;
+  GetWindowRect(window, &button);
+  GetBrowseButtonRect(&button, record);
   return PtInRect(&button, point) != FALSE;
 }
 
+// Paints the button where it is, its rectangle relative to the window's top-left corner.
 void Redraw(HWND window, const BrowseButton* record) {
-  RECT button = WindowButtonRect(window, record);
+  RECT button;
+  GetWindowRect(window, &button);
+  OffsetRect(&button, -button.left, -button.top);
+  GetBrowseButtonRect(&button, record);
   DrawBrowseButton(record, &button, window);
 }
 
@@ -59,11 +43,7 @@ LRESULT OnNcCalcSize(HWND window, BrowseButton* record, WPARAM wParam, LPARAM lP
 }
 
 LRESULT OnNcHitTest(HWND window, BrowseButton* record, WPARAM wParam, LPARAM lParam) {
-  RECT button;
-  GetWindowRect(window, &button);
-  GetBrowseButtonRect(&button, record);
-  const POINT point = PointFromLParam(lParam);
-  if (PtInRect(&button, point)) return HTBORDER;
+  if (PointOnButton(window, record, lParam, false)) return HTBORDER;
   return CallWindowProcA(record->previousProc, window, WM_NCHITTEST, wParam, lParam);
 }
 
@@ -74,18 +54,16 @@ LRESULT OnNcPaint(HWND window, BrowseButton* record, WPARAM wParam, LPARAM lPara
 }
 
 void OnNcButtonDown(HWND window, BrowseButton* record, LPARAM lParam) {
-  const POINT point = ScreenToWindow(window, PointFromLParam(lParam));
-  RECT button = WindowButtonRect(window, record);
-  if (!PtInRect(&button, point)) return;
+  if (!PointOnButton(window, record, lParam, false)) return;
   SetCapture(window);
   record->tracking = 1;
   record->pressed = 1;
-  DrawBrowseButton(record, &button, window);
+  Redraw(window, record);
 }
 
 void OnMouseMove(HWND window, BrowseButton* record, LPARAM lParam) {
   if (!record->tracking) return;
-  const INT32 pressed = ClientPointOnButton(window, record, lParam) ? 1 : 0;
+  const INT32 pressed = PointOnButton(window, record, lParam, true) ? 1 : 0;
   if (pressed == record->pressed) return;
   record->pressed = pressed;
   Redraw(window, record);
@@ -93,7 +71,7 @@ void OnMouseMove(HWND window, BrowseButton* record, LPARAM lParam) {
 
 void OnLButtonUp(HWND window, BrowseButton* record, LPARAM lParam) {
   if (!record->tracking) return;
-  if (ClientPointOnButton(window, record, lParam)) {
+  if (PointOnButton(window, record, lParam, true)) {
     PostMessageA(GetParent(window), WM_COMMAND, MAKEWPARAM(LOWORD(record->commandId), 0), 0);
   }
   ReleaseCapture();
@@ -134,14 +112,11 @@ void GetBrowseButtonRect(RECT* rect, const BrowseButton* record) {
 void DrawBrowseButton(const BrowseButton* record, RECT* rect, HWND window) {
   HDC dc = GetWindowDC(window);
   SelectObject(dc, record->font);
-  if (record->pressed == 1) {
-    DrawEdge(dc, rect, EDGE_RAISED, BF_RECT | BF_FLAT | BF_ADJUST);
-    FillRect(dc, rect, GetSysColorBrush(COLOR_BTNFACE));
-    OffsetRect(rect, 1, 1);
-  } else {
-    DrawEdge(dc, rect, EDGE_RAISED, BF_RECT | BF_ADJUST);
-    FillRect(dc, rect, GetSysColorBrush(COLOR_BTNFACE));
-  }
+  const bool pressed = record->pressed == 1;
+  DrawEdge(dc, rect, EDGE_RAISED, BF_RECT | BF_ADJUST | (pressed ? BF_FLAT : 0));
+  FillRect(dc, rect, GetSysColorBrush(COLOR_BTNFACE));
+  // The label shifts with the press.
+  if (pressed) OffsetRect(rect, 1, 1);
   SetBkMode(dc, TRANSPARENT);
   DrawTextA(dc, record->label, -1, rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   ReleaseDC(window, dc);
@@ -152,8 +127,9 @@ LRESULT CALLBACK BrowseEditProc(HWND window, UINT message, WPARAM wParam, LPARAM
   const WNDPROC previousProc = record->previousProc;
   switch (message) {
     case WM_NCDESTROY:
+      // Passed on below through the procedure fetched before the record is freed.
       HeapFree(GetProcessHeap(), 0, record);
-      return CallWindowProcA(previousProc, window, message, wParam, lParam);
+      break;
     case WM_NCCALCSIZE:
       return OnNcCalcSize(window, record, wParam, lParam);
     case WM_NCHITTEST:

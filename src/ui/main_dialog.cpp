@@ -24,15 +24,11 @@ static_assert(offsetof(OPENFILENAMEA, FlagsEx) > offsetof(OPENFILENAMEA, lpTempl
 using FileChooser = BOOL(WINAPI*)(LPOPENFILENAMEA);
 HMODULE commonDialogs;
 
-FileChooser FindFileChooser(bool save) {
-  if (!commonDialogs) commonDialogs = LoadLibraryA("comdlg32.dll");
-  if (!commonDialogs) return nullptr;
-  const FARPROC found =
-      GetProcAddress(commonDialogs, save ? "GetSaveFileNameA" : "GetOpenFileNameA");
-  return reinterpret_cast<FileChooser>(reinterpret_cast<void*>(found));
-}
-
-void FillDataSizeList(HWND combo) {
+void OnInitDialog(HWND dialog) {
+  CenterWindow(dialog, nullptr);
+  AttachBrowseButton(GetDlgItem(dialog, IDC_INPUT_FILE), IDC_BROWSE_INPUT);
+  AttachBrowseButton(GetDlgItem(dialog, IDC_OUTPUT_FILE), IDC_BROWSE_OUTPUT);
+  HWND combo = GetDlgItem(dialog, IDC_DATA_SIZE);
   static const struct {
     const char* text;
     LPARAM bits;
@@ -43,14 +39,6 @@ void FillDataSizeList(HWND combo) {
         SendMessageA(combo, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(entry.text));
     SendMessageA(combo, CB_SETITEMDATA, index, entry.bits);
   }
-}
-
-void OnInitDialog(HWND dialog) {
-  CenterWindow(dialog, nullptr);
-  AttachBrowseButton(GetDlgItem(dialog, IDC_INPUT_FILE), IDC_BROWSE_INPUT);
-  AttachBrowseButton(GetDlgItem(dialog, IDC_OUTPUT_FILE), IDC_BROWSE_OUTPUT);
-  HWND combo = GetDlgItem(dialog, IDC_DATA_SIZE);
-  FillDataSizeList(combo);
   ComboSelectByItemData(combo, kDefaultDataSizeBits);
 }
 
@@ -185,6 +173,8 @@ bool ChooseFile(HWND owner, bool save, const char* initialFolder, char* fileBuff
   chooser.lpstrTitle = title;
   chooser.Flags = OFN_OVERWRITEPROMPT | OFN_CREATEPROMPT;
   chooser.lpstrDefExt = defaultExtension;
-  const FileChooser run = FindFileChooser(save);
-  return run && run(&chooser) != FALSE;
+  if (!commonDialogs) commonDialogs = LoadLibraryA("comdlg32.dll");
+  if (!commonDialogs) return false;
+  const FARPROC run = GetProcAddress(commonDialogs, save ? "GetSaveFileNameA" : "GetOpenFileNameA");
+  return run && reinterpret_cast<FileChooser>(reinterpret_cast<void*>(run))(&chooser) != FALSE;
 }

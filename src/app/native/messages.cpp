@@ -36,6 +36,36 @@ size_t PrintableSequence(const unsigned char* text) {
   return length;
 }
 
+// `text` (a path, an argument) in single quotes for a one-line message: control characters, a
+// backslash and bytes that are not printable UTF-8 escaped, so that the message stays one line and
+// no terminal obeys a name.
+std::string Quoted(const char* text) {
+  std::string quoted = "'";
+  const auto* at = reinterpret_cast<const unsigned char*>(text);
+  while (*at != '\0') {
+    if (*at == '\\' || *at == '\'') {
+      quoted += '\\';
+      quoted += static_cast<char>(*at);
+    } else if (*at == '\n') {
+      quoted += "\\n";
+    } else if (*at == '\t') {
+      quoted += "\\t";
+    } else if (*at >= 0x20 && *at < 0x7F) {
+      quoted += static_cast<char>(*at);
+    } else if (const size_t length = *at >= 0x80 ? PrintableSequence(at) : 0) {
+      quoted.append(reinterpret_cast<const char*>(at), length);
+      at += length;
+      continue;
+    } else {
+      char escaped[5];
+      snprintf(escaped, sizeof escaped, "\\x%02x", *at);
+      quoted += escaped;
+    }
+    ++at;
+  }
+  return quoted + "'";
+}
+
 // A path as messages show it: quoted, or the standard stream that `-` stands for.
 std::string NameOf(const char* path, const char* streamName) {
   return IsStandardStream(path) ? streamName : Quoted(path);
@@ -65,50 +95,30 @@ std::string Bytes(uint64_t count) {
   return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
-// The input refused for its length: empty, or not a whole number of blocks; with a range, what
-// the range leaves of it.
-std::string BlockSizeMessage(const std::string& input, uint64_t size, unsigned blockBytes,
-                             const SwapRange& range) {
-  const std::string blocks =
-      ", not a whole number of " + std::to_string(blockBytes) + "-byte blocks";
-  if (range.offset == 0 && range.toEnd)
-    return input + (size == 0 ? " is empty" : " is " + Bytes(size) + blocks);
-  const std::string start = input + " is " + Bytes(size) + ": ";
+// The input refused for its length: empty, or its range not within it; or what it or its range
+// holds is not a whole number of blocks, or (where it holds some) not what the layout lays out.
+std::string SizeMessage(const std::string& input, uint64_t size, const NativeArguments& arguments) {
+  const SwapRange& range = arguments.range;
+  const bool whole = range.offset == 0 && range.toEnd;
+  if (whole && size == 0) return input + " is empty";
+  std::string start = input + " is " + Bytes(size) + ": ";
   const std::string from = "from offset " + std::to_string(range.offset);
   if (range.offset > size)
     return start + "offset " + std::to_string(range.offset) + " is beyond its end";
   const uint64_t after = size - range.offset;
-  if (range.toEnd)
-    return start + from +
-           (after == 0 ? " that leaves nothing to swap" : " that leaves " + Bytes(after) + blocks);
-  if (range.length > after)
+  if (!range.toEnd && range.length > after)
     return start + from + " it holds " + Bytes(after) + ", fewer than the length " +
            std::to_string(range.length);
-  return start + Bytes(range.length) + " " + from + (range.length == 1 ? " is" : " are") +
-         blocks.substr(1);
-}
-
-// The part of an input of `size` bytes that a layout is laid on, where there is one: the range, not
-// empty, within the input.
-bool LaidOutLength(uint64_t size, const SwapRange& range, uint64_t* length) {
-  if (range.offset > size) return false;
-  const uint64_t after = size - range.offset;
-  if (!range.toEnd && range.length > after) return false;
-  *length = range.toEnd ? after : range.length;
-  return *length != 0;
-}
-
-// The input refused for its length: a layout's bytes, where it lays out some, are not those of the
-// input or its range; other refusals are those of a data size.
-std::string SizeMessage(const std::string& input, uint64_t size, const NativeArguments& arguments) {
-  const SwapRange& range = arguments.range;
-  uint64_t length;
-  if (arguments.dataSizeBits != 0 || !LaidOutLength(size, range, &length))
-    return BlockSizeMessage(input, size, arguments.dataSizeBits / 8, range);
-  std::string start = input + " is " + Bytes(size) + ": ";
-  if (range.offset != 0 || !range.toEnd)
-    start +=
-        "the range has " + Bytes(length) + " from offset " + std::to_string(range.offset) + "; ";
+  if (range.toEnd && after == 0) return start + from + " that leaves nothing to swap";
+  const uint64_t length = range.toEnd ? after : range.length;
+  if (arguments.dataSizeBits != 0 || length == 0) {
+    const std::string blocks =
+        " not a whole number of " + std::to_string(arguments.dataSizeBits / 8) + "-byte blocks";
+    if (whole) return input + " is " + Bytes(size) + "," + blocks;
+    if (range.toEnd) return start + from + " that leaves " + Bytes(after) + "," + blocks;
+    return start + Bytes(length) + " " + from + (length == 1 ? " is" : " are") + blocks;
+  }
+  if (!whole) start += "the range has " + Bytes(length) + " " + from + "; ";
   const LayoutSpan span = arguments.layout->Span();
   const std::string fixed = std::to_string(span.fixedBytes);
   if (span.fillGroupBytes == 0)
@@ -215,33 +225,6 @@ const char kNativeVersion[] = "orvane " ORVANE_VERSION_TEXT
                               "This is free software: you are free to change and redistribute it.\n"
                               "There is NO WARRANTY, to the extent permitted by law.\n";
 
-std::string Quoted(const char* text) {
-  std::string quoted = "'";
-  const auto* at = reinterpret_cast<const unsigned char*>(text);
-  while (*at != '\0') {
-    if (*at == '\\' || *at == '\'') {
-      quoted += '\\';
-      quoted += static_cast<char>(*at);
-    } else if (*at == '\n') {
-      quoted += "\\n";
-    } else if (*at == '\t') {
-      quoted += "\\t";
-    } else if (*at >= 0x20 && *at < 0x7F) {
-      quoted += static_cast<char>(*at);
-    } else if (const size_t length = *at >= 0x80 ? PrintableSequence(at) : 0) {
-      quoted.append(reinterpret_cast<const char*>(at), length);
-      at += length;
-      continue;
-    } else {
-      char escaped[5];
-      snprintf(escaped, sizeof escaped, "\\x%02x", *at);
-      quoted += escaped;
-    }
-    ++at;
-  }
-  return quoted + "'";
-}
-
 void SayWrong(const std::string& what) {
   fprintf(stderr, "orvane: %s\nTry 'orvane --help' for more information.\n", what.c_str());
 }
@@ -278,10 +261,11 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
   const bool output = error.side == FileSide::kOutput;
   const std::string name = output ? OutputName(arguments) : InputName(arguments);
   const std::string reason = Reason(error, "");
+  const std::string inPlace = "cannot swap " + name + " in place: ";
+  const std::string cannotOpen = "cannot open " + name + (output ? " for writing: " : ": ");
   switch (error.reason) {
     case FileReason::kManyNames:
-      return "cannot swap " + name +
-             " in place: it has more than one name (hard links), which replacing it would split";
+      return inPlace + "it has more than one name (hard links), which replacing it would split";
     case FileReason::kChanged:
       return name + " changed while it was being swapped, and is left as it is";
     case FileReason::kNotPutBack:
@@ -296,16 +280,14 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
     case FileReason::kClosed:
       return name + " is closed";
     case FileReason::kUnfollowedLink:
-      return "cannot open " + name + (output ? " for writing" : "") +
-             ": it leads through a link in a sticky folder that everyone may write, which the "
+      return cannotOpen +
+             "it leads through a link in a sticky folder that everyone may write, which the "
              "system follows only for the link's owner or the folder's owner";
     case FileReason::kAppendOnlyFolder:
-      return "cannot swap " + name +
-             " in place: its folder is append-only, where no file may be replaced";
+      return inPlace + "its folder is append-only, where no file may be replaced";
     case FileReason::kMounted:
-      return "cannot swap " + name +
-             " in place: it is mounted on another name too (a bind mount), which replacing it "
-             "would split";
+      return inPlace +
+             "it is mounted on another name too (a bind mount), which replacing it would split";
     case FileReason::kOthersInSharedFolder:
       return "cannot open " + name +
              " for writing: it is another user's file in a sticky folder that others may write, "
@@ -315,19 +297,17 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
              " is a stream, whose length comes only with its end: the layout's groups after its "
              "'*' group cannot be placed in it (give -length, or end the layout with that group)";
     case FileReason::kHeld:
-      return "cannot swap " + name +
-             " in place: another process has it open for writing or locked; it is left as it is";
+      return inPlace + "another process has it open for writing or locked; it is left as it is";
     case FileReason::kHeldAsStandardOutput:
-      return "cannot swap " + name +
-             " in place: this command's own standard output has it open for writing";
+      return inPlace + "this command's own standard output has it open for writing";
     case FileReason::kNotReplaceable:
-      return "cannot swap " + name + " in place: it is not a regular file that can be replaced";
+      return inPlace + "it is not a regular file that can be replaced";
     default:
       break;
   }
   switch (error.step) {
     case FileStep::kOpen:
-      return "cannot open " + name + (output ? " for writing: " : ": ") + reason;
+      return cannotOpen + reason;
     case FileStep::kSize:
       return SizeMessage(InputName(arguments), outcome.length, arguments);
     case FileStep::kRead:
@@ -414,8 +394,8 @@ std::string UnreadableLayoutFileMessage(const char* path, int error, size_t long
 }
 
 std::string InvalidLayoutMessage(const char* value, LayoutSource source, const std::string& why) {
-  return source == LayoutSource::kFile ? "invalid layout in " + Quoted(value + 1) + ": " + why
-                                       : "invalid layout " + Quoted(value) + ": " + why;
+  return "invalid layout " +
+         (source == LayoutSource::kFile ? "in " + Quoted(value + 1) : Quoted(value)) + ": " + why;
 }
 
 std::string StandardInputAsFileMessage() {

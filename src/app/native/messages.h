@@ -15,11 +15,6 @@
 extern const char kNativeHelp[];
 extern const char kNativeVersion[];
 
-/// `text` (a path, an argument) in single quotes for a one-line message: control characters, a
-/// backslash and bytes that are not printable UTF-8 escaped, so that the message stays one line and
-/// no terminal obeys a name.
-std::string Quoted(const char* text);
-
 /// Says what is wrong with the arguments, and where help is.
 void SayWrong(const std::string& what);
 

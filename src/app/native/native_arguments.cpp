@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -21,52 +22,27 @@ bool IsNativeDataSize(int32_t bits) {
 
 // A decimal count of bytes, digits only and within 64 bits, into `value`.
 bool ParseByteCount(const char* text, uint64_t* value) {
-  if (*text == '\0') return false;
-  uint64_t count = 0;
-  for (; *text != '\0'; ++text) {
-    if (*text < '0' || *text > '9') return false;
-    const unsigned digit = static_cast<unsigned>(*text - '0');
-    if (count > (UINT64_MAX - digit) / 10) return false;
-    count = count * 10 + digit;
-  }
+  if (*text < '0' || *text > '9') return false;
+  char* end;
+  errno = 0;
+  const unsigned long long count = strtoull(text, &end, 10);
+  if (*end != '\0' || errno == ERANGE) return false;
   *value = count;
   return true;
 }
 
-// True when `argv[k]` spells `-offset` or `-length`; `*offset` says which, `*pair` where the
-// value is.
-bool FindRangeOption(int argc, const char* const* argv, int k, bool* offset, OptionValue* pair) {
-  *offset = FindOptionValue(argc, argv, k, "-offset", OptionForms::kNative, pair);
-  return *offset || FindOptionValue(argc, argv, k, "-length", OptionForms::kNative, pair);
-}
-
-// Reads the value of `-offset` or `-length`, as found at `argv[k]`, into the range, and a length's
-// word into `lengthWord`; false, having said why, where it is missing or not a count of bytes.
-bool ReadRangeValue(const char* const* argv, int k, bool offset, const OptionValue& pair,
-                    SwapRange* range, const char** lengthWord) {
-  if (!pair.value) {
-    SayWrong(StoppedMessage({ParseStop::kMissingValue, k}, argv));
-    return false;
-  }
-  if (!ParseByteCount(pair.value, offset ? &range->offset : &range->length)) {
-    SayWrong(InvalidRangeMessage(offset, pair.value));
+// Reads the value of `-offset` or `-length` into the range, and a length's word into
+// `lengthWord`; false, having said why, where it is not a count of bytes.
+bool ReadRangeValue(bool offset, const char* value, SwapRange* range, const char** lengthWord) {
+  if (!ParseByteCount(value, offset ? &range->offset : &range->length)) {
+    SayWrong(InvalidRangeMessage(offset, value));
     return false;
   }
   if (!offset) {
     range->toEnd = false;
-    *lengthWord = pair.value;
+    *lengthWord = value;
   }
   return true;
-}
-
-// A length that no input can hold as whole blocks or as the layout (0, a part of a block, what the
-// layout does not cover exactly) is refused before any input is read: a stream would only learn it
-// at its end.
-bool IsLengthTaken(const SwapRange& range, const char* lengthWord,
-                   const NativeArguments& arguments) {
-  if (range.toEnd || IsCoveredLength(range.length, arguments.layout->View())) return true;
-  SayWrong(InvalidLengthMessage(lengthWord, arguments.dataSizeBits / 8));
-  return false;
 }
 
 // The longest layout file read: far more than any record takes.
@@ -96,16 +72,12 @@ bool ReadLayoutFile(const char* path, std::string* text, int* error) {
 // Reads and compiles the value of -layout into `*layout`: the text, or with `@` the file it names.
 // False, having said why, where it is no layout or its file cannot be read.
 bool ReadLayout(const char* value, std::shared_ptr<const CompiledLayout>* layout) {
-  std::string text = value;
-  LayoutSource source = LayoutSource::kArgument;
-  if (value[0] == '@') {
-    text.clear();
-    int error;
-    if (!ReadLayoutFile(value + 1, &text, &error)) {
-      Fail(UnreadableLayoutFileMessage(value + 1, error, kLongestLayoutFile));
-      return false;
-    }
-    source = LayoutSource::kFile;
+  const LayoutSource source = value[0] == '@' ? LayoutSource::kFile : LayoutSource::kArgument;
+  std::string text = source == LayoutSource::kFile ? "" : value;
+  int error;
+  if (source == LayoutSource::kFile && !ReadLayoutFile(value + 1, &text, &error)) {
+    Fail(UnreadableLayoutFileMessage(value + 1, error, kLongestLayoutFile));
+    return false;
   }
   LayoutOrError compiled = CompileLayout(text, source);
   if (compiled.error.Failed()) {
@@ -116,9 +88,13 @@ bool ReadLayout(const char* value, std::shared_ptr<const CompiledLayout>* layout
   return true;
 }
 
+// What `path` names on `side`, resolved once by the file layer: "-" the standard stream.
+OwnedPath ResolveOperand(const char* path, FileSide side) {
+  return IsStandardStream(path) ? StandardStream(side) : SystemFileLayer().Resolve(path, nullptr);
+}
+
 // The files and the output agree: files never with -in; several only into a folder.
 bool AreFilesTaken(NativeArguments* arguments) {
-  if (arguments->files.empty()) return true;
   if (arguments->inputPath) {
     SayWrong(ExtraOperandMessage(arguments->files[0]));
     return false;
@@ -145,65 +121,63 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
     SayWrong(NoArgumentsMessage());
     return NativeRequest::kMalformed;
   }
-  // Null until given, so that an option given with an empty value is not taken for a missing one.
-  const char* input = nullptr;
-  const char* output = nullptr;
+  // The paths are null until given, so that an option given with an empty value is not taken for a
+  // missing one.
   int32_t dataSizeBits = 0;
   const char* lengthWord = nullptr;
   // The pairs Orvane.exe takes are read by its parser, from each word on; where it stops at a word
   // that is none of them, that word is a native option, a file, or a mistake.
   for (int k = 1; k < argc;) {
-    ParseResult result = ParseCommandLine(argc - k + 1, argv + k - 1, &input, &output,
-                                          &dataSizeBits, IsNativeDataSize, OptionForms::kNative);
+    ParseResult result =
+        ParseCommandLine(argc - k + 1, argv + k - 1, &arguments->inputPath, &arguments->outputPath,
+                         &dataSizeBits, IsNativeDataSize, OptionForms::kNative);
     result.index += k - 1;
     if (result.stop == ParseStop::kHelp) return NativeRequest::kHelp;
     if (result.stop == ParseStop::kVersion) return NativeRequest::kVersion;
     if (result.ok()) break;
     const char* word = argv[result.index];
-    if (result.stop == ParseStop::kUnknownOption && strcmp(word, "--") == 0) {
+    const bool unknown = result.stop == ParseStop::kUnknownOption;
+    if (unknown && strcmp(word, "--") == 0) {
       // "-" after the options is the file of that name, never standard input.
       for (int file = result.index + 1; file < argc; ++file)
         arguments->files.push_back(strcmp(argv[file], "-") == 0 ? "./-" : argv[file]);
       break;
     }
+    // The native program's own options: where the parser stopped at one, its value is read here.
     OptionValue pair;
-    bool offset;
-    if (result.stop == ParseStop::kUnknownOption &&
-        FindOptionValue(argc, argv, result.index, "-layout", OptionForms::kNative, &pair)) {
+    const auto spells = [&](const char* option) {
+      return unknown &&
+             FindOptionValue(argc, argv, result.index, option, OptionForms::kNative, &pair);
+    };
+    const bool layout = spells("-layout");
+    const bool offset = !layout && spells("-offset");
+    if (layout || offset || spells("-length")) {
       if (!pair.value) {
         SayWrong(StoppedMessage({ParseStop::kMissingValue, result.index}, argv));
         return NativeRequest::kMalformed;
       }
-      if (!ReadLayout(pair.value, &arguments->layout)) return NativeRequest::kMalformed;
-      k = pair.next;
-      continue;
-    }
-    if (result.stop == ParseStop::kUnknownOption &&
-        FindRangeOption(argc, argv, result.index, &offset, &pair)) {
-      if (!ReadRangeValue(argv, result.index, offset, pair, &arguments->range, &lengthWord))
+      if (layout ? !ReadLayout(pair.value, &arguments->layout)
+                 : !ReadRangeValue(offset, pair.value, &arguments->range, &lengthWord))
         return NativeRequest::kMalformed;
       k = pair.next;
       continue;
     }
-    if (result.stop != ParseStop::kUnknownOption || word[0] == '-' || word[0] == '\0') {
-      SayWrong(strcmp(word, "-") == 0 && result.stop == ParseStop::kUnknownOption
-                   ? StandardInputAsFileMessage()
-                   : StoppedMessage(result, argv));
+    if (!unknown || word[0] == '-' || word[0] == '\0') {
+      SayWrong(strcmp(word, "-") == 0 && unknown ? StandardInputAsFileMessage()
+                                                 : StoppedMessage(result, argv));
       return NativeRequest::kMalformed;
     }
     arguments->files.push_back(word);
     k = result.index + 1;
   }
-  arguments->inputPath = input;
-  arguments->outputPath = output;
   if (dataSizeBits != 0 && arguments->layout) {
     SayWrong(DataSizeWithLayoutMessage());
     return NativeRequest::kMalformed;
   }
   // With files, -in and -out are never missing.
   const bool blocksGiven = dataSizeBits != 0 || arguments->layout;
-  const bool inputGiven = input || !arguments->files.empty();
-  const bool outputGiven = output || !arguments->files.empty();
+  const bool inputGiven = arguments->inputPath || !arguments->files.empty();
+  const bool outputGiven = arguments->outputPath || !arguments->files.empty();
   if (!inputGiven || !outputGiven || !blocksGiven) {
     SayWrong(MissingOptionsMessage(inputGiven, outputGiven, blocksGiven));
     return NativeRequest::kMalformed;
@@ -211,7 +185,14 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
   arguments->dataSizeBits = static_cast<unsigned>(dataSizeBits);
   if (dataSizeBits != 0)
     arguments->layout = std::make_shared<const CompiledLayout>(BlockLayout(dataSizeBits / 8));
-  if (!IsLengthTaken(arguments->range, lengthWord, *arguments)) return NativeRequest::kMalformed;
+  // A length that no input can hold as whole blocks or as the layout (0, a part of a block, what
+  // the layout does not cover exactly) is refused before any input is read: a stream would only
+  // learn it at its end.
+  if (!arguments->range.toEnd &&
+      !IsCoveredLength(arguments->range.length, arguments->layout->View())) {
+    SayWrong(InvalidLengthMessage(lengthWord, arguments->dataSizeBits / 8));
+    return NativeRequest::kMalformed;
+  }
   if (arguments->files.empty()) {
     arguments->input = ResolveOperand(arguments->inputPath, FileSide::kInput);
     arguments->output = ResolveOperand(arguments->outputPath, FileSide::kOutput);
@@ -221,7 +202,3 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
 }
 
 bool IsStandardStream(const char* path) { return strcmp(path, "-") == 0; }
-
-OwnedPath ResolveOperand(const char* path, FileSide side) {
-  return IsStandardStream(path) ? StandardStream(side) : SystemFileLayer().Resolve(path, nullptr);
-}

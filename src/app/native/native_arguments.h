@@ -32,9 +32,6 @@ struct NativeArguments {
 /// Whether `path` is "-", which names a standard stream.
 bool IsStandardStream(const char* path);
 
-/// What `path` names on `side`, resolved once by the file layer: "-" the standard stream.
-OwnedPath ResolveOperand(const char* path, FileSide side);
-
 /// What the arguments ask for.
 enum class NativeRequest { kSwap, kHelp, kVersion, kMalformed };
 
@@ -42,8 +39,7 @@ enum class NativeRequest { kSwap, kHelp, kVersion, kMalformed };
 /// must be given for a swap of one input, `-datasize` or `-layout` alone for files. Options may
 /// also be written with two dashes, and then their value also after `=` in the same word
 /// (`--in=a.bin`). A word where an option may stand that is none and does not start with `-` is a
-/// file, as is every word after `--`. `-h`,
-/// `--help` or `--version` where an option may stand asks for that instead, the first of them
-/// winning. Malformed arguments are said on standard error, naming the argument, as is a layout
-/// file that cannot be read.
+/// file, as is every word after `--`. `-h`, `--help` or `--version` where an option may stand asks
+/// for that instead, the first of them winning. Malformed arguments are said on standard error,
+/// naming the argument, as is a layout file that cannot be read.
 NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArguments* arguments);

@@ -1,14 +1,14 @@
-// The native command line: the arguments read into values, each path (and "-", a standard stream)
-// resolved once by the file layer, and one swap through it, whose outcome is said in one line on
-// standard error where it failed; swapped data is never written to a terminal.
-#include "native_command_line.h"
-
+// The native program: the command line it shares with Orvane.exe, and what Linux users expect of
+// a command besides. The arguments are read into values (with none, where Orvane.exe opens its
+// dialog, it says what is missing), each path (and "-", a standard stream) resolved once by the
+// file layer, and one swap through it, whose outcome is said in one line on standard error where
+// it failed, where Orvane.exe stays silent; swapped data is never written to a terminal; help and
+// version go to standard output.
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -143,34 +143,23 @@ int SwapFiles(const NativeArguments& arguments) {
   return failed ? kExitFailure : kExitSuccess;
 }
 
-int Swap(const NativeArguments& arguments) {
-  if (!arguments.files.empty()) return SwapFiles(arguments);
-  Progress progress(1, 0);
-  const std::string message = SwapOne(arguments, arguments.input.get(), arguments.output.get(),
-                                      progress.For(0, arguments.range));
-  progress.Erase();
-  return message.empty() ? kExitSuccess : Fail(message);
-}
-
 }  // namespace
 
-int RunNativeCommandLine(int argc, const char* const* argv) {
+int main(int argc, char** argv) {
   FillClosedStandardStreams();
   // A file size limit is a failure like any other, reported by the write it stops.
   signal(SIGXFSZ, SIG_IGN);
   NativeArguments arguments;
   const NativeRequest request = ReadNativeArguments(argc, argv, &arguments);
-  switch (request) {
-    case NativeRequest::kHelp:
-    case NativeRequest::kVersion:
-      return PrintToStandardOutput(request);
-    case NativeRequest::kMalformed:
-      return kExitFailure;
-    case NativeRequest::kSwap:
-      break;
-  }
-  if (arguments.files.empty() && arguments.output &&
-      arguments.output->target.kind == PathTarget::Kind::kTerminal)
+  if (request == NativeRequest::kHelp || request == NativeRequest::kVersion)
+    return PrintToStandardOutput(request);
+  if (request == NativeRequest::kMalformed) return kExitFailure;
+  if (!arguments.files.empty()) return SwapFiles(arguments);
+  if (arguments.output && arguments.output->target.kind == PathTarget::Kind::kTerminal)
     return Fail(TerminalOutputMessage());
-  return Swap(arguments);
+  Progress progress(1, 0);
+  const std::string message = SwapOne(arguments, arguments.input.get(), arguments.output.get(),
+                                      progress.For(0, arguments.range));
+  progress.Erase();
+  return message.empty() ? kExitSuccess : Fail(message);
 }

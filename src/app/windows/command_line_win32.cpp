@@ -5,11 +5,12 @@
 #include "command_line.h"
 #include "swap.h"
 
+// The values the command line gives, process-wide; an option never given leaves its start value.
 const char* g_inputPath = "";
 const char* g_outputPath = "";
 int32_t g_dataSizeBits = 0;
 
-const char kUsageCaption[] = "Command Line Usage";
+// The usage message: eight lines joined by bare line feeds.
 const char kUsageText[] =
     "Orvane Command Line Usage\n"
     "\n"
@@ -20,11 +21,9 @@ const char kUsageText[] =
     "example:\n"
     "Orvdane -in \"c:\\foo\\filein.bin\" -out \"c:\\foo\\fileout.bin\" -datasize 16";
 
-void ShowUsage() { MessageBoxA(nullptr, kUsageText, kUsageCaption, MB_OK | MB_ICONINFORMATION); }
-
 int RunCommandLine(int argc, const char* const* argv) {
   if (!ParseCommandLine(argc, argv, &g_inputPath, &g_outputPath, &g_dataSizeBits).ok()) {
-    ShowUsage();
+    MessageBoxA(nullptr, kUsageText, "Command Line Usage", MB_OK | MB_ICONINFORMATION);
     return kExitFailure;
   }
   const bool swapped =
