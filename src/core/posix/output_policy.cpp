@@ -11,8 +11,6 @@
 //
 // The output's path was resolved once (folder.h): every look-up here goes by name within the folder
 // it found, held open.
-#include "output_policy.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -61,8 +59,7 @@ FileError AsOpenFailure(FileError error) {
 // its user may not write is not replaced).
 FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
                   OwnedOutput* output) {
-  StagedOutput::Target target{Staging::kInPlace, std::move(entry), Descriptor(), Fingerprint(),
-                              false};
+  StagedOutput::Target target{Staging::kInPlace, std::move(entry)};
   if (const FileError error = LockAgainstOtherSwaps(input.Get(), &target.held); error.Failed())
     return error;
   if (IsAppendOnly(target.entry.folder.Get())) return Refusal(FileReason::kAppendOnlyFolder);
@@ -98,15 +95,15 @@ FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
   const bool ownable = geteuid() == 0 || info.st_uid == geteuid();
   if (info.st_nlink != 1 || !ownable || IsMountedSomewhere(info))
-    return Made<DirectOutput>(output, std::move(named), true, false);
+    return Made<DirectOutput>(output, std::move(named), false);
   Descriptor held;
   const FileError made = StagedOutput::Make(
-      {Staging::kExistingOutput, std::move(entry), std::move(named), FingerprintOf(info), false},
-      input, output, &held);
+      {Staging::kExistingOutput, std::move(entry), std::move(named), FingerprintOf(info)}, input,
+      output, &held);
   if (!made.Failed()) return made;
   const int code = made.step == FileStep::kCreateStaged ? made.code : 0;
   if (held && (code == EACCES || code == EPERM || code == EROFS))
-    return Made<DirectOutput>(output, std::move(held), true, false);
+    return Made<DirectOutput>(output, std::move(held), false);
   return AsOpenFailure(made);
 }
 
@@ -121,30 +118,11 @@ FileError ForFile(InputFile& input, FolderEntry entry, const struct stat& open,
   // Nothing written beside it could be renamed or removed.
   if (IsAppendOnly(entry.folder.Get())) return Made<DirectOutput>(output, std::move(entry));
   if (!entry.exists) {
-    return AsOpenFailure(StagedOutput::Make(
-        {Staging::kNewOutput, std::move(entry), Descriptor(), Fingerprint(), false}, input,
-        output));
+    return AsOpenFailure(
+        StagedOutput::Make({Staging::kNewOutput, std::move(entry)}, input, output));
   }
   if (!S_ISREG(entry.info.st_mode)) return Made<DirectOutput>(output, std::move(entry));
   return Existing(input, std::move(entry), output);
-}
-
-// Whether the file that `path` reached is one that the name found for it does not lead to: an
-// open file reached through a link of /proc whose text is its old name ("f (deleted)", a name since
-// moved, a folder since gone). Such a file is written through what the path reached, never by a
-// name that may be another file's.
-bool IsReachedOnlyThroughLink(const struct stat& reached, const FileError& found,
-                              const FolderEntry& entry) {
-  return S_ISREG(reached.st_mode) && entry.throughProcLink &&
-         (found.Failed() || !entry.exists || !IsSameFile(entry.info, reached));
-}
-
-// Whether a named pipe that `path` reached must be refused where the system's rule on shared
-// folders would refuse to open it by its name: another user's pipe there would receive the data.
-bool IsOthersSharedPipe(const struct stat& reached, const FileError& found,
-                        const FolderEntry& entry) {
-  return S_ISFIFO(reached.st_mode) && !found.Failed() && entry.exists &&
-         IsSameFile(entry.info, reached) && !WouldSystemOpen(entry.folder.Get(), entry.info);
 }
 
 }  // namespace
@@ -167,11 +145,18 @@ FileError OpenPosixOutput(InputFile& input, PosixPath& path, OwnedOutput* output
     return IsInProc(input.Get()) ? Refusal(FileReason::kNotReplaceable)
                                  : Failure(FileStep::kSize, FileSide::kInput);
   }
-  if (exists && IsReachedOnlyThroughLink(info, found, entry)) {
+  // Whether the name found leads to what the system reaches.
+  const bool named = !found.Failed() && entry.exists && IsSameFile(entry.info, info);
+  // An open file reached through a link of /proc whose text is its old name ("f (deleted)", a name
+  // since moved, a folder since gone) is written through what the path reached, never by a name
+  // that may be another file's.
+  if (exists && S_ISREG(info.st_mode) && entry.throughProcLink && !named) {
     if (IsSameFile(info, open)) return Refusal(FileReason::kNotReplaceable);
-    return Made<DirectOutput>(output, std::move(path.reached), false, true);
+    return Made<DirectOutput>(output, std::move(path.reached), true);
   }
-  if (exists && IsOthersSharedPipe(info, found, entry))
+  // Another user's pipe in a shared folder, where the system's rule would refuse to open it by its
+  // name, would receive the data.
+  if (exists && S_ISFIFO(info.st_mode) && named && !WouldSystemOpen(entry.folder.Get(), entry.info))
     return Refusal(FileReason::kOthersInSharedFolder);
   // A device or a pipe, reached through whatever links, is written directly through what the path
   // reached: what a link of /proc reached, else the file found by name in its folder.
@@ -182,7 +167,7 @@ FileError OpenPosixOutput(InputFile& input, PosixPath& path, OwnedOutput* output
                     &path.reached))
         return OpenFailure(error);
     }
-    return Made<DirectOutput>(output, std::move(path.reached), false, true);
+    return Made<DirectOutput>(output, std::move(path.reached), true);
   }
   if (found.Failed()) return found;
   if (entry.name.empty()) return OpenFailure(EISDIR);
