@@ -68,17 +68,18 @@ bool GetFinalPath(HANDLE file, char* path, size_t room) {
 // The access control list of the file open as `file` (with READ_CONTROL), as a self-relative
 // security descriptor in `descriptor`, through advapi32 loaded for the call.
 DWORD ReadAccessControl(HANDLE file, HeapMemory* descriptor) {
-  const LoadedLibrary advapi("advapi32.dll");
+  const LoadedLibrary advapi(LoadLibraryA("advapi32.dll"), FreeLibrary);
   using GetSecurity =
       BOOL(WINAPI*)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
-  const auto getSecurity = SystemFunction<GetSecurity>(advapi.Get(), "GetKernelObjectSecurity");
+  const auto getSecurity = SystemFunction<GetSecurity>(advapi.get(), "GetKernelObjectSecurity");
   if (!getSecurity) return ERROR_PROC_NOT_FOUND;
   DWORD needed = 0;
   if (!getSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed) &&
       GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     return LastError();
-  if (!descriptor->Allocate(needed)) return ERROR_NOT_ENOUGH_MEMORY;
-  if (!getSecurity(file, DACL_SECURITY_INFORMATION, descriptor->Get(), needed, &needed))
+  descriptor->reset(malloc(needed));
+  if (!*descriptor) return ERROR_NOT_ENOUGH_MEMORY;
+  if (!getSecurity(file, DACL_SECURITY_INFORMATION, descriptor->get(), needed, &needed))
     return LastError();
   return NO_ERROR;
 }
@@ -167,9 +168,9 @@ FileError InPlaceOutput::CreateStaged(const BY_HANDLE_FILE_INFORMATION& info) {
   memcpy(staged, path_, folder);
   staged[folder] = '\0';
   folder = ShortenFolder(staged, folder);
-  HeapMemory descriptor;
+  HeapMemory descriptor(nullptr, free);
   DWORD error = ReadAccessControl(named_.Get(), &descriptor);
-  SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
+  SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
   for (DWORD attempt = 0; error == NO_ERROR && attempt < kStagedAttempts; ++attempt) {
     WriteStagedName(staged + folder, attempt);
     file_.Reset(CreateFileA(staged, GENERIC_WRITE, 0, &security, CREATE_NEW,
