@@ -36,14 +36,16 @@ FileError Made(OwnedOutput* output, Arguments&&... arguments) {
   return *output ? FileError{} : OutOfMemory(FileSide::kOutput);
 }
 
-// Opened for writing only to learn that it may be written, and to write it where it is written
-// directly; never following a link, which would be another file than the one found.
-int OpenNamed(const FolderEntry& entry, Descriptor* named) {
-  const int error = Owned(openat(entry.folder.Get(), entry.name.c_str(),
-                                 O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
-                          named);
-  if (error == 0) ClearNonBlocking(named->Get());
-  return error;
+// Opened for writing only to learn that it may be written, and what it is (`info`), and to write it
+// where it is written directly; never following a link, which would be another file than the one
+// found.
+int OpenNamed(const FolderEntry& entry, Descriptor* named, struct stat* info) {
+  if (const int error = Owned(openat(entry.folder.Get(), entry.name.c_str(),
+                                     O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
+                              named))
+    return error;
+  ClearNonBlocking(named->Get());
+  return fstat(named->Get(), info) == 0 ? 0 : LastError();
 }
 
 // To the user, a staged file that cannot be created beside another file than the input is an
@@ -65,10 +67,9 @@ FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
   if (IsAppendOnly(target.entry.folder.Get())) return Refusal(FileReason::kAppendOnlyFolder);
   {
     Descriptor named;  // closed before the file is watched, which no writer may hold open
-    if (const int error = OpenNamed(target.entry, &named))
-      return error == ELOOP ? Refusal(FileReason::kChanged) : OpenFailure(error);
     struct stat info;
-    if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
+    if (const int error = OpenNamed(target.entry, &named, &info))
+      return error == ELOOP ? Refusal(FileReason::kChanged) : OpenFailure(error);
     if (!IsSameFile(info, open) || static_cast<uint64_t>(info.st_size) != input.Size())
       return Refusal(FileReason::kChanged);
     if (info.st_nlink != 1) return Refusal(FileReason::kManyNames);
@@ -90,9 +91,8 @@ FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   if (!WouldSystemOpen(entry.folder.Get(), entry.info))
     return Refusal(FileReason::kOthersInSharedFolder);
   Descriptor named;
-  if (const int error = OpenNamed(entry, &named)) return OpenFailure(error);
   struct stat info;
-  if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
+  if (const int error = OpenNamed(entry, &named, &info)) return OpenFailure(error);
   const bool ownable = geteuid() == 0 || info.st_uid == geteuid();
   if (info.st_nlink != 1 || !ownable || IsMountedSomewhere(info))
     return Made<DirectOutput>(output, std::move(named), false);
