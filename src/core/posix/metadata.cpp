@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "descriptor.h"
