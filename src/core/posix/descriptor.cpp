@@ -5,15 +5,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
 namespace {
-
 constexpr size_t kLargestCall = size_t{4} << 20;
-
-size_t CallSize(size_t left) { return left < kLargestCall ? left : kLargestCall; }
-
 }  // namespace
 
 int LastError() { return errno != 0 ? errno : EIO; }
@@ -33,7 +30,7 @@ int Owned(int fd, Descriptor* owner) {
 int ReadUpTo(int fd, void* buffer, size_t size, size_t* got) {
   auto* at = static_cast<char*>(buffer);
   for (*got = 0; *got < size;) {
-    const ssize_t came = read(fd, at + *got, CallSize(size - *got));
+    const ssize_t came = read(fd, at + *got, std::min(size - *got, kLargestCall));
     if (came < 0 && errno == EINTR) continue;
     if (came < 0) return LastError();
     if (came == 0) break;
@@ -45,7 +42,7 @@ int ReadUpTo(int fd, void* buffer, size_t size, size_t* got) {
 int WriteAll(int fd, const void* buffer, size_t size) {
   auto* at = static_cast<const char*>(buffer);
   for (size_t left = size; left > 0;) {
-    const ssize_t put = write(fd, at, CallSize(left));
+    const ssize_t put = write(fd, at, std::min(left, kLargestCall));
     if (put < 0 && errno == EINTR) continue;
     if (put < 0) return LastError();
     if (put == 0) return -1;

@@ -9,11 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 
 #include "descriptor.h"
-#include "output_policy.h"
+#include "outputs.h"
 #include "streams.h"
 
 namespace {
@@ -27,31 +26,24 @@ FileError InputFailure(FileStep step, int error) {
   return SystemFailure(step, FileSide::kInput, error);
 }
 
-// Opens for reading the file that `path` reached: through what a link of /proc reached, else by
-// its name in the folder held, never following a link put there since.
-FileError OpenResolved(const PosixPath& path, Descriptor* opened) {
-  if (path.error.Failed()) {
-    FileError error = path.error;
-    error.side = FileSide::kInput;
-    return error;
-  }
-  constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  int error = EISDIR;
-  if (path.reached)
-    error = Reopen(path.reached.Get(), kFlags, opened);
-  else if (!path.entry.name.empty())
-    error = Owned(openat(path.entry.folder.Get(), path.entry.name.c_str(), kFlags | O_NOFOLLOW),
-                  opened);
-  return error != 0 ? InputFailure(FileStep::kOpen, error) : FileError{};
-}
-
 class PosixFileLayer final : public FileLayer {
  public:
   FileError OpenInput(const ResolvedPath& resolved, InputFile* input) override {
     const auto& path = static_cast<const PosixPath&>(resolved);
     if (path.standard >= 0) return OpenStandardInput(path, input);
+    const FileError& found = path.error;
+    if (found.Failed()) return Failure(found.step, FileSide::kInput, found.reason, found.code);
+    // Through what a link of /proc reached, else by its name in the folder held, never following a
+    // link put there since.
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     Descriptor opened;
-    if (const FileError error = OpenResolved(path, &opened); error.Failed()) return error;
+    int error = EISDIR;
+    if (path.reached)
+      error = Reopen(path.reached.Get(), kFlags, &opened);
+    else if (!path.entry.name.empty())
+      error = Owned(openat(path.entry.folder.Get(), path.entry.name.c_str(), kFlags | O_NOFOLLOW),
+                    &opened);
+    if (error != 0) return InputFailure(FileStep::kOpen, error);
     struct stat info;
     if (fstat(opened.Get(), &info) != 0) return InputFailure(FileStep::kOpen, LastError());
     if (S_ISDIR(info.st_mode)) return InputFailure(FileStep::kOpen, EISDIR);

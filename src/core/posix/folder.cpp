@@ -91,14 +91,11 @@ void TakeTarget(PosixPath* path) {
 }  // namespace
 
 PathTarget TargetOf(const struct stat& info) {
-  PathTarget target;
-  target.kind = S_ISREG(info.st_mode)   ? PathTarget::Kind::kRegular
-                : S_ISDIR(info.st_mode) ? PathTarget::Kind::kFolder
-                                        : PathTarget::Kind::kOther;
-  target.device = info.st_dev;
-  target.file = info.st_ino;
-  target.size = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
-  return target;
+  const bool regular = S_ISREG(info.st_mode);
+  return {regular                 ? PathTarget::Kind::kRegular
+          : S_ISDIR(info.st_mode) ? PathTarget::Kind::kFolder
+                                  : PathTarget::Kind::kOther,
+          info.st_dev, info.st_ino, regular ? static_cast<uint64_t>(info.st_size) : 0};
 }
 
 PathTarget TargetOfOpen(int file) {

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "descriptor.h"
@@ -14,10 +13,6 @@
 namespace {
 
 const char kAccessList[] = "system.posix_acl_access";
-
-// An attribute that any write to a file makes the system remove, which new content must not carry:
-// file capabilities grant privileges to the content they were set on.
-bool IsClearedByWrite(const char* name) { return strcmp(name, "security.capability") == 0; }
 
 // The owner and group of `info` given to `fd`; the group alone may fail where it grants nothing
 // more or less than everyone else has.
@@ -49,9 +44,10 @@ int RemoveAccessList(int to) {
                                                                                     : LastError();
 }
 
-// Every extended attribute of `from` given to `to`, but those a write clears; where `from` has no
-// access control list, `to` gets none either (a folder's default list would otherwise be
-// inherited).
+// Every extended attribute of `from` given to `to`, but the file capabilities, which any write to a
+// file makes the system remove (they grant privileges to the content they were set on); where
+// `from` has no access control list, `to` gets none either (a folder's default list would
+// otherwise be inherited).
 int GiveAttributes(int from, int to) {
   const ssize_t listLength = flistxattr(from, nullptr, 0);
   if (listLength < 0) return errno == ENOTSUP ? 0 : LastError();
@@ -62,7 +58,7 @@ int GiveAttributes(int from, int to) {
   for (size_t at = 0; at < static_cast<size_t>(got); at += strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
     if (strcmp(name, kAccessList) == 0) hasAccessList = true;
-    if (IsClearedByWrite(name)) continue;
+    if (strcmp(name, "security.capability") == 0) continue;
     if (const int error = GiveAttribute(from, to, name)) return error;
   }
   return hasAccessList ? 0 : RemoveAccessList(to);
@@ -81,13 +77,10 @@ bool Fingerprint::operator==(const Fingerprint& other) const {
 }
 
 Fingerprint FingerprintOf(const struct stat& info) {
-  Fingerprint fingerprint;
-  fingerprint.volume = static_cast<uint64_t>(info.st_dev);
-  fingerprint.index = static_cast<uint64_t>(info.st_ino);
-  fingerprint.size = static_cast<uint64_t>(info.st_size);
-  fingerprint.modified = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
-  fingerprint.changed = info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec;
-  return fingerprint;
+  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
+          static_cast<uint64_t>(info.st_size),
+          info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec,
+          info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec};
 }
 
 int CopyMetadata(int from, int to) {
@@ -116,11 +109,8 @@ int GiveNewOutputAccess(int from, int to) {
   const mode_t foreignGroup = made.st_gid == info.st_gid ? 0 : S_IRWXG;
   const bool listed = fgetxattr(from, kAccessList, nullptr, 0) >= 0;
   if (!listed && errno != ENODATA && errno != ENOTSUP) return LastError();
-  if (listed) {
-    if (const int error = GiveAttribute(from, to, kAccessList)) return error;
-  } else if (const int error = RemoveAccessList(to)) {
+  if (const int error = listed ? GiveAttribute(from, to, kAccessList) : RemoveAccessList(to))
     return error;
-  }
   // The bits the list sets, its mask as the group's; none for a group that is not the input's.
   if (listed && fstat(to, &info) != 0) return LastError();
   return fchmod(to, info.st_mode & 0666 & ~mask & ~foreignGroup) == 0 ? 0 : LastError();

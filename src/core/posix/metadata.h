@@ -15,7 +15,6 @@ struct Fingerprint {
   int64_t changed = 0;   ///< the last change of its data or its metadata, in nanoseconds
 
   bool operator==(const Fingerprint& other) const;
-  bool operator!=(const Fingerprint& other) const { return !(*this == other); }
 };
 
 Fingerprint FingerprintOf(const struct stat& info);

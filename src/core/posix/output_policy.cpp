@@ -11,8 +11,6 @@
 //
 // The output's path was resolved once (folder.h): every look-up here goes by name within the folder
 // it found, held open.
-#include "output_policy.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -38,14 +36,16 @@ FileError Made(OwnedOutput* output, Arguments&&... arguments) {
   return *output ? FileError{} : OutOfMemory(FileSide::kOutput);
 }
 
-// Opened for writing only to learn that it may be written, and to write it where it is written
-// directly; never following a link, which would be another file than the one found.
-int OpenNamed(const FolderEntry& entry, Descriptor* named) {
-  const int error = Owned(openat(entry.folder.Get(), entry.name.c_str(),
-                                 O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
-                          named);
-  if (error == 0) ClearNonBlocking(named->Get());
-  return error;
+// Opened for writing only to learn that it may be written, and what it is (`info`), and to write it
+// where it is written directly; never following a link, which would be another file than the one
+// found.
+int OpenNamed(const FolderEntry& entry, Descriptor* named, struct stat* info) {
+  if (const int error = Owned(openat(entry.folder.Get(), entry.name.c_str(),
+                                     O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
+                              named))
+    return error;
+  ClearNonBlocking(named->Get());
+  return fstat(named->Get(), info) == 0 ? 0 : LastError();
 }
 
 // To the user, a staged file that cannot be created beside another file than the input is an
@@ -61,17 +61,15 @@ FileError AsOpenFailure(FileError error) {
 // its user may not write is not replaced).
 FileError InPlace(InputFile& input, FolderEntry entry, const struct stat& open,
                   OwnedOutput* output) {
-  StagedOutput::Target target{Staging::kInPlace, std::move(entry), Descriptor(), Fingerprint(),
-                              false};
+  StagedOutput::Target target{Staging::kInPlace, std::move(entry)};
   if (const FileError error = LockAgainstOtherSwaps(input.Get(), &target.held); error.Failed())
     return error;
   if (IsAppendOnly(target.entry.folder.Get())) return Refusal(FileReason::kAppendOnlyFolder);
   {
     Descriptor named;  // closed before the file is watched, which no writer may hold open
-    if (const int error = OpenNamed(target.entry, &named))
-      return error == ELOOP ? Refusal(FileReason::kChanged) : OpenFailure(error);
     struct stat info;
-    if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
+    if (const int error = OpenNamed(target.entry, &named, &info))
+      return error == ELOOP ? Refusal(FileReason::kChanged) : OpenFailure(error);
     if (!IsSameFile(info, open) || static_cast<uint64_t>(info.st_size) != input.Size())
       return Refusal(FileReason::kChanged);
     if (info.st_nlink != 1) return Refusal(FileReason::kManyNames);
@@ -93,20 +91,19 @@ FileError Existing(InputFile& input, FolderEntry entry, OwnedOutput* output) {
   if (!WouldSystemOpen(entry.folder.Get(), entry.info))
     return Refusal(FileReason::kOthersInSharedFolder);
   Descriptor named;
-  if (const int error = OpenNamed(entry, &named)) return OpenFailure(error);
   struct stat info;
-  if (fstat(named.Get(), &info) != 0) return OpenFailure(LastError());
+  if (const int error = OpenNamed(entry, &named, &info)) return OpenFailure(error);
   const bool ownable = geteuid() == 0 || info.st_uid == geteuid();
   if (info.st_nlink != 1 || !ownable || IsMountedSomewhere(info))
-    return Made<DirectOutput>(output, std::move(named), true, false);
+    return Made<DirectOutput>(output, std::move(named), false);
   Descriptor held;
   const FileError made = StagedOutput::Make(
-      {Staging::kExistingOutput, std::move(entry), std::move(named), FingerprintOf(info), false},
-      input, output, &held);
+      {Staging::kExistingOutput, std::move(entry), std::move(named), FingerprintOf(info)}, input,
+      output, &held);
   if (!made.Failed()) return made;
   const int code = made.step == FileStep::kCreateStaged ? made.code : 0;
   if (held && (code == EACCES || code == EPERM || code == EROFS))
-    return Made<DirectOutput>(output, std::move(held), true, false);
+    return Made<DirectOutput>(output, std::move(held), false);
   return AsOpenFailure(made);
 }
 
@@ -121,30 +118,11 @@ FileError ForFile(InputFile& input, FolderEntry entry, const struct stat& open,
   // Nothing written beside it could be renamed or removed.
   if (IsAppendOnly(entry.folder.Get())) return Made<DirectOutput>(output, std::move(entry));
   if (!entry.exists) {
-    return AsOpenFailure(StagedOutput::Make(
-        {Staging::kNewOutput, std::move(entry), Descriptor(), Fingerprint(), false}, input,
-        output));
+    return AsOpenFailure(
+        StagedOutput::Make({Staging::kNewOutput, std::move(entry)}, input, output));
   }
   if (!S_ISREG(entry.info.st_mode)) return Made<DirectOutput>(output, std::move(entry));
   return Existing(input, std::move(entry), output);
-}
-
-// Whether the file that `path` reached is one that the name found for it does not lead to: an
-// open file reached through a link of /proc whose text is its old name ("f (deleted)", a name since
-// moved, a folder since gone). Such a file is written through what the path reached, never by a
-// name that may be another file's.
-bool IsReachedOnlyThroughLink(const struct stat& reached, const FileError& found,
-                              const FolderEntry& entry) {
-  return S_ISREG(reached.st_mode) && entry.throughProcLink &&
-         (found.Failed() || !entry.exists || !IsSameFile(entry.info, reached));
-}
-
-// Whether a named pipe that `path` reached must be refused where the system's rule on shared
-// folders would refuse to open it by its name: another user's pipe there would receive the data.
-bool IsOthersSharedPipe(const struct stat& reached, const FileError& found,
-                        const FolderEntry& entry) {
-  return S_ISFIFO(reached.st_mode) && !found.Failed() && entry.exists &&
-         IsSameFile(entry.info, reached) && !WouldSystemOpen(entry.folder.Get(), entry.info);
 }
 
 }  // namespace
@@ -167,11 +145,18 @@ FileError OpenPosixOutput(InputFile& input, PosixPath& path, OwnedOutput* output
     return IsInProc(input.Get()) ? Refusal(FileReason::kNotReplaceable)
                                  : Failure(FileStep::kSize, FileSide::kInput);
   }
-  if (exists && IsReachedOnlyThroughLink(info, found, entry)) {
+  // Whether the name found leads to what the system reaches.
+  const bool named = !found.Failed() && entry.exists && IsSameFile(entry.info, info);
+  // An open file reached through a link of /proc whose text is its old name ("f (deleted)", a name
+  // since moved, a folder since gone) is written through what the path reached, never by a name
+  // that may be another file's.
+  if (exists && S_ISREG(info.st_mode) && entry.throughProcLink && !named) {
     if (IsSameFile(info, open)) return Refusal(FileReason::kNotReplaceable);
-    return Made<DirectOutput>(output, std::move(path.reached), false, true);
+    return Made<DirectOutput>(output, std::move(path.reached), true);
   }
-  if (exists && IsOthersSharedPipe(info, found, entry))
+  // Another user's pipe in a shared folder, where the system's rule would refuse to open it by its
+  // name, would receive the data.
+  if (exists && S_ISFIFO(info.st_mode) && named && !WouldSystemOpen(entry.folder.Get(), entry.info))
     return Refusal(FileReason::kOthersInSharedFolder);
   // A device or a pipe, reached through whatever links, is written directly through what the path
   // reached: what a link of /proc reached, else the file found by name in its folder.
@@ -182,7 +167,7 @@ FileError OpenPosixOutput(InputFile& input, PosixPath& path, OwnedOutput* output
                     &path.reached))
         return OpenFailure(error);
     }
-    return Made<DirectOutput>(output, std::move(path.reached), false, true);
+    return Made<DirectOutput>(output, std::move(path.reached), true);
   }
   if (found.Failed()) return found;
   if (entry.name.empty()) return OpenFailure(EISDIR);

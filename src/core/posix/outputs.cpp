@@ -6,13 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "writers.h"
 
 namespace {
 
-FileError WriteFailure(int error) {
+// What WriteAll returned, as the write's result.
+FileError WriteResult(int error) {
+  if (error == 0) return FileError{};
   return error < 0 ? Failure(FileStep::kWrite, FileSide::kOutput, FileReason::kShortTransfer)
                    : SystemFailure(FileStep::kWrite, FileSide::kOutput, error);
 }
@@ -56,12 +57,10 @@ int DirectOutput::Open() {
   if (borrowed_ >= 0) return 0;
   if (reopen_) {
     // The very file found when the output was opened, through its descriptor rather than its path.
-    Descriptor reopened;
-    if (const int error = Reopen(file_.Get(), O_WRONLY | O_TRUNC, &reopened)) return error;
-    file_ = std::move(reopened);
-    return 0;
+    const Descriptor found = std::move(file_);
+    return Reopen(found.Get(), O_WRONLY | O_TRUNC, &file_);
   }
-  if (file_) return truncate_ && ftruncate(file_.Get(), 0) != 0 ? LastError() : 0;
+  if (file_) return ftruncate(file_.Get(), 0) != 0 ? LastError() : 0;
   return Owned(openat(entry_.folder.Get(), entry_.name.c_str(),
                       O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666),
                &file_);
@@ -72,8 +71,7 @@ FileError DirectOutput::Write(const void* data, uint32_t size) {
     if (const int error = Open()) return SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
     opened_ = true;
   }
-  const int error = WriteAll(borrowed_ >= 0 ? borrowed_ : file_.Get(), data, size);
-  return error != 0 ? WriteFailure(error) : FileError{};
+  return WriteResult(WriteAll(borrowed_ >= 0 ? borrowed_ : file_.Get(), data, size));
 }
 
 PathTarget DirectOutput::Written() const {
@@ -105,14 +103,13 @@ FileError StagedOutput::Create() {
       target_.staging == Staging::kNewOutput ? 0 : GiveFlags(target_.held.Get(), staged_.Get());
   if (flagged != 0) return SystemFailure(FileStep::kCopyMetadata, FileSide::kOutput, flagged);
   if (const int error = staged_.Reserve(input_.IsFile() ? input_.Get() : -1, input_.Size()))
-    return WriteFailure(error);
+    return WriteResult(error);
   if (target_.staging == Staging::kExistingOutput) DropCleanCache(target_.held.Get());
   return FileError{};
 }
 
 FileError StagedOutput::Write(const void* data, uint32_t size) {
-  const int error = WriteAll(staged_.Get(), data, size);
-  return error != 0 ? WriteFailure(error) : FileError{};
+  return WriteResult(WriteAll(staged_.Get(), data, size));
 }
 
 // The staged file has the input's length from the start, its holes where the input has them.
@@ -173,25 +170,26 @@ FileError StagedOutput::PutInPlace() {
 FileError StagedOutput::Commit() {
   const int staged = staged_.Get();
   const Staging staging = target_.staging;
+  const bool inPlace = staging == Staging::kInPlace;
   // An input that grew while it was read holds more than was swapped, and the output would be a
   // prefix nobody asked for. (In place, the file's fingerprint tells the same, and more.)
   struct stat now;
-  if (staging != Staging::kInPlace && input_.IsFile() && fstat(input_.Get(), &now) == 0 &&
+  if (!inPlace && input_.IsFile() && fstat(input_.Get(), &now) == 0 &&
       static_cast<uint64_t>(now.st_size) != input_.Size())
     return Failure(FileStep::kRead, FileSide::kInput, FileReason::kChanged);
   const int source = staging == Staging::kExistingOutput ? target_.held.Get() : input_.Get();
   const int copied = staging == Staging::kNewOutput ? GiveNewOutputAccess(source, staged)
                                                     : CopyMetadata(source, staged);
   if (copied != 0) return SystemFailure(FileStep::kCopyMetadata, FileSide::kOutput, copied);
-  const bool durable = staging == Staging::kInPlace;
-  if (durable && fsync(staged) != 0)
-    return SystemFailure(FileStep::kWrite, FileSide::kOutput, LastError());
-  if (staging == Staging::kInPlace) input_.Close();
+  if (inPlace) {
+    if (fsync(staged) != 0) return SystemFailure(FileStep::kWrite, FileSide::kOutput, LastError());
+    input_.Close();
+  }
   written_ = TargetOfOpen(staged);  // the staged file is let go before it takes the name
   if (const FileError changed = CheckUnchanged(); changed.Failed()) return changed;
   if (const FileError put = PutInPlace(); put.Failed()) return put;
   // A rename reaches the disk with its folder.
-  if (const int error = durable ? FlushFolder(target_.entry.folder.Get()) : 0)
+  if (const int error = inPlace ? FlushFolder(target_.entry.folder.Get()) : 0)
     return Failure(FileStep::kReplace, FileSide::kOutput, FileReason::kNotFlushed, error);
   return FileError{};
 }

@@ -1,4 +1,5 @@
-// The outputs of the POSIX file layer, and the policy that chooses one for an input and a path.
+// The outputs of the POSIX file layer, and the policy that chooses one for an input and a path
+// (output_policy.cpp).
 #pragma once
 
 #include <signal.h>
@@ -15,10 +16,9 @@ class DirectOutput final : public OutputFile {
  public:
   /// Created or truncated at the first write, by name in the folder found once.
   explicit DirectOutput(FolderEntry entry) : entry_(std::move(entry)) {}
-  /// An open file of its own, truncated at the first write where `truncate` says so; or one
-  /// opened for nothing but to be found again (O_PATH), opened for writing at the first write.
-  DirectOutput(Descriptor file, bool truncate, bool reopen)
-      : file_(std::move(file)), truncate_(truncate), reopen_(reopen) {}
+  /// An open file of its own, truncated at the first write; or, where `reopen` says so, one opened
+  /// for nothing but to be found again (O_PATH), opened for writing at the first write.
+  DirectOutput(Descriptor file, bool reopen) : file_(std::move(file)), reopen_(reopen) {}
   /// A descriptor another owns (standard output).
   explicit DirectOutput(int borrowed) : borrowed_(borrowed) {}
 
@@ -31,7 +31,6 @@ class DirectOutput final : public OutputFile {
 
   FolderEntry entry_;
   Descriptor file_;
-  bool truncate_ = false;
   bool reopen_ = false;
   int borrowed_ = -1;
   bool opened_ = false;
@@ -51,11 +50,11 @@ class StagedOutput final : public OutputFile {
     FolderEntry entry;
     /// The file the name names, held: an existing output open for writing, or the file swapped in
     /// place, locked against other swaps; none for a new output.
-    Descriptor held;
-    Fingerprint fingerprint;
+    Descriptor held{};
+    Fingerprint fingerprint{};
     /// In place: whether the system tells, through `held`, of a process that opens the file for
     /// writing (a read lease), so that a writer up to the replacement is not lost.
-    bool watched;
+    bool watched = false;
     /// SIGIO's action before the file was watched, put back when the watch is given up.
     struct sigaction signalBefore = {};
   };
@@ -86,3 +85,7 @@ class StagedOutput final : public OutputFile {
   StagedFile staged_;
   PathTarget written_;
 };
+
+/// Chooses the output that the resolved `path` names for `input` (see FileLayer::OpenOutput) and
+/// opens it, taking what `path` holds.
+FileError OpenPosixOutput(InputFile& input, PosixPath& path, OwnedOutput* output);

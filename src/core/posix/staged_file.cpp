@@ -8,27 +8,17 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
 // Whether `signal`, left to its default action, ends the program and may be caught: every one but
 // those that stop, continue or are ignored by default, and the two that cannot be caught.
 bool EndsProgramByDefault(int signal) {
-  switch (signal) {
-    case SIGKILL:
-    case SIGSTOP:
-    case SIGCHLD:
-    case SIGCONT:
-    case SIGTSTP:
-    case SIGTTIN:
-    case SIGTTOU:
-    case SIGURG:
-    case SIGWINCH:
-      return false;
-    default:
-      return signal >= 1 && signal < NSIG && (signal < 32 || signal >= SIGRTMIN);
+  for (const int other :
+       {SIGKILL, SIGSTOP, SIGCHLD, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU, SIGURG, SIGWINCH}) {
+    if (signal == other) return false;
   }
+  return signal >= 1 && signal < NSIG && (signal < 32 || signal >= SIGRTMIN);
 }
 
 // The staged file that exists, for the signal handler to remove. Set and cleared with the signals
@@ -89,18 +79,12 @@ void Register(int folder, const char* name) {
   }
 }
 
-// Called with the signals blocked.
-void Unregister() { stagedFolder = -1; }
-
 int RandomName(char* name, size_t room) {
   unsigned char random[kRandomLetters];
   if (getrandom(random, sizeof random, 0) != sizeof random) return LastError();
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  constexpr unsigned kLetterCount = sizeof kLetters - 1;
-  char letters[kRandomLetters + 1];
-  for (size_t i = 0; i < kRandomLetters; ++i) letters[i] = kLetters[random[i] % kLetterCount];
-  letters[kRandomLetters] = '\0';
-  snprintf(name, room, "orvane-%s.tmp", letters);
+  for (unsigned char& letter : random) letter = kLetters[letter % (sizeof kLetters - 1)];
+  snprintf(name, room, "orvane-%.*s.tmp", static_cast<int>(sizeof random), random);
   return 0;
 }
 
@@ -114,14 +98,14 @@ void StagedFile::Remove() {
   BlockedSignals blocked;
   unlinkat(folder_, name_, 0);
   name_[0] = '\0';
-  Unregister();
+  stagedFolder = -1;
 }
 
 void StagedFile::Keep() {
   file_.Reset();
   BlockedSignals blocked;
   name_[0] = '\0';
-  Unregister();
+  stagedFolder = -1;
 }
 
 int StagedFile::Exchange(const char* name) {
@@ -184,6 +168,6 @@ int StagedFile::RenameTo(const char* name, bool replace) {
   }
   if (renamed != 0) return LastError();
   name_[0] = '\0';
-  Unregister();
+  stagedFolder = -1;
   return 0;
 }

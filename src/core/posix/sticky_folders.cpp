@@ -11,9 +11,8 @@ namespace {
 // read, it is taken as on.
 char ProtectionLevel(const char* setting) {
   const Descriptor file(open(setting, O_RDONLY | O_CLOEXEC));
-  char value = '1';
-  if (!file || read(file.Get(), &value, 1) != 1) value = '1';
-  return value;
+  char value;
+  return file && read(file.Get(), &value, 1) == 1 ? value : '1';
 }
 
 // Whether `owner` is this process's user or the owner of the folder `shared`: the one exception of
@@ -36,8 +35,8 @@ bool WouldSystemOpen(int folder, const struct stat& file) {
   const char* setting = S_ISREG(file.st_mode)    ? "/proc/sys/fs/protected_regular"
                         : S_ISFIFO(file.st_mode) ? "/proc/sys/fs/protected_fifos"
                                                  : nullptr;
-  struct stat shared;
   if (setting == nullptr) return true;
+  struct stat shared;
   if (fstat(folder, &shared) != 0) return false;
   if ((shared.st_mode & S_ISVTX) == 0) return true;
   if (IsOwnersOrOurs(file.st_uid, shared)) return true;

@@ -52,34 +52,34 @@ bool GetFinalPath(HANDLE file, char* path, size_t room) {
   char full[kLongestPath];
   const DWORD length = getFinalPath ? getFinalPath(file, full, sizeof full, 0) : 0;
   if (length == 0 || length >= sizeof full) return false;
-  const char* start = full;
-  char unc[kLongestPath];
+  char* start = full;
   if (strncmp(full, "\\\\?\\UNC\\", 8) == 0) {
-    unc[0] = '\\';
-    memcpy(unc + 1, full + 7, length - 6);
-    start = unc;
+    start = full + 6;  // "\\?\UNC\server\share" is "\\server\share"
+    *start = '\\';
   } else if (strncmp(full, "\\\\?\\", 4) == 0) {
     start = full + 4;
   }
-  if (strlen(start) >= room) return false;
-  memcpy(path, start, strlen(start) + 1);
+  const size_t bytes = strlen(start) + 1;
+  if (bytes > room) return false;
+  memcpy(path, start, bytes);
   return true;
 }
 
 // The access control list of the file open as `file` (with READ_CONTROL), as a self-relative
 // security descriptor in `descriptor`, through advapi32 loaded for the call.
 DWORD ReadAccessControl(HANDLE file, HeapMemory* descriptor) {
-  const LoadedLibrary advapi("advapi32.dll");
+  const LoadedLibrary advapi(LoadLibraryA("advapi32.dll"), FreeLibrary);
   using GetSecurity =
       BOOL(WINAPI*)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
-  const auto getSecurity = SystemFunction<GetSecurity>(advapi.Get(), "GetKernelObjectSecurity");
+  const auto getSecurity = SystemFunction<GetSecurity>(advapi.get(), "GetKernelObjectSecurity");
   if (!getSecurity) return ERROR_PROC_NOT_FOUND;
   DWORD needed = 0;
   if (!getSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed) &&
       GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     return LastError();
-  if (!descriptor->Allocate(needed)) return ERROR_NOT_ENOUGH_MEMORY;
-  if (!getSecurity(file, DACL_SECURITY_INFORMATION, descriptor->Get(), needed, &needed))
+  descriptor->reset(malloc(needed));
+  if (!*descriptor) return ERROR_NOT_ENOUGH_MEMORY;
+  if (!getSecurity(file, DACL_SECURITY_INFORMATION, descriptor->get(), needed, &needed))
     return LastError();
   return NO_ERROR;
 }
@@ -104,15 +104,7 @@ bool IsSame(const Fingerprint& a, const Fingerprint& b) {
 
 class InPlaceOutput final : public OutputFile {
  public:
-  /// The output for a swap in place of `input`, its staged file created, or why it could not be.
-  static FileError Make(InputFile& input, const char* path, OwnedOutput* output) {
-    void* memory = malloc(sizeof(InPlaceOutput));
-    if (!memory) return OutOfMemory(FileSide::kOutput);
-    OwnedOutput made(new (memory) InPlaceOutput(input));
-    const FileError error = static_cast<InPlaceOutput&>(*made).Open(path);
-    if (!error.Failed()) *output = std::move(made);
-    return error;
-  }
+  explicit InPlaceOutput(InputFile& input) : input_(input) { path_[0] = staged_[0] = '\0'; }
   ~InPlaceOutput() override {
     file_.Reset();
     if (staged_[0] != '\0') DeleteFileA(staged_);
@@ -122,10 +114,10 @@ class InPlaceOutput final : public OutputFile {
     return WriteWhole(file_.Get(), data, size);
   }
   FileError Commit() override;
+  /// Holds the file `path` names, the input, and creates its staged file; or says why it could not.
+  FileError Open(const char* path);
 
  private:
-  explicit InPlaceOutput(InputFile& input) : input_(input) { path_[0] = staged_[0] = '\0'; }
-  FileError Open(const char* path);
   FileError CreateStaged(const BY_HANDLE_FILE_INFORMATION& info);
 
   InputFile& input_;
@@ -176,9 +168,9 @@ FileError InPlaceOutput::CreateStaged(const BY_HANDLE_FILE_INFORMATION& info) {
   memcpy(staged, path_, folder);
   staged[folder] = '\0';
   folder = ShortenFolder(staged, folder);
-  HeapMemory descriptor;
+  HeapMemory descriptor(nullptr, free);
   DWORD error = ReadAccessControl(named_.Get(), &descriptor);
-  SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
+  SECURITY_ATTRIBUTES security = {sizeof security, descriptor.get(), FALSE};
   for (DWORD attempt = 0; error == NO_ERROR && attempt < kStagedAttempts; ++attempt) {
     WriteStagedName(staged + folder, attempt);
     file_.Reset(CreateFileA(staged, GENERIC_WRITE, 0, &security, CREATE_NEW,
@@ -215,5 +207,9 @@ FileError InPlaceOutput::Commit() {
 }  // namespace
 
 FileError OpenInPlaceOutput(InputFile& input, const char* path, OwnedOutput* output) {
-  return InPlaceOutput::Make(input, path, output);
+  OwnedOutput made = MakeOutput<InPlaceOutput>(input);
+  if (!made) return OutOfMemory(FileSide::kOutput);
+  const FileError error = static_cast<InPlaceOutput&>(*made).Open(path);
+  if (!error.Failed()) *output = std::move(made);
+  return error;
 }

@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "file_error.h"
@@ -36,38 +38,11 @@ class OwnedHandle {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-/// A system DLL loaded for one call, freed when its owner goes.
-class LoadedLibrary {
- public:
-  explicit LoadedLibrary(const char* name) : module_(LoadLibraryA(name)) {}
-  LoadedLibrary(const LoadedLibrary&) = delete;
-  LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-  ~LoadedLibrary() {
-    if (module_) FreeLibrary(module_);
-  }
-  HMODULE Get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
+/// A system DLL loaded for one call (LoadLibraryA), freed when its owner goes.
+using LoadedLibrary = std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)>;
 
 /// Memory from the C heap, freed when its owner goes.
-class HeapMemory {
- public:
-  HeapMemory() = default;
-  HeapMemory(const HeapMemory&) = delete;
-  HeapMemory& operator=(const HeapMemory&) = delete;
-  ~HeapMemory() { free(memory_); }
-  bool Allocate(size_t size) {
-    free(memory_);
-    memory_ = malloc(size);
-    return memory_ != nullptr;
-  }
-  void* Get() const { return memory_; }
-
- private:
-  void* memory_ = nullptr;
-};
+using HeapMemory = std::unique_ptr<void, decltype(&free)>;
 
 /// The failed call's GetLastError code, never NO_ERROR.
 inline DWORD LastError() {
