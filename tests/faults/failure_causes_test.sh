@@ -818,6 +818,16 @@ if [ "$platform" = native ]; then
   said "many files, one the layout does not fit" \
     "orvane: 'odd.bin' is 5 bytes: the layout's repeated group of 2 bytes does not divide 5"
   cd "$work"
+  # More files than the process may hold descriptors: each resolved and let go in its turn, in place
+  # and into a folder.
+  setup no-output
+  mkdir out && for i in $(seq 40); do cp in.bin f$i.bin; done
+  (ulimit -n 16 && "${program[@]}" -datasize 16 f*.bin && "${program[@]}" -datasize 16 -out out f*.bin)
+  check "more files than descriptors: exit code $?" test $? -eq 0
+  check "more files than descriptors: each swapped in place, and back into the folder" \
+    test "$(cat f*.bin | xxd -p | tr -d '\n') $(cat out/f*.bin | xxd -p | tr -d '\n')" = \
+    "$(printf "$swapped16%.0s" $(seq 40)) $(for i in $(seq 40); do xxd -p ../original.bin; done | tr -d '\n')"
+  cd "$work"
 fi
 
 # Streams (native only): a stream that fails at its end (not whole blocks) creates no output; one
@@ -1022,6 +1032,18 @@ if [ "$platform" = native ]; then
     "orvane: cannot swap '/proc/self/fd/8' in place: it is not a regular file that can be replaced"
   check "an open file with another name, as the input too: untouched" test "$(xxd -p other.bin)" = "$swapped16"
   exec 8<&-
+  cd "$work"
+  # An input named through a link of /proc (a pipe as /dev/stdin, an open file as /dev/fd/N) is read
+  # through what the link reached; "-" as one file's output is standard output, whatever the current
+  # folder holds under that name.
+  setup no-output
+  printf '\x01\x02\x03\x04' | "${program[@]}" -in /dev/stdin -out piped.bin -datasize 16
+  "${program[@]}" -in /dev/fd/8 -out opened.bin -datasize 16 8<in.bin
+  mkdir ./-
+  "${program[@]}" -datasize 16 -out - in.bin >standard.bin
+  check "inputs through links of /proc, and '-' as one file's output: swapped" \
+    test "$(xxd -p piped.bin) $(xxd -p opened.bin) $(xxd -p standard.bin) $(ls -A ./-)" = \
+    "02010403 $swapped16 $swapped16 "
   cd "$work"
 fi
 
