@@ -766,6 +766,20 @@ if [ "$platform" = native ]; then
   check "the same file named three times: says why, for each repeat" test "$(cat "$work/stderr.txt")" = \
     "orvane: './in.bin' not swapped again: it is 'in.bin', swapped already in this command"$'\n'"orvane: 'link.bin' not swapped again: it is 'in.bin', swapped already in this command"
   cd "$work"
+  # A file named again after its swap failed (refused for its size; missing, named the same way
+  # twice) is not said to have been swapped.
+  for row in "six.bin ./six.bin|orvane: 'six.bin' is 6 bytes, not a whole number of 4-byte blocks" \
+    "missing.bin missing.bin|orvane: cannot open 'missing.bin': No such file or directory"; do
+    IFS='|' read -r names first <<<"$row"
+    setup no-output
+    head -c 6 ../original.bin >six.bin
+    # shellcheck disable=SC2086 # two names
+    "${program[@]}" -datasize 32 $names 2>"$work/stderr.txt"
+    check "a repeat of '${names% *}' whose swap failed: exit code $?" test $? -eq 1
+    check "a repeat of '${names% *}' whose swap failed: its failure said, no swap claimed" test \
+      "$(head -n 1 "$work/stderr.txt")|$(grep -c 'swapped already' "$work/stderr.txt")" = "$first|0"
+    cd "$work"
+  done
   setup no-output
   expect_failure "a range not whole blocks" absent \
     "orvane: 'in.bin' is 16 bytes: from offset 2 that leaves 14 bytes, not a whole number of 4-byte blocks" \
@@ -817,6 +831,45 @@ if [ "$platform" = native ]; then
     "$(xxd -p fits.bin) $(xxd -p odd.bin)" = "$swapped16 0102030405"
   said "many files, one the layout does not fit" \
     "orvane: 'odd.bin' is 5 bytes: the layout's repeated group of 2 bytes does not divide 5"
+  cd "$work"
+  # A file named again once others were swapped in place, on a file system that gives a new file
+  # the number a replaced one let go (ext4, made and mounted for the case): the repeat names the
+  # file it is, not another whose old number its new file took.
+  setup no-output
+  if truncate -s 8M ../numbers.img && mkfs.ext4 -q ../numbers.img 2>/dev/null &&
+    mount -o loop ../numbers.img sub 2>/dev/null; then
+    for f in a b c; do cp in.bin sub/$f.bin; done
+    "${program[@]}" -datasize 16 sub/a.bin sub/b.bin sub/./b.bin sub/c.bin sub/./c.bin \
+      2>"$work/stderr.txt"
+    check "a repeat whose file took a replaced one's number: exit code $?" test $? -eq 1
+    said "a repeat whose file took a replaced one's number" \
+      "orvane: 'sub/./b.bin' not swapped again: it is 'sub/b.bin', swapped already in this command"$'\n'"orvane: 'sub/./c.bin' not swapped again: it is 'sub/c.bin', swapped already in this command"
+    umount sub
+  else
+    skip "a repeat whose file took a replaced one's number: no ext4 image can be made and mounted here"
+  fi
+  rm -f ../numbers.img
+  cd "$work"
+  # An output in the folder that reaches a file named as an input after it (the file itself, or
+  # through a link in the folder) is never written over it: that input keeps its data.
+  for row in sub:sub/in.bin out:other.bin; do
+    IFS=: read -r folder later <<<"$row"
+    setup no-output
+    mkdir -p out && ln -s ../other.bin out/in.bin && cp ../previous.bin $later
+    "${program[@]}" -datasize 16 -out $folder in.bin $later 2>"$work/stderr.txt"
+    check "an output that reaches '$later', an input named later: exit code $?" test $? -eq 1
+    check "an output that reaches '$later', an input named later: its data kept" same $later ../previous.bin
+    cd "$work"
+  done
+  # More files than the process may hold descriptors: each resolved and let go in its turn, in place
+  # and into a folder.
+  setup no-output
+  mkdir out && for i in $(seq 40); do cp in.bin f$i.bin; done
+  (ulimit -n 16 && "${program[@]}" -datasize 16 f*.bin && "${program[@]}" -datasize 16 -out out f*.bin)
+  check "more files than descriptors: exit code $?" test $? -eq 0
+  check "more files than descriptors: each swapped in place, and back into the folder" \
+    test "$(cat f*.bin | xxd -p | tr -d '\n') $(cat out/f*.bin | xxd -p | tr -d '\n')" = \
+    "$(printf "$swapped16%.0s" $(seq 40)) $(for i in $(seq 40); do xxd -p ../original.bin; done | tr -d '\n')"
   cd "$work"
 fi
 
@@ -901,6 +954,18 @@ if [ "$platform" = native ]; then
   stream_case "standard output appended to the input, named as /dev/stdout" \
     "orvane: cannot swap '/dev/stdout' in place: this command's own standard output has it open for writing" \
     bash -c "exec $o -in in.bin -out /dev/stdout -datasize 16 >>in.bin"
+  # Standard input open for writing on a file in place holds it as standard output does; a
+  # standard stream closed at the start is closed by any name, not the filler it was given.
+  stream_case "in place, standard input open for writing on the file" \
+    "orvane: cannot swap 'in.bin' in place: this command's own standard input has it open for writing" \
+    bash -c "exec $o -datasize 16 in.bin 0<>in.bin"
+  stream_case "standard output closed, named as /dev/stdout" "orvane: '/dev/stdout' is closed" \
+    bash -c "exec $o -in in.bin -out /dev/stdout -datasize 16 >&-"
+  stream_case "standard input closed, named as /dev/stdin" "orvane: '/dev/stdin' is closed" \
+    bash -c "exec $o -in /dev/stdin -out out.bin -datasize 16 <&-"
+  stream_case "standard output a folder, as the output of two files" \
+    "orvane: -out '-' is not a folder, as it must be for several files"$'\n'"Try 'orvane --help' for more information." \
+    bash -c "exec $o -datasize 16 -out - in.bin out.bin 1<sub"
   stream_case "a file under /proc in place" \
     "orvane: cannot swap '/proc/sys/kernel/ostype' in place: it is not a regular file that can be replaced" \
     "${program[@]}" -in /proc/sys/kernel/ostype -out /proc/sys/kernel/ostype -datasize 16
@@ -1022,6 +1087,32 @@ if [ "$platform" = native ]; then
     "orvane: cannot swap '/proc/self/fd/8' in place: it is not a regular file that can be replaced"
   check "an open file with another name, as the input too: untouched" test "$(xxd -p other.bin)" = "$swapped16"
   exec 8<&-
+  cd "$work"
+  # An open file whose folder is gone, named through the descriptor that holds it: read through what
+  # the link reached, as one whose name alone is gone; in place, it has no name to replace.
+  setup no-output
+  mkdir gone && cp in.bin gone/in.bin
+  exec 8<gone/in.bin
+  rm -r gone
+  "${program[@]}" -in /proc/self/fd/8 -out out.bin -datasize 16 2>"$work/stderr.txt"
+  check "an open file whose folder is gone, as the input: swapped" test "$?$(xxd -p out.bin)" = "0$swapped16"
+  "${program[@]}" -datasize 16 /proc/self/fd/8 2>"$work/stderr.txt"
+  check "an open file whose folder is gone, in place: exit code $?" test $? -eq 1
+  said "an open file whose folder is gone, in place" \
+    "orvane: cannot swap '/proc/self/fd/8' in place: it is not a regular file that can be replaced"
+  exec 8<&-
+  cd "$work"
+  # An input named through a link of /proc (a pipe as /dev/stdin, an open file as /dev/fd/N) is read
+  # through what the link reached; "-" as one file's output is standard output, whatever the current
+  # folder holds under that name.
+  setup no-output
+  printf '\x01\x02\x03\x04' | "${program[@]}" -in /dev/stdin -out piped.bin -datasize 16
+  "${program[@]}" -in /dev/fd/8 -out opened.bin -datasize 16 8<in.bin
+  mkdir ./-
+  "${program[@]}" -datasize 16 -out - in.bin >standard.bin
+  check "inputs through links of /proc, and '-' as one file's output: swapped" \
+    test "$(xxd -p piped.bin) $(xxd -p opened.bin) $(xxd -p standard.bin) $(ls -A ./-)" = \
+    "02010403 $swapped16 $swapped16 "
   cd "$work"
 fi
 
