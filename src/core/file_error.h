@@ -35,8 +35,9 @@ enum class FileReason : uint8_t {
   kMounted,               ///< a file to swap in place is mounted on another name too (a bind mount)
   kOthersInSharedFolder,  ///< an existing output is another user's, in a sticky shared folder
   kHeld,  ///< a file to swap in place is open for writing, or locked, by another process already
-  kHeldAsStandardOutput,  ///< a file to swap in place is open for writing as this program's own
-                          ///< standard output
+  /// A file to swap in place is open for writing as this program's own standard input or output
+  /// (`code`: the descriptor, 0 or 1).
+  kHeldAsStandardStream,
   kClosed,  ///< a standard stream was closed when the program started
   /// A writer came during the replacement and the file it opened could not be put back (`code`: the
   /// errno): the old contents are kept beside the file, under the staged file's name.

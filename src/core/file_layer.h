@@ -101,8 +101,9 @@ class OutputFile {
     (void)size;
     return false;
   }
-  /// What the output's name reaches once committed, where the layer tells: the file written, which
-  /// a staged file taking the name has made another than the one the name reached before.
+  /// What the output's name reaches once the output took it, where the layer tells: the file
+  /// written, which a staged file taking the name has made another than the one found before;
+  /// nothing before then.
   virtual PathTarget Written() const { return PathTarget(); }
 };
 

@@ -377,7 +377,7 @@ SwapOutcome SwapByLayout(FileLayer& files, InputFile& input, OutputFile& output,
   }
   if (!IsSwappableRange(length, range, layout)) return SizeRefusal(length);
   SwapOutcome outcome = Ended(output.Commit(), length);
-  if (outcome.Succeeded()) outcome.written = output.Written();
+  outcome.written = output.Written();
   return outcome;
 }
 

@@ -107,7 +107,8 @@ struct SwapOutcome {
   FileError error;
   /// How many bytes the input has: its size, or what a stream delivered.
   uint64_t length = 0;
-  /// What the output's name reaches after a swap that succeeded (OutputFile::Written).
+  /// What the output's name reaches once the output took it, even where a later step failed (a
+  /// folder that could not be flushed): OutputFile::Written.
   PathTarget written;
 
   bool Succeeded() const { return !error.Failed(); }

@@ -251,6 +251,11 @@ std::string SameOutputMessage(const char* file, const char* output, const char* 
          " already";
 }
 
+std::string OutputIsInputMessage(const char* file, const char* output, const char* other) {
+  return Quoted(file) + " not swapped: " + Quoted(output) + " is " + Quoted(other) +
+         ", also to be swapped, which its output would write over";
+}
+
 std::string TerminalOutputMessage() {
   return "swapped data not written to a terminal: redirect standard output, or name a file as -out";
 }
@@ -298,8 +303,9 @@ std::string FailureMessage(const SwapOutcome& outcome, const NativeArguments& ar
              "'*' group cannot be placed in it (give -length, or end the layout with that group)";
     case FileReason::kHeld:
       return inPlace + "another process has it open for writing or locked; it is left as it is";
-    case FileReason::kHeldAsStandardOutput:
-      return inPlace + "this command's own standard output has it open for writing";
+    case FileReason::kHeldAsStandardStream:
+      return inPlace + "this command's own standard " + (error.code == 0 ? "input" : "output") +
+             " has it open for writing";
     case FileReason::kNotReplaceable:
       return inPlace + "it is not a regular file that can be replaced";
     default:

@@ -30,6 +30,8 @@ std::string SwappedAlreadyMessage(const char* file, const char* earlier);
 
 /// What a file whose `output` in the folder is the output of the file `first` already says.
 std::string SameOutputMessage(const char* file, const char* output, const char* first);
+/// What a file whose `output` in the folder is `other`, another of the files swapped, says.
+std::string OutputIsInputMessage(const char* file, const char* output, const char* other);
 
 /// What standard output refused as the output says: a terminal, which swapped data would garble.
 std::string TerminalOutputMessage();

@@ -58,43 +58,62 @@ std::string BaseName(const char* path) {
 
 bool IsRegular(const PathTarget& target) { return target.kind == PathTarget::Kind::kRegular; }
 
-// The bytes of the files, for the progress line, each resolved and given up at once (a command
-// may name more files than a process may hold folders open): one that cannot be asked counts for
-// none.
-uint64_t TotalSize(const std::vector<const char*>& files) {
-  uint64_t total = 0;
-  for (const char* file : files) {
-    const OwnedPath resolved = SystemFileLayer().Resolve(file, nullptr);
-    total += resolved && IsRegular(resolved->target) ? resolved->target.size : 0;
+// What each file reaches before any is swapped, each resolved and given up at once (a command may
+// name more files than a process may hold folders open).
+std::vector<PathTarget> TargetsOf(const std::vector<const char*>& files) {
+  std::vector<PathTarget> targets(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (const OwnedPath resolved = SystemFileLayer().Resolve(files[i], nullptr))
+      targets[i] = resolved->target;
   }
+  return targets;
+}
+
+// The bytes of the files, for the progress line: one that cannot be asked counts for none.
+uint64_t TotalSize(const std::vector<PathTarget>& files) {
+  uint64_t total = 0;
+  for (const PathTarget& file : files) total += IsRegular(file) ? file.size : 0;
   return total;
 }
 
-// The files a command has met, each under the operand that named it: a later name that reaches
-// one of them (whatever its spelling or links) names a file swapped already in place, or an output
-// written already. A swap replaces the file its output's name reaches, which then has another
-// identity: both are met.
-class FilesMet {
+// The operand among `files` other than `self` that names the file `path` reaches, or null.
+const char* OperandReached(const ResolvedPath* path, const std::vector<PathTarget>& files,
+                           const std::vector<const char*>& names, size_t self) {
+  for (size_t j = 0; path && IsRegular(path->target) && j < files.size(); ++j) {
+    if (j != self && files[j].IsSameFile(path->target) && !files[j].IsSameFile(files[self]))
+      return names[j];
+  }
+  return nullptr;
+}
+
+// The files a command has written, each under the operand whose swap wrote it: a later name that
+// reaches one of them (whatever its spelling or links) names a file swapped already in place, or
+// an output written already. A swap that failed before its output took the name wrote nothing,
+// and the file may be named again.
+class FilesWritten {
  public:
-  /// The operand that named the file `path` reaches, or null.
+  /// The operand whose swap wrote the file `path` reaches, or null.
   const char* Find(const ResolvedPath* path) const {
-    for (const auto& met : met_) {
-      if (path && IsRegular(path->target) && met.first.IsSameFile(path->target)) return met.second;
+    for (const auto& written : written_) {
+      if (path && IsRegular(path->target) && written.first.IsSameFile(path->target))
+        return written.second;
     }
     return nullptr;
   }
   void Add(const PathTarget& file, const char* operand) {
-    if (IsRegular(file)) met_.emplace_back(file, operand);
+    if (IsRegular(file)) written_.emplace_back(file, operand);
   }
 
  private:
-  std::vector<std::pair<PathTarget, const char*>> met_;
+  std::vector<std::pair<PathTarget, const char*>> written_;
 };
 
-// Each file in place, or into the folder under its base name, each path resolved once; a failure
-// is said and the others are still swapped. Two files with one output are refused the second time,
-// never written over it; so is, in place, a file named a second time, which a second swap would
-// undo, with nothing said.
+// Each file in place, or into the folder under its base name, each path resolved once for its swap;
+// a failure is said and the others are still swapped. In place, a file named a second time is
+// refused once swapped, as a second swap would undo the first with nothing said. Into the folder,
+// two files with one output are refused the second time, never written over it, and so is an
+// output that is another of the files: the files are resolved once more beforehand for that, and
+// for the progress line's total where it is shown.
 int SwapFiles(const NativeArguments& arguments) {
   FileLayer& layer = SystemFileLayer();
   const std::vector<const char*>& files = arguments.files;
@@ -104,11 +123,14 @@ int SwapFiles(const NativeArguments& arguments) {
     opened.error = folderPath->error;
     return Fail(FailureMessage(opened, arguments, StreamType::kOther));
   }
-  Progress progress(files.size(), isatty(STDERR_FILENO) == 1 ? TotalSize(files) : 0);
+  const bool showTotal = isatty(STDERR_FILENO) == 1;
+  std::vector<PathTarget> inputs =
+      arguments.intoFolder || showTotal ? TargetsOf(files) : std::vector<PathTarget>();
+  Progress progress(files.size(), showTotal ? TotalSize(inputs) : 0);
   std::string folder = arguments.intoFolder ? arguments.outputPath : "";
   if (!folder.empty() && folder.back() != '/') folder += '/';
   std::map<std::string, const char*> outputNames;
-  FilesMet met;
+  FilesWritten written;
   bool failed = false;
   for (size_t i = 0; i < files.size(); ++i) {
     NativeArguments one;
@@ -122,18 +144,27 @@ int SwapFiles(const NativeArguments& arguments) {
     // In place, the file is its own output: one value, opened as both.
     const OwnedPath outputPath = layer.Resolve(name.c_str(), folderPath);
     const OwnedPath inputPath = arguments.intoFolder ? layer.Resolve(files[i], nullptr) : nullptr;
-    const auto named = outputNames.emplace(name, files[i]);
-    const char* first = named.second ? met.Find(outputPath.get()) : named.first->second;
     std::string message;
-    if (first) {
+    if (const char* first = written.Find(outputPath.get())) {
       message = arguments.intoFolder ? SameOutputMessage(files[i], output.c_str(), first)
                                      : SwappedAlreadyMessage(files[i], first);
+    } else if (!arguments.intoFolder) {
+      PathTarget reached;
+      message = SwapOne(one, outputPath.get(), outputPath.get(), progress.For(i, arguments.range),
+                        &reached);
+      written.Add(reached, files[i]);
+    } else if (const auto named = outputNames.emplace(name, files[i]); !named.second) {
+      message = SameOutputMessage(files[i], output.c_str(), named.first->second);
+    } else if (const char* other = OperandReached(outputPath.get(), inputs, files, i)) {
+      message = OutputIsInputMessage(files[i], output.c_str(), other);
     } else {
-      if (!arguments.intoFolder && outputPath) met.Add(outputPath->target, files[i]);
-      PathTarget written;
-      message = SwapOne(one, arguments.intoFolder ? inputPath.get() : outputPath.get(),
-                        outputPath.get(), progress.For(i, arguments.range), &written);
-      met.Add(written, files[i]);
+      PathTarget reached;
+      message = SwapOne(one, inputPath.get(), outputPath.get(), progress.For(i, arguments.range),
+                        &reached);
+      written.Add(reached, files[i]);
+      // Replaced by its output (in place within the folder), the file has another identity now,
+      // which the others meet as written.
+      if (IsRegular(reached) && outputPath->target.IsSameFile(inputs[i])) inputs[i] = PathTarget();
     }
     if (message.empty()) continue;
     progress.Erase();

@@ -31,15 +31,16 @@ class PosixFileLayer final : public FileLayer {
   FileError OpenInput(const ResolvedPath& resolved, InputFile* input) override {
     const auto& path = static_cast<const PosixPath&>(resolved);
     if (path.standard >= 0) return OpenStandardInput(path, input);
-    const FileError& found = path.error;
-    if (found.Failed()) return Failure(found.step, FileSide::kInput, found.reason, found.code);
-    // Through what a link of /proc reached, else by its name in the folder held, never following a
-    // link put there since.
+    // Through what a link of /proc reached (the system never follows its text, which the walk went
+    // on with), else by its name in the folder held, never following a link put there since.
     constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const FileError& found = path.error;
     Descriptor opened;
     int error = EISDIR;
     if (path.reached)
       error = Reopen(path.reached.Get(), kFlags, &opened);
+    else if (found.Failed())
+      return Failure(found.step, FileSide::kInput, found.reason, found.code);
     else if (!path.entry.name.empty())
       error = Owned(openat(path.entry.folder.Get(), path.entry.name.c_str(), kFlags | O_NOFOLLOW),
                     &opened);
@@ -100,8 +101,9 @@ class PosixFileLayer final : public FileLayer {
     if (path.standard >= 0) return OpenStandardOutput(input, path, output);
     FileError error = OpenPosixOutput(input, path, output);
     if (!error.Failed()) WaitForWriter(input);
-    if (error.reason == FileReason::kHeld && IsHeldAsStandardOutput(input))
-      error.reason = FileReason::kHeldAsStandardOutput;
+    if (const int stream = error.reason == FileReason::kHeld ? HolderAmongStandardStreams(input) : -1;
+        stream >= 0)
+      error = Failure(error.step, error.side, FileReason::kHeldAsStandardStream, stream);
     return error;
   }
 

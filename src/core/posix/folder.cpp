@@ -11,8 +11,14 @@
 #include <cstring>
 
 #include "sticky_folders.h"
+#include "streams.h"
 
 namespace {
+
+// What a walk stopped at besides an errno: a link the system would not follow for this process, and
+// a link to a standard stream closed when the program started.
+constexpr int kUnfollowed = -1;
+constexpr int kClosedStream = -2;
 
 // As the kernel, which gives up after 40 links on one look-up.
 constexpr int kLongestLinkChain = 40;
@@ -35,9 +41,9 @@ int OpenFolderOf(int base, const std::string& path, FolderEntry* entry) {
   return OpenFolderAt(base, folder.c_str(), 0, &entry->folder);
 }
 
-// Follows the links from `entry`'s name in its folder, as far as they lead: 0, the errno, or -1 for
-// a link the system would not follow. A link of /proc is opened as the system follows it, to
-// `path`'s `reached`, before its text is read.
+// Follows the links from `entry`'s name in its folder, as far as they lead: 0, the errno,
+// kUnfollowed or kClosedStream. A link of /proc is opened as the system follows it, to `path`'s
+// `reached`, before its text is read.
 int FollowFrom(FolderEntry* entry, PosixPath* path) {
   for (int links = 0;; ++links) {
     struct stat& info = entry->info;
@@ -45,9 +51,10 @@ int FollowFrom(FolderEntry* entry, PosixPath* path) {
         fstatat(entry->folder.Get(), entry->name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
     if (!entry->exists) return errno == ENOENT ? 0 : LastError();
     if (!S_ISLNK(info.st_mode)) return 0;
-    if (!WouldSystemFollow(entry->folder.Get(), info)) return -1;
+    if (!WouldSystemFollow(entry->folder.Get(), info)) return kUnfollowed;
     if (links == kLongestLinkChain) return ELOOP;
     if (IsInProc(entry->folder.Get())) {
+      if (IsClosedStandardStream(entry->folder.Get(), entry->name)) return kClosedStream;
       entry->throughProcLink = true;
       if (Owned(openat(entry->folder.Get(), entry->name.c_str(), O_PATH | O_CLOEXEC),
                 &path->reached) != 0 ||
@@ -69,8 +76,10 @@ int FollowFrom(FolderEntry* entry, PosixPath* path) {
 }
 
 FileError WalkFailure(int error) {
-  return error < 0 ? Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kUnfollowedLink)
-                   : SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
+  if (error == kClosedStream) return Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kClosed);
+  return error == kUnfollowed
+             ? Failure(FileStep::kOpen, FileSide::kOutput, FileReason::kUnfollowedLink)
+             : SystemFailure(FileStep::kOpen, FileSide::kOutput, error);
 }
 
 // What the system reaches by the path: what a link of /proc reached, else the walk's target (the

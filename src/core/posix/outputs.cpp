@@ -185,9 +185,10 @@ FileError StagedOutput::Commit() {
     if (fsync(staged) != 0) return SystemFailure(FileStep::kWrite, FileSide::kOutput, LastError());
     input_.Close();
   }
-  written_ = TargetOfOpen(staged);  // the staged file is let go before it takes the name
+  const PathTarget written = TargetOfOpen(staged);  // the staged file is let go before it is put
   if (const FileError changed = CheckUnchanged(); changed.Failed()) return changed;
   if (const FileError put = PutInPlace(); put.Failed()) return put;
+  written_ = written;
   // A rename reaches the disk with its folder.
   if (const int error = inPlace ? FlushFolder(target_.entry.folder.Get()) : 0)
     return Failure(FileStep::kReplace, FileSide::kOutput, FileReason::kNotFlushed, error);

@@ -47,6 +47,8 @@ OwnedPath StandardStream(FileSide side) {
     stream.error = SystemFailure(FileStep::kOpen, side, LastError());
   } else {
     stream.target = TargetOf(info);
+    // Standard output on a folder (`1<dir`) is no folder to write files into.
+    if (stream.target.kind == PathTarget::Kind::kFolder) stream.target.kind = PathTarget::Kind::kOther;
     if (isatty(stream.standard)) stream.target.kind = PathTarget::Kind::kTerminal;
   }
   return made;
@@ -83,10 +85,22 @@ FileError OpenStandardOutput(InputFile& input, const PosixPath& path, OwnedOutpu
   return *output ? FileError{} : OutOfMemory(FileSide::kOutput);
 }
 
-bool IsHeldAsStandardOutput(const InputFile& input) {
-  const int flags = fcntl(STDOUT_FILENO, F_GETFL);
-  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY &&
-         IsSameRegularFile(STDOUT_FILENO, static_cast<int>(input.Get()));
+int HolderAmongStandardStreams(const InputFile& input) {
+  for (int fd = STDIN_FILENO; fd <= STDOUT_FILENO; ++fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY &&
+        IsSameRegularFile(fd, static_cast<int>(input.Get())))
+      return fd;
+  }
+  return -1;
+}
+
+bool IsClosedStandardStream(int folder, const std::string& name) {
+  const int fd = name.size() == 1 ? name[0] - '0' : -1;
+  if (fd < STDIN_FILENO || fd > STDERR_FILENO || !(closedAtStart & (1u << fd))) return false;
+  struct stat own;
+  struct stat here;
+  return stat("/proc/self/fd", &own) == 0 && fstat(folder, &here) == 0 && IsSameFile(own, here);
 }
 
 void WaitForWriter(InputFile& input) {

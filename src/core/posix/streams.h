@@ -18,6 +18,12 @@ FileError OpenStandardOutput(InputFile& input, const PosixPath& path, OwnedOutpu
 /// looked up again, to wait for one, as a reader of a pipe expects, once its output is open.
 void WaitForWriter(InputFile& input);
 
-/// Whether this program's own standard output is open for writing on the file `input` reads, which
-/// holds it against a swap in place as another process's writer would.
-bool IsHeldAsStandardOutput(const InputFile& input);
+/// Which of this program's own standard input and output (0 or 1) is open for writing on the file
+/// `input` reads, which holds it against a swap in place as another process's writer would; -1
+/// where neither is.
+int HolderAmongStandardStreams(const InputFile& input);
+
+/// Whether `name` in the open `folder` is a link of this process's own descriptors (/proc/self/fd,
+/// which /dev/stdout leads to) to a standard stream that was closed when the program started: the
+/// /dev/null it was given in its place is not that stream.
+bool IsClosedStandardStream(int folder, const std::string& name);
