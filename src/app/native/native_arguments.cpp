@@ -107,7 +107,6 @@ bool AreFilesTaken(NativeArguments* arguments) {
   if (arguments->files.size() == 1) {
     arguments->inputPath = arguments->files[0];
     arguments->files.clear();
-    arguments->input = ResolveOperand(arguments->inputPath, FileSide::kInput);
     return true;
   }
   SayWrong(NotAFolderMessage(arguments->outputPath));
@@ -193,12 +192,14 @@ NativeRequest ReadNativeArguments(int argc, const char* const* argv, NativeArgum
     SayWrong(InvalidLengthMessage(lengthWord, arguments->dataSizeBits / 8));
     return NativeRequest::kMalformed;
   }
+  if (!arguments->files.empty() && !AreFilesTaken(arguments)) return NativeRequest::kMalformed;
+  // One input: it and its output resolved here (the output already, where one file took it).
   if (arguments->files.empty()) {
     arguments->input = ResolveOperand(arguments->inputPath, FileSide::kInput);
-    arguments->output = ResolveOperand(arguments->outputPath, FileSide::kOutput);
-    return NativeRequest::kSwap;
+    if (!arguments->output)
+      arguments->output = ResolveOperand(arguments->outputPath, FileSide::kOutput);
   }
-  return AreFilesTaken(arguments) ? NativeRequest::kSwap : NativeRequest::kMalformed;
+  return NativeRequest::kSwap;
 }
 
 bool IsStandardStream(const char* path) { return strcmp(path, "-") == 0; }
